@@ -1,0 +1,60 @@
+// The seam between the pedal logic and an operating system's storage stack. One
+// implementation per platform under device/platform/; tests inject their own.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/pass_through.h"
+
+namespace rendax {
+
+// Access and share bits, with the values the Windows storage calls take.
+inline constexpr uint32_t kGenericRead = 0x80000000u;
+inline constexpr uint32_t kGenericWrite = 0x40000000u;
+inline constexpr uint32_t kFileShareRead = 0x1u;
+inline constexpr uint32_t kFileShareWrite = 0x2u;
+
+// The identification a storage device reports: its bus and INQUIRY strings as raw 8-bit
+// text (padded fields, trailing blanks kept). An absent string is tested as "(NULL)".
+struct StorageIdentity {
+  bool usb = false;
+  std::optional<std::string> vendor;
+  std::optional<std::string> product;
+};
+
+// An open connection to one device: the "handle".
+class DeviceChannel {
+ public:
+  virtual ~DeviceChannel() = default;
+  // Runs one command to completion (or its timeout). Never throws.
+  virtual PassThroughResult Execute(const PassThroughRequest& request) = 0;
+  // True for the simulated pedal: development firmware images may only go there.
+  virtual bool IsSimulated() const { return false; }
+};
+
+class DevicePlatform {
+ public:
+  virtual ~DevicePlatform() = default;
+
+  // Candidate device paths in the stable order discovery tries them
+  // (drive letters A to Z on Windows, SCSI disks by address on Linux, folders by name in the
+  // simulator). Returns false, with `error` set, when the list itself cannot be read.
+  virtual bool ListCandidates(std::vector<std::string>& paths, std::string& error) = 0;
+
+  // Bus and identification of one candidate; nullopt when it cannot be opened or queried
+  // (discovery then skips it, as it skips a drive letter without a volume).
+  virtual std::optional<StorageIdentity> Identify(const std::string& path) = 0;
+
+  // Opens a device for commands. On failure returns nullptr and sets `osError`.
+  virtual std::unique_ptr<DeviceChannel> Open(const std::string& path, uint32_t access,
+                                              uint32_t share, int& osError) = 0;
+};
+
+// The platform this process talks to: the simulated pedals when the environment variable
+// RENDAX_SIMULATOR names a folder, otherwise the operating system's devices.
+DevicePlatform& DefaultPlatform();
+
+}  // namespace rendax

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -17,6 +18,18 @@ namespace rendax {
 enum JobCode : int32_t { JobNone = 0, JobExport = 1, JobImport = 2 };
 
 inline constexpr uint8_t kNoModel = 0xFF;  // no pedal found yet
+
+// The texts a job shows.
+inline constexpr const char* kMsgExportNotFound = "Export file not found";
+inline constexpr const char* kMsgFileCreationError = "File Creation Error";
+inline constexpr const char* kMsgReceiveComplete = "Receive Complete";
+inline constexpr const char* kMsgReceiveError = "Receive Error";
+inline constexpr const char* kMsgCantOpenFile = "Can't open the file";
+inline constexpr const char* kMsgFormatWrong = "The file format is wrong";
+inline constexpr const char* kMsgSendComplete = "Send Complete";
+inline constexpr const char* kMsgSendError = "Send Error";
+inline constexpr const char* kMsgVerifyComplete = "Verify Complete";
+inline constexpr const char* kMsgVerifyError = "Verify Error";
 
 // What one job works on, copied from the shared state when it starts: nothing another thread
 // does afterwards can change a running job.
@@ -42,21 +55,25 @@ struct TransferState {
   std::string importPath;
   bool verify = false;
 
+  // A copy of the guarded fields, with `code` taken from jobCode.
   JobRequest Snapshot() const;
 };
 
 // How a job ended, for front ends that report an exit status.
 enum class JobResult { Success, Failed, NotOpened };
 
-// The job frame: open the pedal, dispatch, close, report progress 0.
-JobResult RunJob(const JobRequest& job, CDevice& device, WavFormat& wav,
-                 ResampleState& resample, JobFrontEnd& ui);
-// Pedal loop -> WAV file at job.exportPath. The device is open.
-JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav,
-                    ResampleState& resample, JobFrontEnd& ui);
-// WAV file at job.importPath -> pedal loop. The device is open.
-JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav,
-                    ResampleState& resample, JobFrontEnd& ui);
+// The job frame: open the pedal, dispatch, close, report progress 0. NotOpened when the pedal
+// could not be opened (nothing is shown: the front end decides what to say).
+JobResult RunJob(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
+                 JobFrontEnd& ui);
+// Pedal loop -> WAV file at job.exportPath. The device is open. The target is replaced only by
+// a complete export; on failure no file of the job remains.
+JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
+                    JobFrontEnd& ui);
+// WAV file at job.importPath -> pedal loop. The device is open. Success only when every
+// command to the pedal succeeded (and, with job.verify, the loop read back matches).
+JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
+                    JobFrontEnd& ui);
 
 // The worker thread: polls the job code every 200 ms and runs one job at a time.
 class Worker {
@@ -64,11 +81,19 @@ class Worker {
   Worker(TransferState& state, CDevice& device, WavFormat& wav, ResampleState& resample,
          JobFrontEnd& ui);
   ~Worker();  // Stop()
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+
   void Start();
-  // Asks the thread to end once it is idle and joins it. Never interrupts a job.
+  // Asks the thread to end once it is idle and joins it. Never interrupts a job; a job code
+  // that the thread has not picked up yet is left alone.
   void Stop();
   // True from the moment a job code is stored until that job has fully ended.
   bool Busy() const;
+  // How the last finished job ended (Success before any job).
+  JobResult LastResult() const { return static_cast<JobResult>(lastResult_.load()); }
+  // Number of jobs run so far.
+  uint32_t JobsRun() const { return jobsRun_.load(); }
 
  private:
   void Loop();
@@ -77,7 +102,11 @@ class Worker {
   WavFormat& wav_;
   ResampleState& resample_;
   JobFrontEnd& ui_;
-  std::atomic<bool> stop_{false};
+  std::mutex stopMutex_;
+  std::condition_variable stopSignal_;
+  bool stop_ = false;  // guarded by stopMutex_
+  std::atomic<int> lastResult_{static_cast<int>(JobResult::Success)};
+  std::atomic<uint32_t> jobsRun_{0};
   std::thread thread_;
 };
 

@@ -1,0 +1,357 @@
+// rendax-cli: the pedal's export, import and firmware check from the command line, over the
+// same transfer engine as the window.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cli_front_end.h"
+#include "cli/demo_loop.h"
+#include "device/commands.h"
+#include "device/device.h"
+#include "device/discovery.h"
+#include "device/firmware_check.h"
+#include "device/platform.h"
+#include "device/platform/sim/sim_pedal.h"
+#include "transfer/job.h"
+
+namespace rendax {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "usage: rendax-cli [--pedal PATH] COMMAND [ARGS]\n"
+    "\n"
+    "commands:\n"
+    "  list                         the pedals attached: path, model, firmware version\n"
+    "  firmware [--update] [--yes]  show the firmware version; --update checks it and, after\n"
+    "                               asking, writes this program's firmware into the pedal\n"
+    "  export [FILE]                save the pedal's loop as a WAV file (default Rendax.wav)\n"
+    "  import FILE [--yes] [--verify]\n"
+    "                               replace the pedal's loop with a WAV file (PCM, 44,100 or\n"
+    "                               48,000 Hz, 16 or 24 bits, 1 or 2 channels); --verify reads\n"
+    "                               the loop back and compares it with what was sent\n"
+    "  sim create DIR --model N [--firmware V] [--demo-loop]\n"
+    "                               make a simulated pedal in DIR (model 0 Rendax, 1 Rendax\n"
+    "                               Twin, 2 Rendax Mini); --demo-loop stores a short loop in it\n"
+    "\n"
+    "options:\n"
+    "  --pedal PATH  use the pedal at PATH; otherwise the first pedal of model 0, 1, then 2\n"
+    "  --help        this text\n"
+    "\n"
+    "Simulated pedals are used when RENDAX_SIMULATOR names the folder that holds them.\n";
+
+struct Args {
+  std::vector<std::string> words;
+  std::optional<std::string> pedal;
+  std::optional<std::string> model;
+  std::optional<std::string> firmware;
+  bool update = false, yes = false, verify = false, demoLoop = false, help = false;
+};
+
+bool Parse(int argc, char** argv, Args& a, std::string& error) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string s = argv[i];
+    auto value = [&](std::optional<std::string>& into) {
+      if (i + 1 >= argc) {
+        error = s + " needs a value";
+        return false;
+      }
+      into = argv[++i];
+      return true;
+    };
+    if (s == "--help" || s == "-h") {
+      a.help = true;
+    } else if (s == "--pedal") {
+      if (!value(a.pedal)) return false;
+    } else if (s == "--model") {
+      if (!value(a.model)) return false;
+    } else if (s == "--firmware") {
+      if (!value(a.firmware)) return false;
+    } else if (s == "--update") {
+      a.update = true;
+    } else if (s == "--yes" || s == "-y") {
+      a.yes = true;
+    } else if (s == "--verify") {
+      a.verify = true;
+    } else if (s == "--demo-loop") {
+      a.demoLoop = true;
+    } else if (s.size() > 1 && s[0] == '-') {
+      error = "unknown option " + s;
+      return false;
+    } else {
+      a.words.push_back(s);
+    }
+  }
+  return true;
+}
+
+// Options that a command does not take are refused rather than ignored.
+bool OnlyOptions(const Args& a, bool pedal, bool update, bool yes, bool verify, bool sim,
+                 std::string& error) {
+  if ((a.pedal && !pedal) || (a.update && !update) || (a.yes && !yes) || (a.verify && !verify) ||
+      ((a.model || a.firmware || a.demoLoop) && !sim)) {
+    error = "an option does not belong to the command '" + a.words[0] + "'";
+    return false;
+  }
+  return true;
+}
+
+bool ParseNumber(const std::string& s, unsigned long max, unsigned long& out) {
+  if (s.empty() || s.size() > 6) return false;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+  }
+  out = std::stoul(s);
+  return out <= max;
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "%s\n", message.c_str());
+  return kExitFailed;
+}
+
+// The pedal to work with: --pedal, or the dialog's search (model 0, then 1, then 2).
+bool SelectPedal(DevicePlatform& platform, const Args& a, std::string& path, uint8_t& model,
+                 std::string& error) {
+  std::vector<AttachedPedal> pedals;
+  if (!ListPedals(platform, pedals, error)) {
+    error = "Cannot list the attached devices: " + error;
+    return false;
+  }
+  if (a.pedal) {
+    for (const auto& p : pedals) {
+      if (p.path == *a.pedal) {
+        path = p.path;
+        model = p.model;
+        return true;
+      }
+    }
+    error = "No Rendax pedal at " + *a.pedal;
+    return false;
+  }
+  for (uint8_t m = 0; m < kModelCount; ++m) {
+    if (FindPedal(platform, m, path)) {
+      model = m;
+      return true;
+    }
+  }
+  error = "No Rendax pedal found";
+  return false;
+}
+
+// Opens the pedal, reads its firmware version and closes it.
+bool ReadVersion(CDevice& device, const std::string& path, uint16_t& version, std::string& error) {
+  if (!device.Open(path, kGenericRead | kGenericWrite, kFileShareRead | kFileShareWrite)) {
+    error = DescribeOpenError(path, device.LastOpenError());
+    return false;
+  }
+  const int ok = ReadFirmwareVersion(device, version);
+  device.Close();
+  if (!ok) error = "The pedal at " + path + " did not tell its firmware version";
+  return ok != 0;
+}
+
+std::string PedalLine(const std::string& path, uint8_t model) {
+  return path + "  " + ModelInfo(model).name + " (model " + std::to_string(model) + ")";
+}
+
+int CmdList(DevicePlatform& platform) {
+  std::vector<AttachedPedal> pedals;
+  std::string error;
+  if (!ListPedals(platform, pedals, error))
+    return Fail("Cannot list the attached devices: " + error);
+  if (pedals.empty()) {
+    std::printf("No Rendax pedal attached\n");
+    return kExitOk;
+  }
+  for (const auto& p : pedals) {
+    CMassStorageDevice device(platform);
+    uint16_t version = 0;
+    std::string line = PedalLine(p.path, p.model);
+    if (ReadVersion(device, p.path, version, error)) {
+      line += "  firmware " + std::to_string(version);
+    } else {
+      line += "  firmware unknown (" + error + ")";
+    }
+    std::printf("%s\n", line.c_str());
+  }
+  return kExitOk;
+}
+
+int CmdFirmware(DevicePlatform& platform, const Args& a, CliFrontEnd& ui) {
+  std::string path, error;
+  uint8_t model = 0;
+  if (!SelectPedal(platform, a, path, model, error)) return Fail(error);
+  CMassStorageDevice device(platform);
+  uint16_t version = 0;
+  const uint16_t expected = ModelInfo(model).expectedFirmware;
+  if (!a.update) {
+    if (!ReadVersion(device, path, version, error)) return Fail(error);
+    std::printf("%s  firmware %u (this program expects %u)\n", PedalLine(path, model).c_str(),
+                version, expected);
+    return kExitOk;
+  }
+  if (!CheckFirmware(device, path, model, version, ui)) {
+    return Fail("The firmware was not updated");
+  }
+  uint16_t now = version;
+  if (!ReadVersion(device, path, now, error)) return Fail(error);
+  if (now != expected) {
+    return Fail("The pedal reports firmware " + std::to_string(now) + " after the update, not " +
+                std::to_string(expected));
+  }
+  std::printf("%s  firmware %u%s\n", PedalLine(path, model).c_str(), now,
+              version == expected ? "" : " (updated)");
+  return kExitOk;
+}
+
+// Runs one job on the worker thread, as the window does, and waits for its end.
+int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCode code,
+                const std::string& file) {
+  std::string path, error;
+  uint8_t model = 0;
+  if (!SelectPedal(platform, a, path, model, error)) return Fail(error);
+  CMassStorageDevice device(platform);
+  uint16_t version = 0;
+  // The window leaves its buttons disabled for a pedal whose firmware does not match.
+  if (!ReadVersion(device, path, version, error)) return Fail(error);
+  if (version != ModelInfo(model).expectedFirmware) {
+    return Fail("The rendax pedal does not match the software (firmware " +
+                std::to_string(version) + "); run 'rendax-cli firmware --update' first");
+  }
+  if (code == JobImport &&
+      !ui.AskYesNo(
+          "Warning: It will delete the existing content of rendax. Do you want to continue?",
+          " ")) {
+    return Fail("Import cancelled");
+  }
+
+  TransferState state;
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.pedalPath = path;
+    state.model = model;
+    (code == JobExport ? state.exportPath : state.importPath) = file;
+    state.verify = a.verify;
+  }
+  state.jobCode.store(code);
+  WavFormat wav;
+  ResampleState resample;
+  Worker worker(state, device, wav, resample, ui);
+  worker.Start();
+  while (worker.Busy()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  worker.Stop();
+  switch (worker.LastResult()) {
+    case JobResult::Success:
+      return kExitOk;
+    case JobResult::NotOpened:
+      return Fail(DescribeOpenError(path, device.LastOpenError()));
+    case JobResult::Failed:
+      break;
+  }
+  return kExitFailed;  // the job has shown its message
+}
+
+int CmdSim(const Args& a) {
+  if (a.words.size() != 3 || a.words[1] != "create") {
+    std::fprintf(stderr,
+                 "usage: rendax-cli sim create DIR --model N [--firmware V] [--demo-loop]\n");
+    return kExitUsage;
+  }
+  unsigned long model = 0, firmware = 8;
+  if (!a.model || !ParseNumber(*a.model, 2, model)) {
+    std::fprintf(stderr, "sim create needs --model 0, 1 or 2\n");
+    return kExitUsage;
+  }
+  if (a.firmware && !ParseNumber(*a.firmware, 65535, firmware)) {
+    std::fprintf(stderr, "--firmware takes a version from 0 to 65535\n");
+    return kExitUsage;
+  }
+  const std::string& dir = a.words[2];
+  std::string error;
+  if (!CreateSimulatedPedal(dir, static_cast<uint8_t>(model), static_cast<uint16_t>(firmware),
+                            error)) {
+    return Fail("Cannot create the simulated pedal: " + error);
+  }
+  std::string what =
+      "simulated " + std::string(ModelInfo(static_cast<uint8_t>(model)).name) + " in " + dir;
+  if (a.demoLoop) {
+    const uint32_t channels = model == 1 ? 2 : 1;
+    const auto audio = SynthesizeDemoLoop(channels);
+    const auto stream =
+        PackDemoStream(audio, static_cast<uint16_t>(3 * channels), static_cast<uint8_t>(model));
+    if (!WriteSimulatedLoop(dir, stream, LoopInfo{0, static_cast<uint32_t>(stream.size())},
+                            error)) {
+      return Fail("Cannot store the demo loop: " + error);
+    }
+    what += " with a demo loop of " + std::to_string(audio.size() / (3 * channels)) +
+            " frames at 48,000 Hz";
+  }
+  std::printf("Created %s\n", what.c_str());
+  return kExitOk;
+}
+
+int Main(int argc, char** argv) {
+  Args a;
+  std::string error;
+  if (!Parse(argc, argv, a, error)) {
+    std::fprintf(stderr, "%s\n\n%s", error.c_str(), kUsage);
+    return kExitUsage;
+  }
+  if (a.help) {
+    std::printf("%s", kUsage);
+    return kExitOk;
+  }
+  if (a.words.empty()) {
+    std::fprintf(stderr, "%s", kUsage);
+    return kExitUsage;
+  }
+  const std::string& cmd = a.words[0];
+  CliFrontEnd ui(stdout, stderr, stdin, isatty(fileno(stderr)) != 0, a.yes);
+  auto usage = [&](const std::string& why) {
+    std::fprintf(stderr, "%s\n\n%s", why.c_str(), kUsage);
+    return kExitUsage;
+  };
+  if (cmd == "sim") {
+    if (!OnlyOptions(a, false, false, false, false, true, error)) return usage(error);
+    return CmdSim(a);
+  }
+  DevicePlatform& platform = DefaultPlatform();
+  if (cmd == "list") {
+    if (a.words.size() != 1) return usage("list takes no arguments");
+    if (!OnlyOptions(a, false, false, false, false, false, error)) return usage(error);
+    return CmdList(platform);
+  }
+  if (cmd == "firmware") {
+    if (a.words.size() != 1) return usage("firmware takes no arguments");
+    if (!OnlyOptions(a, true, true, true, false, false, error)) return usage(error);
+    return CmdFirmware(platform, a, ui);
+  }
+  if (cmd == "export") {
+    if (a.words.size() > 2) return usage("export takes at most one file");
+    if (!OnlyOptions(a, true, false, false, false, false, error)) return usage(error);
+    return RunTransfer(platform, a, ui, JobExport, a.words.size() == 2 ? a.words[1] : "Rendax.wav");
+  }
+  if (cmd == "import") {
+    if (a.words.size() != 2) return usage("import takes one file");
+    if (!OnlyOptions(a, true, false, true, true, false, error)) return usage(error);
+    return RunTransfer(platform, a, ui, JobImport, a.words[1]);
+  }
+  return usage("unknown command '" + cmd + "'");
+}
+
+}  // namespace
+}  // namespace rendax
+
+int main(int argc, char** argv) {
+  return rendax::Main(argc, argv);
+}

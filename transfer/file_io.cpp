@@ -1,0 +1,107 @@
+#include "transfer/file_io.h"
+
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#include <process.h>
+#define RENDAX_GETPID _getpid
+#else
+#include <unistd.h>
+#define RENDAX_GETPID getpid
+#endif
+
+namespace rendax {
+
+namespace fs = std::filesystem;
+
+namespace {
+fs::path U8Path(const std::string& s) {
+  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(s.data()), s.size()));
+}
+std::string U8String(const fs::path& p) {
+  const std::u8string u = p.u8string();
+  return std::string(reinterpret_cast<const char*>(u.data()), u.size());
+}
+}  // namespace
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    f_ = other.f_;
+    other.f_ = nullptr;
+  }
+  return *this;
+}
+
+bool File::Close() {
+  if (!f_) return false;
+  const bool ok = std::fclose(f_) == 0;
+  f_ = nullptr;
+  return ok;
+}
+
+File OpenFile(const std::string& path, const char* mode) {
+#ifdef _WIN32
+  const std::wstring wpath = U8Path(path).wstring();
+  std::wstring wmode;
+  for (const char* m = mode; *m; ++m) wmode.push_back(static_cast<wchar_t>(*m));
+  return File(_wfopen(wpath.c_str(), wmode.c_str()));
+#else
+  return File(std::fopen(path.c_str(), mode));
+#endif
+}
+
+int64_t FileSize(std::FILE* f) {
+  if (!f) return -1;
+  const long here = std::ftell(f);
+  if (here < 0 || std::fseek(f, 0, SEEK_END) != 0) return -1;
+  const long end = std::ftell(f);
+  if (std::fseek(f, here, SEEK_SET) != 0) return -1;
+  return end;
+}
+
+File CreateTempBeside(const std::string& target, std::string& tempPath) {
+  static std::atomic<uint32_t> counter{0};
+  const fs::path t = U8Path(target);
+  const fs::path folder = t.parent_path();
+  const std::string base = U8String(t.filename());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = "." + base + "." + std::to_string(RENDAX_GETPID()) + "." +
+                             std::to_string(counter.fetch_add(1)) + ".part";
+    tempPath = U8String(folder / U8Path(name));
+    File f = OpenFile(tempPath, "wbx");
+    if (f) return f;
+    if (errno != EEXIST) break;
+  }
+  tempPath.clear();
+  return File();
+}
+
+bool ReplaceFile(const std::string& from, const std::string& target) {
+  std::error_code ec;
+  fs::rename(U8Path(from), U8Path(target), ec);
+  return !ec;
+}
+
+void RemoveFile(const std::string& path) {
+  std::error_code ec;
+  fs::remove(U8Path(path), ec);
+}
+
+bool IsFolder(const std::string& path) {
+  std::error_code ec;
+  return fs::is_directory(U8Path(path), ec);
+}
+
+bool MayWriteFile(const std::string& path) {
+  std::error_code ec;
+  if (!fs::exists(U8Path(path), ec)) return true;
+  // Opening for update tests the right to write without touching the content.
+  File probe = OpenFile(path, "r+b");
+  return static_cast<bool>(probe);
+}
+
+}  // namespace rendax

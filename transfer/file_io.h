@@ -1,0 +1,52 @@
+// Files of the transfer jobs: UTF-8 paths, closed on every path out of a job.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace rendax {
+
+// Owns one C stream; closes it when it goes out of scope.
+class File {
+ public:
+  File() = default;
+  explicit File(std::FILE* f) : f_(f) {}
+  ~File() { Close(); }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& other) noexcept : f_(other.f_) { other.f_ = nullptr; }
+  File& operator=(File&& other) noexcept;
+
+  explicit operator bool() const { return f_ != nullptr; }
+  std::FILE* get() const { return f_; }
+  // Returns true when the stream was open and closed without error (all data flushed).
+  bool Close();
+
+ private:
+  std::FILE* f_ = nullptr;
+};
+
+// fopen with a UTF-8 path. Mode as fopen's; "wbx" creates exclusively.
+File OpenFile(const std::string& path, const char* mode);
+
+// Size of an open file in bytes, or -1 when it cannot be told.
+int64_t FileSize(std::FILE* f);
+
+// A fresh file in the folder of `target`, created exclusively, for writing a result that
+// replaces `target` only when complete. Sets `tempPath`; returns a closed File on failure.
+File CreateTempBeside(const std::string& target, std::string& tempPath);
+
+// Replaces `target` by `from` in one step. Returns true on success.
+bool ReplaceFile(const std::string& from, const std::string& target);
+
+// Removes a file, ignoring failure.
+void RemoveFile(const std::string& path);
+
+// True when `path` names an existing folder.
+bool IsFolder(const std::string& path);
+
+// True when `path` does not exist, or exists as a file that may be written to.
+bool MayWriteFile(const std::string& path);
+
+}  // namespace rendax

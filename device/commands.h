@@ -38,4 +38,8 @@ struct LoopInfo {
 std::array<uint8_t, kLoopInfoBytes> EncodeLoopInfo(const LoopInfo& info);
 LoopInfo DecodeLoopInfo(const uint8_t* record);
 
+// Reads the firmware version of an open pedal (two bytes, low-order first). Returns 1 and sets
+// `version` when the pedal delivered both bytes with GOOD status; 0 otherwise (`version` kept).
+int ReadFirmwareVersion(CDevice& device, uint16_t& version);
+
 }  // namespace rendax

@@ -56,4 +56,20 @@ class CMassStorageDeviceFind : public CDeviceFind {
 // 0 otherwise (`path` untouched).
 int FindPedal(DevicePlatform& platform, uint8_t model, std::string& path);
 
+// True when `identity` passes the discovery test for the two filters (USB bus, then
+// case-insensitive substring tests; an absent string is tested as "(NULL)").
+bool IdentityMatches(const StorageIdentity& identity, const std::string& vendorFilter,
+                     const std::string& productFilter);
+
+// One attached pedal as a listing shows it.
+struct AttachedPedal {
+  std::string path;
+  uint8_t model = 0;
+  StorageIdentity identity;
+};
+// Every attached pedal in the platform's candidate order, each with the first model (in model
+// order) whose filters it passes. Returns false with `error` set when the candidate list
+// itself cannot be read; an empty list with true means no pedal is attached.
+bool ListPedals(DevicePlatform& platform, std::vector<AttachedPedal>& pedals, std::string& error);
+
 }  // namespace rendax

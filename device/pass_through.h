@@ -15,9 +15,9 @@ struct PassThroughRequest {
   uint8_t cdbLength = 10;
   DataDirection direction = DataDirection::In;
   uint32_t dataLength = 0;
-  void* data = nullptr;              // caller's buffer, handed through
+  void* data = nullptr;  // caller's buffer, handed through
   uint32_t timeoutSeconds = 400;
-  uint8_t senseRequested = 26;       // of a 32-byte sense area
+  uint8_t senseRequested = 26;  // of a 32-byte sense area
   uint8_t pathId = 0;
   uint8_t targetId = 1;
   uint8_t lun = 0;

@@ -57,4 +57,12 @@ class DevicePlatform {
 // RENDAX_SIMULATOR names a folder, otherwise the operating system's devices.
 DevicePlatform& DefaultPlatform();
 
+// The native platform of this build (SG_IO on Linux, SPTI on Windows), whatever the
+// environment says.
+DevicePlatform& NativePlatform();
+
+// A clear English sentence for a failed Open of `path` with `osError`, saying what to do about
+// it (on Linux, how to install the udev rule when access was denied). For front ends.
+std::string DescribeOpenError(const std::string& path, int osError);
+
 }  // namespace rendax

@@ -1,0 +1,70 @@
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <system_error>
+
+#include "device/platform.h"
+#include "device/platform/sim/sim_pedal.h"
+
+#if defined(_WIN32)
+#include "device/platform/win32/win32_platform.h"
+#else
+#include "device/platform/linux/linux_platform.h"
+#endif
+
+namespace rendax {
+
+DevicePlatform& NativePlatform() {
+#if defined(_WIN32)
+  static Win32Platform platform;
+#else
+  static LinuxPlatform platform;
+#endif
+  return platform;
+}
+
+DevicePlatform& DefaultPlatform() {
+  // Read on every call, so a test or tool that points RENDAX_SIMULATOR elsewhere gets that
+  // folder. A set but unreadable folder is not a reason to reach for real pedals: discovery
+  // then reports the folder's error instead.
+  const char* folder = std::getenv("RENDAX_SIMULATOR");
+  if (folder == nullptr || *folder == '\0') return NativePlatform();
+  static std::mutex mutex;
+  static std::map<std::string, std::unique_ptr<SimulatorPlatform>> simulators;
+  std::lock_guard<std::mutex> lock(mutex);
+  std::unique_ptr<SimulatorPlatform>& sim = simulators[folder];
+  if (!sim) sim = std::make_unique<SimulatorPlatform>(folder);
+  return *sim;
+}
+
+std::string DescribeOpenError(const std::string& path, int osError) {
+#if defined(_WIN32)
+  constexpr int kAccessDenied = 5, kNotFound = 2, kPathNotFound = 3, kSharing = 32;
+  if (osError == kAccessDenied) {
+    return "Access to the pedal at " + path + " was denied. Close other programs that use it.";
+  }
+  if (osError == kNotFound || osError == kPathNotFound) {
+    return "The pedal at " + path + " is no longer attached.";
+  }
+  if (osError == kSharing) return "The pedal at " + path + " is in use by another program.";
+  return "Cannot open the pedal at " + path + ": " + std::system_category().message(osError) + ".";
+#else
+  if (osError == EACCES || osError == EPERM) {
+    return "Permission denied opening the pedal at " + path +
+           ". Install the udev rule that lets you use Rendax pedals: "
+           "sudo install -m 644 packaging/linux/60-rendax-pedal.rules /etc/udev/rules.d/ && "
+           "sudo udevadm control --reload-rules && sudo udevadm trigger, "
+           "then unplug the pedal and plug it in again. Do not run this program as root.";
+  }
+  if (osError == ENOENT || osError == ENODEV || osError == ENXIO) {
+    return "The pedal at " + path + " is no longer attached.";
+  }
+  if (osError == EBUSY) return "The pedal at " + path + " is in use.";
+  return "Cannot open the pedal at " + path + ": " +
+         std::error_code(osError, std::generic_category()).message() + ".";
+#endif
+}
+
+}  // namespace rendax

@@ -1,0 +1,42 @@
+// Linux pedal access: discovery over sysfs, commands through SG_IO on the SCSI generic node.
+#pragma once
+
+#include <scsi/sg.h>
+
+#include <cstdint>
+#include <string>
+
+#include "device/platform.h"
+
+namespace rendax {
+
+// `sysfsRoot` and `devRoot` are "/sys" and "/dev" in real use; tests point them at a fake tree.
+//
+// Candidates are the SCSI disks under <sysfs>/class/scsi_disk in numeric H:C:T:L order, each
+// handed back as its generic node <dev>/sgN (vendor commands need sg opened read-write; the
+// block node refuses them to users without CAP_SYS_RAWIO). A disk without a generic node is no
+// candidate.
+class LinuxPlatform : public DevicePlatform {
+ public:
+  explicit LinuxPlatform(std::string sysfsRoot = "/sys", std::string devRoot = "/dev");
+
+  bool ListCandidates(std::vector<std::string>& paths, std::string& error) override;
+  // USB when an ancestor of the disk's resolved sysfs directory has DEVTYPE=usb_device in its
+  // uevent; vendor and product are the raw `vendor` and `model` files without their newline.
+  std::optional<StorageIdentity> Identify(const std::string& path) override;
+  // open(O_RDWR); osError is errno on failure.
+  std::unique_ptr<DeviceChannel> Open(const std::string& path, uint32_t access, uint32_t share,
+                                      int& osError) override;
+
+ private:
+  std::string sysfs_, dev_;
+};
+
+// Fills an SG_IO header for `request`; `sense` must hold 32 bytes and outlive the call.
+void FillSgHeader(const PassThroughRequest& request, sg_io_hdr_t& header, uint8_t* sense);
+// Maps a finished SG_IO call: `ioctlResult` and `savedErrno` from the ioctl, then the header and
+// sense area it filled.
+PassThroughResult MapSgResult(int ioctlResult, int savedErrno, const sg_io_hdr_t& header,
+                              const uint8_t* sense);
+
+}  // namespace rendax

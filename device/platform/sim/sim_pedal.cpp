@@ -1,0 +1,435 @@
+#include "device/platform/sim/sim_pedal.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "device/discovery.h"
+
+namespace rendax {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr uint8_t kSenseHardwareError = 0x04;
+constexpr uint8_t kSenseIllegalRequest = 0x05;
+constexpr uint8_t kAscInvalidOpcode = 0x20;
+constexpr uint8_t kAscInvalidField = 0x24;
+constexpr uint8_t kAscInternalFailure = 0x44;
+
+const char* const kCommandNames[] = {
+    "GetFirmwareVersion", "WriteFirmware", "LoopInfoRead", "LoopInfoWrite",
+    "LoopDataRead",       "LoopDataWrite", "Unknown"};
+
+PassThroughResult Good(uint32_t residual = 0) {
+  PassThroughResult r;
+  r.outcome = CommandOutcome::Good;
+  r.residual = residual;
+  return r;
+}
+
+// CHECK CONDITION with fixed-format sense, as a USB disk reports it.
+PassThroughResult Check(const PassThroughRequest& request, uint8_t key, uint8_t asc) {
+  PassThroughResult r;
+  r.outcome = CommandOutcome::ScsiStatus;
+  r.scsiStatus = kScsiStatusCheckCondition;
+  r.residual = request.dataLength;
+  std::array<uint8_t, 18> sense{};
+  sense[0] = 0x70;
+  sense[2] = key;
+  sense[7] = 10;
+  sense[12] = asc;
+  r.senseLength = static_cast<uint8_t>(
+      std::min<size_t>({sense.size(), request.senseRequested, r.sense.size()}));
+  std::copy_n(sense.begin(), r.senseLength, r.sense.begin());
+  return r;
+}
+
+PassThroughResult Pulled() {
+  PassThroughResult r;
+  r.outcome = CommandOutcome::TransportError;
+  r.osError = ENODEV;
+  return r;
+}
+
+bool ReadFile(const fs::path& p, std::string& out) {
+  std::ifstream in(p, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream s;
+  s << in.rdbuf();
+  out = s.str();
+  return !in.bad();
+}
+
+bool WriteFile(const fs::path& p, const void* data, size_t size) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+  out.close();
+  return !out.fail();
+}
+
+bool WriteText(const fs::path& p, const std::string& text) {
+  return WriteFile(p, text.data(), text.size());
+}
+
+bool ParseUnsigned(const std::string& text, uint32_t& value) {
+  std::istringstream in(text);
+  uint64_t v = 0;
+  if (!(in >> v) || v > 0xFFFFFFFFu) return false;
+  std::string rest;
+  if (in >> rest) return false;
+  value = static_cast<uint32_t>(v);
+  return true;
+}
+
+bool ReadLoopInfoFile(const fs::path& dir, LoopInfo& info) {
+  std::string bytes;
+  if (!ReadFile(dir / "loop.info", bytes) || bytes.size() < kLoopInfoBytes) {
+    info = LoopInfo{1, 0};  // nothing stored
+    return true;
+  }
+  info = DecodeLoopInfo(reinterpret_cast<const uint8_t*>(bytes.data()));
+  return true;
+}
+
+bool IsAttached(const fs::path& dir) {
+  std::error_code ec;
+  uint8_t model = 0;
+  return fs::is_directory(dir, ec) && !fs::exists(dir / "unplugged", ec) &&
+         ReadSimulatedModel(dir.string(), model);
+}
+
+class SimulatedChannel : public DeviceChannel {
+ public:
+  explicit SimulatedChannel(std::string folder) : firmware_(std::move(folder)) {}
+  PassThroughResult Execute(const PassThroughRequest& request) override {
+    return firmware_.Execute(request);
+  }
+  bool IsSimulated() const override { return true; }
+
+ private:
+  SimulatedPedalFirmware firmware_;
+};
+
+}  // namespace
+
+const char* PedalCommandName(PedalCommand command) {
+  return kCommandNames[static_cast<size_t>(command)];
+}
+
+PedalCommand ClassifyCdb(const uint8_t* cdb) {
+  const std::pair<Cdb, PedalCommand> catalogue[] = {
+      {CdbGetFirmwareVersion(), PedalCommand::GetFirmwareVersion},
+      {CdbWriteFirmware(), PedalCommand::WriteFirmware},
+      {CdbLoopInfoRead(), PedalCommand::LoopInfoRead},
+      {CdbLoopInfoWrite(), PedalCommand::LoopInfoWrite},
+      {CdbLoopDataRead(), PedalCommand::LoopDataRead},
+      {CdbLoopDataWrite(), PedalCommand::LoopDataWrite},
+  };
+  for (const auto& [bytes, command] : catalogue) {
+    if (std::equal(bytes.begin(), bytes.end(), cdb)) return command;
+  }
+  return PedalCommand::Unknown;
+}
+
+FaultScript FaultScript::Parse(const std::string& text) {
+  FaultScript script;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    line = line.substr(0, line.find('#'));
+    std::istringstream words(line);
+    std::string verb, name, count;
+    if (!(words >> verb)) continue;
+    if (verb == "unplug-after") {
+      if (words >> count && ParseUnsigned(count, script.unplugAfter)) script.hasUnplug = true;
+    } else if (verb == "fail" && words >> name) {
+      Fail fail;
+      if (name == "Any") {
+        fail.any = true;
+      } else {
+        const auto* it = std::find(std::begin(kCommandNames), std::end(kCommandNames) - 1, name);
+        if (it == std::end(kCommandNames) - 1) continue;
+        fail.command = static_cast<PedalCommand>(it - std::begin(kCommandNames));
+      }
+      if (words >> count && !ParseUnsigned(count, fail.nth)) continue;
+      script.fails.push_back(fail);
+    }
+  }
+  return script;
+}
+
+SimulatedPedalFirmware::SimulatedPedalFirmware(std::string folder) : folder_(std::move(folder)) {
+  std::string text;
+  if (ReadFile(fs::path(folder_) / "faults", text)) faults_ = FaultScript::Parse(text);
+}
+
+bool SimulatedPedalFirmware::Unplugged() const {
+  std::error_code ec;
+  return fs::exists(fs::path(folder_) / "unplugged", ec);
+}
+
+PassThroughResult SimulatedPedalFirmware::Execute(const PassThroughRequest& request) {
+  if (Unplugged()) return Pulled();
+  ++commandCount_;
+  if (faults_.hasUnplug && commandCount_ > faults_.unplugAfter) {
+    WriteText(fs::path(folder_) / "unplugged", "pulled by the fault script\n");
+    return Pulled();
+  }
+  const PedalCommand command = ClassifyCdb(request.cdb.data());
+  const uint32_t nthOfKind = ++kindCount_[static_cast<size_t>(command)];
+  for (const FaultScript::Fail& fail : faults_.fails) {
+    const bool kind = fail.any || fail.command == command;
+    const uint32_t nth = fail.any ? commandCount_ : nthOfKind;
+    if (kind && (fail.nth == 0 || fail.nth == nth)) {
+      return Check(request, kSenseHardwareError, kAscInternalFailure);
+    }
+  }
+  return Run(command, request);
+}
+
+bool SimulatedPedalFirmware::Rewind() {
+  position_ = 0;
+  wroteSinceRewind_ = false;
+  return true;
+}
+
+PassThroughResult SimulatedPedalFirmware::Run(PedalCommand command,
+                                              const PassThroughRequest& request) {
+  if (command == PedalCommand::Unknown) {
+    return Check(request, kSenseIllegalRequest, kAscInvalidOpcode);
+  }
+  const bool wantsIn = command == PedalCommand::GetFirmwareVersion ||
+                       command == PedalCommand::LoopInfoRead ||
+                       command == PedalCommand::LoopDataRead;
+  const DataDirection expected = wantsIn ? DataDirection::In : DataDirection::Out;
+  if (request.direction != expected || (request.dataLength != 0 && request.data == nullptr)) {
+    return Check(request, kSenseIllegalRequest, kAscInvalidField);
+  }
+  const fs::path dir(folder_);
+  auto* data = static_cast<uint8_t*>(request.data);
+  const uint32_t length = request.dataLength;
+
+  switch (command) {
+    case PedalCommand::GetFirmwareVersion: {
+      uint16_t version = 0;
+      std::string error;
+      if (!ReadSimulatedFirmwareVersion(folder_, version, error)) {
+        return Check(request, kSenseHardwareError, kAscInternalFailure);
+      }
+      const uint8_t bytes[2] = {static_cast<uint8_t>(version), static_cast<uint8_t>(version >> 8)};
+      const uint32_t n = std::min<uint32_t>(length, 2);
+      std::copy_n(bytes, n, data);
+      return Good(length - n);
+    }
+    case PedalCommand::WriteFirmware: {
+      if (length != kFirmwareImageBytes) {
+        return Check(request, kSenseIllegalRequest, kAscInvalidField);
+      }
+      const uint16_t version = static_cast<uint16_t>(data[length - 2] | data[length - 1] << 8);
+      if (!WriteFile(dir / "firmware.bin", data, length) ||
+          !WriteText(dir / "firmware", std::to_string(version) + "\n")) {
+        return Check(request, kSenseHardwareError, kAscInternalFailure);
+      }
+      return Good();
+    }
+    case PedalCommand::LoopInfoRead: {
+      LoopInfo info;
+      ReadLoopInfoFile(dir, info);
+      const auto record = EncodeLoopInfo(info);
+      const uint32_t n = std::min<uint32_t>(length, kLoopInfoBytes);
+      std::copy_n(record.begin(), n, data);
+      Rewind();
+      return Good(length - n);
+    }
+    case PedalCommand::LoopInfoWrite: {
+      if (length != kLoopInfoBytes) return Check(request, kSenseIllegalRequest, kAscInvalidField);
+      if (!WriteFile(dir / "loop.info", data, length)) {
+        return Check(request, kSenseHardwareError, kAscInternalFailure);
+      }
+      if (wroteSinceRewind_) {
+        std::error_code ec;
+        fs::resize_file(dir / "loop.bin", position_, ec);
+        if (ec) return Check(request, kSenseHardwareError, kAscInternalFailure);
+      }
+      Rewind();
+      return Good();
+    }
+    case PedalCommand::LoopDataRead: {
+      std::fill_n(data, length, 0);  // past the stored stream the pedal reads as zero
+      std::ifstream in(dir / "loop.bin", std::ios::binary);
+      if (in && in.seekg(static_cast<std::streamoff>(position_))) {
+        in.read(reinterpret_cast<char*>(data), length);
+      }
+      position_ += length;
+      return Good();
+    }
+    case PedalCommand::LoopDataWrite: {
+      const fs::path file = dir / "loop.bin";
+      std::error_code ec;
+      if (!fs::exists(file, ec) && !WriteFile(file, nullptr, 0)) {
+        return Check(request, kSenseHardwareError, kAscInternalFailure);
+      }
+      const uintmax_t size = fs::file_size(file, ec);
+      if (ec) return Check(request, kSenseHardwareError, kAscInternalFailure);
+      if (size < position_) fs::resize_file(file, position_, ec);  // zero-filled gap
+      std::fstream out(file, std::ios::binary | std::ios::in | std::ios::out);
+      if (ec || !out || !out.seekp(static_cast<std::streamoff>(position_)) ||
+          !out.write(reinterpret_cast<const char*>(data), length) || !out.flush()) {
+        return Check(request, kSenseHardwareError, kAscInternalFailure);
+      }
+      position_ += length;
+      wroteSinceRewind_ = true;
+      return Good();
+    }
+    case PedalCommand::Unknown:
+      break;
+  }
+  return Check(request, kSenseIllegalRequest, kAscInvalidOpcode);
+}
+
+bool CreateSimulatedPedal(const std::string& dir, uint8_t model, uint16_t firmwareVersion,
+                          std::string& error) {
+  if (model >= kModelCount) {
+    error = "The model must be 0, 1 or 2";
+    return false;
+  }
+  const fs::path p(dir);
+  std::error_code ec;
+  fs::create_directories(p, ec);
+  if (ec) {
+    error = "Cannot create " + dir + ": " + ec.message();
+    return false;
+  }
+  for (const char* stale : {"loop.info", "faults", "unplugged", "firmware.bin"}) {
+    fs::remove(p / stale, ec);
+  }
+  if (!WriteText(p / "model", std::to_string(model) + "\n") ||
+      !WriteText(p / "firmware", std::to_string(firmwareVersion) + "\n") ||
+      !WriteFile(p / "loop.bin", nullptr, 0)) {
+    error = "Cannot write the pedal files in " + dir;
+    return false;
+  }
+  return true;
+}
+
+bool WriteSimulatedLoop(const std::string& dir, std::span<const uint8_t> stream,
+                        const LoopInfo& info, std::string& error) {
+  if (!WriteFile(fs::path(dir) / "loop.bin", stream.data(), stream.size())) {
+    error = "Cannot write " + (fs::path(dir) / "loop.bin").string();
+    return false;
+  }
+  return WriteSimulatedLoopInfo(dir, info, error);
+}
+
+bool WriteSimulatedLoopInfo(const std::string& dir, const LoopInfo& info, std::string& error) {
+  const auto record = EncodeLoopInfo(info);
+  if (!WriteFile(fs::path(dir) / "loop.info", record.data(), record.size())) {
+    error = "Cannot write " + (fs::path(dir) / "loop.info").string();
+    return false;
+  }
+  return true;
+}
+
+bool ReadSimulatedLoop(const std::string& dir, std::vector<uint8_t>& stream, LoopInfo& info,
+                       std::string& error) {
+  const fs::path p(dir);
+  std::error_code ec;
+  if (!fs::is_directory(p, ec)) {
+    error = dir + " is not a simulated pedal";
+    return false;
+  }
+  std::string bytes;
+  stream.clear();
+  if (ReadFile(p / "loop.bin", bytes)) stream.assign(bytes.begin(), bytes.end());
+  return ReadLoopInfoFile(p, info);
+}
+
+bool ReadSimulatedFirmwareVersion(const std::string& dir, uint16_t& version, std::string& error) {
+  std::string text;
+  uint32_t value = 0;
+  if (!ReadFile(fs::path(dir) / "firmware", text) || !ParseUnsigned(text, value) ||
+      value > 0xFFFF) {
+    error = "No readable firmware version in " + dir;
+    return false;
+  }
+  version = static_cast<uint16_t>(value);
+  return true;
+}
+
+bool WriteSimulatedFaults(const std::string& dir, const std::string& text, std::string& error) {
+  const fs::path file = fs::path(dir) / "faults";
+  if (text.empty()) {
+    std::error_code ec;
+    fs::remove(file, ec);
+    return true;
+  }
+  if (!WriteText(file, text)) {
+    error = "Cannot write " + file.string();
+    return false;
+  }
+  return true;
+}
+
+bool ReadSimulatedModel(const std::string& dir, uint8_t& model) {
+  std::string text;
+  uint32_t value = 0;
+  if (!ReadFile(fs::path(dir) / "model", text) || !ParseUnsigned(text, value) ||
+      value >= kModelCount) {
+    return false;
+  }
+  model = static_cast<uint8_t>(value);
+  return true;
+}
+
+SimulatorPlatform::SimulatorPlatform(std::string root) : root_(std::move(root)) {}
+
+bool SimulatorPlatform::ListCandidates(std::vector<std::string>& paths, std::string& error) {
+  paths.clear();
+  std::error_code ec;
+  fs::directory_iterator it(root_, ec);
+  if (ec) {
+    error = "The simulator folder " + root_ + " cannot be read: " + ec.message();
+    return false;
+  }
+  std::vector<fs::path> folders;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    if (IsAttached(it->path())) folders.push_back(it->path());
+  }
+  if (ec) {
+    error = "The simulator folder " + root_ + " cannot be read: " + ec.message();
+    return false;
+  }
+  std::sort(folders.begin(), folders.end(), [](const fs::path& a, const fs::path& b) {
+    return a.filename().string() < b.filename().string();
+  });
+  for (const fs::path& f : folders) paths.push_back(f.string());
+  return true;
+}
+
+std::optional<StorageIdentity> SimulatorPlatform::Identify(const std::string& path) {
+  uint8_t model = 0;
+  if (!IsAttached(path) || !ReadSimulatedModel(path, model)) return std::nullopt;
+  StorageIdentity identity;
+  identity.usb = true;
+  identity.vendor = "QELM    ";
+  identity.product = ModelInfo(model).product;
+  return identity;
+}
+
+std::unique_ptr<DeviceChannel> SimulatorPlatform::Open(const std::string& path, uint32_t, uint32_t,
+                                                       int& osError) {
+  if (!IsAttached(path)) {
+    std::error_code ec;
+    osError = fs::exists(fs::path(path) / "unplugged", ec) ? ENODEV : ENOENT;
+    return nullptr;
+  }
+  osError = 0;
+  return std::make_unique<SimulatedChannel>(path);
+}
+
+}  // namespace rendax

@@ -54,7 +54,7 @@ std::string DescribeOpenError(const std::string& path, int osError) {
   if (osError == EACCES || osError == EPERM) {
     return "Permission denied opening the pedal at " + path +
            ". Install the udev rule that lets you use Rendax pedals: "
-           "sudo install -m 644 packaging/linux/60-rendax-pedal.rules /etc/udev/rules.d/ && "
+           "sudo install -m 644 packaging/linux/70-rendax-pedal.rules /etc/udev/rules.d/ && "
            "sudo udevadm control --reload-rules && sudo udevadm trigger, "
            "then unplug the pedal and plug it in again. Do not run this program as root.";
   }

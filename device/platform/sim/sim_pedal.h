@@ -9,6 +9,7 @@
 //   faults     optional fault script, see FaultScript below
 //   firmware.bin  the last image written with WriteFirmware
 //   unplugged  present once a scripted cable pull has happened; delete it to plug back in
+// packaging/linux/README.md describes the folder for people.
 //
 // SimulatedPedalFirmware is the one place that decides how the pedal answers a vendor command,
 // so every transport (the simulated channel here, a USB gadget elsewhere) answers alike.

@@ -17,15 +17,17 @@ struct ResampleState {
   int64_t lastLeft = 0;   // first channel of the last input frame seen
   int64_t lastRight = 0;  // second channel of that frame (two-channel converters)
   int64_t phase = 0;      // next output's distance past the predecessor frame, in 1/span units
-  int64_t prevLeft = 0;   // the frame before the last: the predecessor of the pending output
+  int64_t prevLeft = 0;   // the frame before the last: the pending output lies between the two
   int64_t prevRight = 0;
-  uint32_t framesSeen = 0;  // saturating count of input frames since ChunkFirst (0, 1 or 2)
+  uint32_t started = 0;  // 1 once the stream has had its first whole frame
 };
 
 // Packers (import). `in` holds WAV audio whose frames are `blockAlign` bytes (2, 3, 4 or 6);
-// a trailing partial frame is ignored. Output goes to `out` by the page writing rule, starting
-// at running offset `startOffset` (only its value modulo the page size counts). Filler bytes
-// are stepped over, never written. Returns the bytes produced, filler included.
+// a trailing partial frame is ignored. A call without a whole frame writes nothing, except
+// that with ChunkLast it still ends the stream (it may append the last frame). Output goes to `out`
+// by the page writing rule, starting at running offset `startOffset` (only its value modulo the
+// page size counts). Filler bytes are stepped over, never written. Returns the bytes produced,
+// filler included.
 uint32_t PackMono44100(ResampleState& state, uint16_t blockAlign, const uint8_t* in,
                        uint32_t inBytes, uint8_t* out, uint32_t flags, uint32_t startOffset);
 uint32_t PackStereo44100(ResampleState& state, uint16_t blockAlign, const uint8_t* in,
@@ -45,7 +47,7 @@ uint32_t UnpackStereo(ResampleState& state, const uint8_t* in, uint32_t inBytes,
                       uint32_t flags);
 
 // Upper bounds on the output of one call, for sizing buffers.
-inline constexpr uint32_t kMaxPackerInputFrames = 65536;  // one file block
-inline constexpr uint32_t kMaxUnpackOutputBytes = 262144; // one transfer block's output fits
+inline constexpr uint32_t kMaxPackerInputFrames = 65536;   // one file block
+inline constexpr uint32_t kMaxUnpackOutputBytes = 262144;  // one transfer block's output fits
 
 }  // namespace rendax

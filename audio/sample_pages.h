@@ -33,7 +33,8 @@ constexpr uint64_t StreamBytesForFrames(uint64_t frames, uint32_t channels) {
 constexpr uint64_t FramesInStream(uint64_t bytes, uint32_t channels) {
   const PageLayout p = PageLayoutFor(channels);
   const uint64_t rest = bytes % p.pageBytes;
-  const uint64_t inLast = rest >= p.audioBytes ? kFramesPerPage : (rest + p.frameBytes - 1) / p.frameBytes;
+  const uint64_t inLast =
+      rest >= p.audioBytes ? kFramesPerPage : (rest + p.frameBytes - 1) / p.frameBytes;
   return kFramesPerPage * (bytes / p.pageBytes) + inLast;
 }
 

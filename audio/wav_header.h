@@ -48,7 +48,9 @@ int ParseWavHeader(const uint8_t* header, std::size_t bytesRead, WavFormat& form
                    WavRejection* why = nullptr);
 
 // Offset of the first audio byte of an accepted file: 28 + fmtSize (44 or 46).
-inline constexpr uint32_t AudioOffset(const WavFormat& f) { return 28 + f.fmtSize; }
+inline constexpr uint32_t AudioOffset(const WavFormat& f) {
+  return 28 + f.fmtSize;
+}
 
 // A short English description of a rejection, for front ends ("24-bit or 16-bit only", ...).
 const char* DescribeWavRejection(WavRejection why);

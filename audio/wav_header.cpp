@@ -1,0 +1,119 @@
+#include "audio/wav_header.h"
+
+#include <cstring>
+
+namespace rendax {
+namespace {
+
+void Put16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void Put32(uint8_t* p, uint32_t v) {
+  Put16(p, v);
+  Put16(p + 2, v >> 16);
+}
+
+uint16_t Get16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+uint32_t Get32(const uint8_t* p) {
+  return Get16(p) | (static_cast<uint32_t>(Get16(p + 2)) << 16);
+}
+
+bool TagAt(const uint8_t* p, const char* tag) {
+  return std::memcmp(p, tag, 4) == 0;
+}
+
+int Refuse(WavRejection reason, WavRejection* why) {
+  if (why) *why = reason;
+  return 0;
+}
+
+}  // namespace
+
+void BuildWavHeader(std::span<uint8_t, kWavHeaderBytes> out, const WavFormat& f) {
+  uint8_t* p = out.data();
+  std::memcpy(p + 0, "RIFF", 4);
+  Put32(p + 4, f.riffSize);
+  std::memcpy(p + 8, "WAVE", 4);
+  std::memcpy(p + 12, "fmt ", 4);
+  Put32(p + 16, f.fmtSize);
+  Put16(p + 20, f.formatTag);
+  Put16(p + 22, f.channels);
+  Put32(p + 24, f.sampleRate);
+  Put32(p + 28, f.byteRate);
+  Put16(p + 32, f.blockAlign);
+  Put16(p + 34, f.bitsPerSample);
+  std::memcpy(p + 36, "data", 4);
+  Put32(p + 40, f.dataSize);
+}
+
+int ParseWavHeader(const uint8_t* h, std::size_t bytesRead, WavFormat& f, WavRejection* why) {
+  // The signature is judged first, and nothing is stored for a file that is not RIFF/WAVE.
+  if (bytesRead < 16) return Refuse(WavRejection::TooShort, why);
+  if (!TagAt(h, "RIFF") || !TagAt(h + 8, "WAVE") || !TagAt(h + 12, "fmt ")) {
+    return Refuse(WavRejection::NotRiffWave, why);
+  }
+  // Every field below lies inside the shortest header; a file cut before its end has no
+  // trustworthy fields at all, so it is refused before anything is stored.
+  if (bytesRead < kWavHeaderBytes) return Refuse(WavRejection::TooShort, why);
+
+  f.riffSize = Get32(h + 4);
+  f.fmtSize = Get32(h + 16);
+  f.formatTag = Get16(h + 20);
+  f.channels = Get16(h + 22);
+  f.sampleRate = Get32(h + 24);
+  f.byteRate = Get32(h + 28);
+  f.blockAlign = Get16(h + 32);
+  f.bitsPerSample = Get16(h + 34);
+
+  if (f.channels != 1 && f.channels != 2) return Refuse(WavRejection::Channels, why);
+  if (f.fmtSize != 16 && f.fmtSize != 18) return Refuse(WavRejection::FmtChunkSize, why);
+  if (f.formatTag != 1) return Refuse(WavRejection::NotPcm, why);
+  if (f.sampleRate != 44100 && f.sampleRate != 48000) return Refuse(WavRejection::SampleRate, why);
+  if (f.bitsPerSample != 16 && f.bitsPerSample != 24) {
+    return Refuse(WavRejection::BitsPerSample, why);
+  }
+  // An 18-byte "fmt " body moves "data" and its size two bytes on, past the 44 bytes.
+  if (bytesRead < 28 + f.fmtSize) return Refuse(WavRejection::TooShort, why);
+  if (!TagAt(h + 20 + f.fmtSize, "data")) return Refuse(WavRejection::DataNotNext, why);
+  const uint32_t byteRate = uint32_t{f.channels} * f.bitsPerSample * f.sampleRate / 8;
+  const uint32_t blockAlign = uint32_t{f.channels} * f.bitsPerSample / 8;
+  if (f.byteRate != byteRate || f.blockAlign != blockAlign) {
+    return Refuse(WavRejection::InconsistentRate, why);
+  }
+  f.dataSize = Get32(h + 24 + f.fmtSize);
+  if (why) *why = WavRejection::None;
+  return 1;
+}
+
+const char* DescribeWavRejection(WavRejection why) {
+  switch (why) {
+    case WavRejection::None:
+      return "The file is a plain PCM WAV file";
+    case WavRejection::TooShort:
+      return "The file is shorter than a WAV header";
+    case WavRejection::NotRiffWave:
+      return "The file is not a RIFF/WAVE file";
+    case WavRejection::FmtChunkSize:
+      return "Plain PCM WAV only (not the extensible format)";
+    case WavRejection::NotPcm:
+      return "Uncompressed PCM audio only";
+    case WavRejection::Channels:
+      return "Mono or stereo only";
+    case WavRejection::SampleRate:
+      return "44,100 Hz or 48,000 Hz only";
+    case WavRejection::BitsPerSample:
+      return "24-bit or 16-bit only";
+    case WavRejection::DataNotNext:
+      return "Extra chunks (such as LIST) before the audio are not accepted";
+    case WavRejection::InconsistentRate:
+      return "The header's byte rate or frame size does not match its format";
+  }
+  return "The file format is wrong";
+}
+
+}  // namespace rendax

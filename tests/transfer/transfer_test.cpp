@@ -1,0 +1,468 @@
+// The export, the import and the worker against recorded simulated pedals.
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "audio/sample_pages.h"
+#include "device/device.h"
+#include "tests/transfer/reference.h"
+#include "tests/transfer/test_support.h"
+#include "transfer/job.h"
+
+namespace rendax::testing {
+namespace {
+
+using Cmd = PedalCommand;
+
+// One simulated pedal whose commands are recorded, an output folder and a front end.
+class Rig {
+ public:
+  Rig()
+      : dir_("transfer"),
+        pedal_(dir_ / "pedals/p0"),
+        platform_(dir_ / "pedals"),
+        device_(platform_) {
+    std::filesystem::create_directories(dir_.path() / "out");
+  }
+
+  void MakePedal(uint8_t model) {
+    std::string error;
+    ASSERT_TRUE(CreateSimulatedPedal(pedal_, model, 8, error)) << error;
+    model_ = model;
+  }
+  void StoreLoop(const std::vector<uint8_t>& stream, LoopInfo info) {
+    std::string error;
+    ASSERT_TRUE(WriteSimulatedLoop(pedal_, stream, info, error)) << error;
+  }
+  void Faults(const std::string& text) {
+    std::string error;
+    ASSERT_TRUE(WriteSimulatedFaults(pedal_, text, error)) << error;
+  }
+  JobResult Run(JobCode code, const std::string& file, bool verify = false) {
+    JobRequest job{
+        code, pedal_, model_, code == JobExport ? file : "", code == JobImport ? file : "", verify};
+    const JobResult r = RunJob(job, device_, wav_, resample_, ui_);
+    EXPECT_FALSE(device_.IsOpen());
+    EXPECT_EQ(ui_.progress.back(), 0);  // every job ends with progress 0
+    return r;
+  }
+  std::vector<Cmd> Kinds() {
+    std::vector<Cmd> k;
+    for (const auto& s : platform_.Sent()) k.push_back(s.command);
+    return k;
+  }
+  std::vector<uint32_t> Lengths(Cmd c) {
+    std::vector<uint32_t> l;
+    for (const auto& s : platform_.Sent()) {
+      if (s.command == c) l.push_back(s.length);
+    }
+    return l;
+  }
+  std::vector<int> ProgressBeforeEnd() {
+    return std::vector<int>(ui_.progress.begin(), ui_.progress.end() - 1);
+  }
+
+  TempDir dir_;
+  std::string pedal_;
+  RecordingPlatform platform_;
+  CMassStorageDevice device_;
+  uint8_t model_ = 0;
+  WavFormat wav_;
+  ResampleState resample_;
+  RecordingFrontEnd ui_;
+};
+
+uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+// ---- Export ----
+
+TEST(Transfer, ExportReadsWholePagesAndConvertsEveryFrame) {
+  struct Case {
+    uint8_t model;
+    uint32_t length;
+    std::vector<uint32_t> reads;
+    std::vector<int> progress;
+  };
+  const Case cases[] = {
+      {0, 1, {65536}, {100}},
+      {2, 65536, {65536}, {100}},
+      {0, 65537, {65536, 2048}, {50, 100}},
+      {1, 131072, {65536, 65536}, {50, 100}},
+      {1, 200000, {65536, 65536, 65536, 4096}, {25, 50, 75, 100}},
+      {0, 200000, {65536, 65536, 65536, 4096}, {25, 50, 75, 100}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("model " + std::to_string(c.model) + ", length " + std::to_string(c.length));
+    Rig fresh;  // a new pedal and recorder per case
+    fresh.MakePedal(c.model);
+    const auto stream = NoiseBytes(c.length, c.length);
+    fresh.StoreLoop(stream, {0, c.length});
+    const std::string file = fresh.dir_ / "out/loop.wav";
+    ASSERT_EQ(fresh.Run(JobExport, file), JobResult::Success);
+
+    EXPECT_EQ(fresh.ui_.events,
+              (std::vector<std::string>{"disable", "Receive Complete", "enable"}));
+    EXPECT_EQ(fresh.ProgressBeforeEnd(), c.progress);
+    EXPECT_EQ(fresh.Kinds().front(), Cmd::LoopInfoRead);
+    EXPECT_EQ(fresh.Lengths(Cmd::LoopDataRead), c.reads);
+
+    const int ch = c.model == 1 ? 2 : 1;
+    const auto wav = ReadFileBytes(file);
+    ASSERT_GE(wav.size(), 44u);
+    EXPECT_EQ(U32(wav, 4), wav.size() - 8);
+    EXPECT_EQ(U32(wav, 40), wav.size() - 44);
+    EXPECT_EQ(wav[22], ch);
+    EXPECT_EQ(U32(wav, 24), 48000u);
+    EXPECT_EQ(U32(wav, 28), 144000u * ch);
+    EXPECT_EQ(wav[32], 3 * ch);
+    EXPECT_EQ(wav[34], 24);
+
+    const auto x = ReadPages(stream, c.length, ch);
+    std::vector<Frame> got;
+    for (size_t at = 44; at + 3 * ch <= wav.size(); at += 3 * ch) {
+      Frame f{0, 0};
+      for (int k = 0; k < ch; ++k)
+        f[k] = Sign24(wav[at + 3 * k] | wav[at + 3 * k + 1] << 8 | wav[at + 3 * k + 2] << 16);
+      got.push_back(f);
+    }
+    if (x.size() == 1) {
+      ASSERT_FALSE(got.empty());
+      for (const auto& f : got) EXPECT_EQ(f, x[0]);
+    } else {
+      const auto want = Resample(x, kUnpack);
+      ASSERT_EQ(got.size(), want.size());
+      for (size_t i = 0; i < want.size(); ++i) ASSERT_EQ(got[i], want[i]) << "frame " << i;
+    }
+  }
+}
+
+TEST(Transfer, ExportStatusAndLengthDecideWhetherThereIsALoop) {
+  struct Case {
+    uint8_t status;
+    uint32_t length;
+    bool exports;
+  };
+  for (const Case c :
+       {Case{0, 4096, true}, Case{2, 4096, true}, Case{1, 4096, false}, Case{0, 0, false}}) {
+    SCOPED_TRACE("status " + std::to_string(c.status) + " length " + std::to_string(c.length));
+    Rig fresh;
+    fresh.MakePedal(0);
+    fresh.StoreLoop(NoiseBytes(4096, 3), {c.status, c.length});
+    const std::string file = fresh.dir_ / "out/loop.wav";
+    EXPECT_EQ(fresh.Run(JobExport, file) == JobResult::Success, c.exports);
+    EXPECT_EQ(std::filesystem::exists(file), c.exports);
+    if (!c.exports) {
+      EXPECT_EQ(fresh.ui_.events, std::vector<std::string>{"Export file not found"});
+      EXPECT_EQ(fresh.Kinds(), std::vector<Cmd>{Cmd::LoopInfoRead});
+    }
+  }
+}
+
+TEST(Transfer, FailedExportLeavesTheEarlierFileAndNothingElse) {
+  struct Case {
+    const char* faults;
+    bool buttonsTouched;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"fail LoopDataRead 2", true, "Receive Error"},
+      {"fail LoopDataRead", true, "Receive Error"},
+      {"fail LoopInfoRead", false, "Receive Error"},
+      {"unplug-after 3", true, "Receive Error"},
+      {"", true, "Receive Error"},  // the file system refuses the writes
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.faults);
+    Rig fresh;
+    fresh.MakePedal(1);
+    fresh.StoreLoop(NoiseBytes(300000, 9), {0, 300000});
+    fresh.Faults(c.faults);
+    const std::string file = fresh.dir_ / "out/loop.wav";
+    WriteFileBytes(file, {'o', 'l', 'd'});
+
+    rlimit saved{};
+    const bool limitWrites = std::string(c.faults).empty();
+    if (limitWrites) {
+      signal(SIGXFSZ, SIG_IGN);
+      getrlimit(RLIMIT_FSIZE, &saved);
+      rlimit small = saved;
+      small.rlim_cur = 100000;
+      setrlimit(RLIMIT_FSIZE, &small);
+    }
+    const JobResult r = fresh.Run(JobExport, file);
+    if (limitWrites) setrlimit(RLIMIT_FSIZE, &saved);
+
+    EXPECT_EQ(r, JobResult::Failed);
+    EXPECT_EQ(fresh.ui_.messages, std::vector<std::string>{c.message});
+    if (c.buttonsTouched) {
+      EXPECT_EQ(fresh.ui_.events, (std::vector<std::string>{"disable", c.message, "enable"}));
+    } else {
+      EXPECT_EQ(fresh.ui_.events, std::vector<std::string>{c.message});
+    }
+    EXPECT_EQ(ReadFileBytes(file), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(FilesIn(fresh.dir_.path() / "out"), std::vector<std::string>{"loop.wav"});
+  }
+}
+
+TEST(Transfer, ExportToAPlaceThatCannotHoldAFileIsRefusedBeforeAnyAudioMoves) {
+  Rig r;
+  r.MakePedal(0);
+  r.StoreLoop(NoiseBytes(4096, 1), {0, 4096});
+  for (const std::string& target : {r.dir_ / "missing/loop.wav", r.dir_ / "out", std::string()}) {
+    SCOPED_TRACE(target);
+    r.ui_.events.clear();
+    EXPECT_EQ(r.Run(JobExport, target), JobResult::Failed);
+    EXPECT_EQ(r.ui_.events, std::vector<std::string>{"File Creation Error"});
+  }
+  EXPECT_TRUE(r.Lengths(Cmd::LoopDataRead).empty());
+}
+
+// ---- Import ----
+
+TEST(Transfer, ImportSendsWholeBlocksThenWholePagesThenTheExactLength) {
+  struct Case {
+    int bits, channels, rate;
+    uint32_t dataSize;
+    uint8_t model;
+    std::vector<int> progress;
+  };
+  const Case cases[] = {
+      {24, 1, 48000, 196608, 0, {100}},
+      {24, 2, 44100, 393216, 1, {50, 100}},
+      {24, 1, 44100, 200000, 2, {50, 100}},
+      {16, 2, 48000, 524288, 1, {25, 50, 75, 100}},
+      {16, 1, 44100, 524288, 0, {25, 50, 75, 100}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.bits) + " bit, " + std::to_string(c.channels) + " ch, " +
+                 std::to_string(c.rate) + " Hz, " + std::to_string(c.dataSize) + " bytes, model " +
+                 std::to_string(c.model));
+    Rig fresh;
+    fresh.MakePedal(c.model);
+    const auto audio = NoiseBytes(c.dataSize, c.dataSize + c.model);
+    const std::string file = fresh.dir_ / "out/in.wav";
+    WriteFileBytes(file, MakeWav(audio, c.bits, c.channels, c.rate));
+    ASSERT_EQ(fresh.Run(JobImport, file), JobResult::Success);
+
+    EXPECT_EQ(fresh.ui_.events, (std::vector<std::string>{"disable", "enable", "Send Complete"}));
+    EXPECT_EQ(fresh.ProgressBeforeEnd(), c.progress);
+    const int pedalCh = c.model == 1 ? 2 : 1;
+    const auto want = ExpectedStream(audio, c.bits, c.channels, c.rate, pedalCh);
+    const uint32_t t = static_cast<uint32_t>(want.size());
+    const uint32_t page = pedalCh == 2 ? 4096 : 2048;
+
+    const auto kinds = fresh.Kinds();
+    EXPECT_EQ(kinds.front(), Cmd::LoopInfoRead);
+    EXPECT_EQ(kinds.back(), Cmd::LoopInfoWrite);
+    auto writes = fresh.Lengths(Cmd::LoopDataWrite);
+    ASSERT_EQ(writes.size(), t / 65536 + (t % 65536 ? 1 : 0));
+    if (t % 65536) {
+      EXPECT_EQ(writes.back(), (t % 65536 + page - 1) / page * page);
+      writes.pop_back();
+    }
+    for (uint32_t w : writes) EXPECT_EQ(w, 65536u);
+    EXPECT_EQ(
+        fresh.platform_.Sent().back().data,
+        (std::vector<uint8_t>{0, uint8_t(t), uint8_t(t >> 8), uint8_t(t >> 16), uint8_t(t >> 24)}));
+
+    std::vector<uint8_t> stored;
+    LoopInfo info;
+    std::string error;
+    ASSERT_TRUE(ReadSimulatedLoop(fresh.pedal_, stored, info, error)) << error;
+    EXPECT_EQ(info.length, t);
+    ASSERT_GE(stored.size(), want.size());
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), stored.begin()));
+    // What lies past the stream in the last page goes out as zeros, not as stale audio.
+    EXPECT_TRUE(std::all_of(stored.begin() + t, stored.end(), [](uint8_t b) { return b == 0; }));
+  }
+}
+
+TEST(Transfer, ImportOfAnEighteenByteFmtChunkSendsTheSameStream) {
+  Rig r;
+  r.MakePedal(1);
+  const auto audio = NoiseBytes(240000, 5);
+  WriteFileBytes(r.dir_ / "out/a.wav", MakeWav(audio, 16, 2, 44100, 16));
+  WriteFileBytes(r.dir_ / "out/b.wav", MakeWav(audio, 16, 2, 44100, 18));
+  std::vector<uint8_t> first, second;
+  LoopInfo info;
+  std::string error;
+  ASSERT_EQ(r.Run(JobImport, r.dir_ / "out/a.wav"), JobResult::Success);
+  ASSERT_TRUE(ReadSimulatedLoop(r.pedal_, first, info, error));
+  ASSERT_EQ(r.Run(JobImport, r.dir_ / "out/b.wav"), JobResult::Success);
+  ASSERT_TRUE(ReadSimulatedLoop(r.pedal_, second, info, error));
+  EXPECT_EQ(first, second);
+  const auto want = ExpectedStream(audio, 16, 2, 44100, 2);
+  ASSERT_GE(first.size(), want.size());
+  EXPECT_TRUE(std::equal(want.begin(), want.end(), first.begin()));
+}
+
+TEST(Transfer, RefusedFilesReachNeitherPedalNorButtons) {
+  Rig r;
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> file;  // empty: no file at all
+    const char* message;
+  };
+  const auto audio = NoiseBytes(3000, 2);
+  auto eightBit = MakeWav(audio, 16, 1, 48000);
+  eightBit[34] = 8, eightBit[32] = 1, eightBit[28] = 0x80, eightBit[29] = 0xBB, eightBit[30] = 0;
+  const Case cases[] = {
+      {"no file", {}, "Can't open the file"},
+      {"8-bit samples", eightBit, "The file format is wrong"},
+      {"empty data chunk", MakeWav({}, 16, 1, 48000), "The file format is wrong"},
+      {"header only", MakeWav({}, 24, 2, 48000, 16, 60000), "The file format is wrong"},
+      {"cut inside the header", std::vector<uint8_t>(eightBit.begin(), eightBit.begin() + 30),
+       "The file format is wrong"},
+  };
+  r.MakePedal(0);
+  r.StoreLoop(NoiseBytes(2048, 4), {0, 2048});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    r.ui_.events.clear();
+    r.ui_.reasons.clear();
+    const std::string file = r.dir_ / "out/in.wav";
+    std::filesystem::remove(file);
+    if (!c.file.empty()) WriteFileBytes(file, c.file);
+    EXPECT_EQ(r.Run(JobImport, file), JobResult::Failed);
+    EXPECT_EQ(r.ui_.events, std::vector<std::string>{c.message});
+    if (!c.file.empty()) {
+      ASSERT_EQ(r.ui_.reasons.size(), 1u);
+      EXPECT_FALSE(r.ui_.reasons[0].empty());
+    }
+  }
+  EXPECT_TRUE(r.platform_.Sent().empty());
+  std::vector<uint8_t> stored;
+  LoopInfo info;
+  std::string error;
+  ASSERT_TRUE(ReadSimulatedLoop(r.pedal_, stored, info, error));
+  EXPECT_EQ(info.length, 2048u);
+  EXPECT_EQ(stored, NoiseBytes(2048, 4));
+}
+
+TEST(Transfer, AFileShorterThanItsDataSizeSendsOnlyWhatItHolds) {
+  Rig r;
+  r.MakePedal(0);
+  const auto audio = NoiseBytes(250000, 8);  // 24-bit mono; the header claims 600,000 bytes
+  WriteFileBytes(r.dir_ / "out/short.wav", MakeWav(audio, 24, 1, 48000, 16, 600000));
+  ASSERT_EQ(r.Run(JobImport, r.dir_ / "out/short.wav"), JobResult::Success);
+  const auto want = ExpectedStream(audio, 24, 1, 48000, 1);
+  std::vector<uint8_t> stored;
+  LoopInfo info;
+  std::string error;
+  ASSERT_TRUE(ReadSimulatedLoop(r.pedal_, stored, info, error));
+  EXPECT_EQ(info.length, want.size());
+  EXPECT_TRUE(std::equal(want.begin(), want.end(), stored.begin()));
+}
+
+TEST(Transfer, FailedPedalCommandsDuringImportAreSendErrors) {
+  struct Case {
+    const char* faults;
+    bool loopInfoWritten;
+  };
+  for (const Case c : {Case{"fail LoopDataWrite 2", false}, Case{"fail LoopInfoWrite", true},
+                       Case{"fail LoopInfoRead", false}, Case{"unplug-after 4", false}}) {
+    SCOPED_TRACE(c.faults);
+    Rig fresh;
+    fresh.MakePedal(0);
+    fresh.StoreLoop(NoiseBytes(2048, 4), {0, 2048});
+    fresh.Faults(c.faults);
+    WriteFileBytes(fresh.dir_ / "out/in.wav", MakeWav(NoiseBytes(400000, 1), 16, 2, 48000));
+    EXPECT_EQ(fresh.Run(JobImport, fresh.dir_ / "out/in.wav"), JobResult::Failed);
+    EXPECT_EQ(fresh.ui_.events, (std::vector<std::string>{"disable", "enable", "Send Error"}));
+    const auto kinds = fresh.Kinds();
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), Cmd::LoopInfoWrite), c.loopInfoWritten);
+    if (std::string(c.faults) == "fail LoopInfoRead") {
+      EXPECT_EQ(kinds, std::vector<Cmd>{Cmd::LoopInfoRead});  // the loop is left alone
+    }
+  }
+}
+
+TEST(Transfer, VerifyComparesTheAudioReadBackButNotTheFiller) {
+  struct Case {
+    int64_t corruptAt;
+    const char* last;
+  };
+  for (const Case c :
+       {Case{-1, "Verify Complete"}, Case{70001, "Verify Error"}, Case{2046, "Verify Complete"}}) {
+    SCOPED_TRACE(c.corruptAt);
+    Rig fresh;
+    fresh.MakePedal(0);
+    fresh.platform_.CorruptReadsAt(c.corruptAt);
+    WriteFileBytes(fresh.dir_ / "out/in.wav", MakeWav(NoiseBytes(300000, 6), 24, 1, 44100));
+    const JobResult r = fresh.Run(JobImport, fresh.dir_ / "out/in.wav", /*verify=*/true);
+    EXPECT_EQ(fresh.ui_.messages.back(), c.last);
+    EXPECT_EQ(r == JobResult::Success, std::string(c.last) == "Verify Complete");
+  }
+}
+
+// ---- The job frame and the worker ----
+
+TEST(Transfer, AJobWithoutAPedalShowsNothingAndResetsProgress) {
+  Rig r;
+  JobRequest job{JobExport, "", 0, r.dir_ / "out/x.wav", "", false};
+  EXPECT_EQ(RunJob(job, r.device_, r.wav_, r.resample_, r.ui_), JobResult::NotOpened);
+  job.pedalPath = r.dir_ / "pedals/none";
+  EXPECT_EQ(RunJob(job, r.device_, r.wav_, r.resample_, r.ui_), JobResult::NotOpened);
+  EXPECT_TRUE(r.ui_.events.empty());
+  EXPECT_EQ(r.ui_.progress, (std::vector<int>{0, 0}));
+}
+
+TEST(Transfer, WorkerHandsJobsOverAndAJobKeepsItsOwnCopyOfTheState) {
+  Rig r;
+  r.MakePedal(1);
+  r.StoreLoop(NoiseBytes(300000, 2), {0, 300000});
+  TransferState state;
+  Worker worker(state, r.device_, r.wav_, r.resample_, r.ui_);
+  std::atomic<bool> codeHeldAtEnd{true};
+  std::atomic<bool> started{false}, changed{false};
+  r.ui_.onProgress = [&](int percent) {
+    if (percent == 0) {
+      codeHeldAtEnd = codeHeldAtEnd && state.jobCode.load() != JobNone;
+    } else if (!started) {
+      started = true;  // the job runs: now the window thread changes the shared state
+      while (!changed) std::this_thread::yield();
+    }
+  };
+  worker.Start();
+  for (int round = 0; round < 3; ++round) {
+    started = false;
+    changed = false;
+    const std::string file = r.dir_ / ("out/take" + std::to_string(round) + ".wav");
+    {
+      std::lock_guard<std::mutex> lock(state.mutex);
+      state.pedalPath = r.pedal_;
+      state.model = 1;
+      state.exportPath = file;
+    }
+    state.jobCode.store(JobExport);
+    EXPECT_TRUE(worker.Busy());
+    while (!started) std::this_thread::yield();
+    {
+      std::lock_guard<std::mutex> lock(state.mutex);
+      state.exportPath = r.dir_ / "out/elsewhere.wav";
+      state.model = 0;
+    }
+    changed = true;
+    while (worker.Busy()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(worker.LastResult(), JobResult::Success);
+    const auto wav = ReadFileBytes(file);
+    ASSERT_GE(wav.size(), 44u);
+    EXPECT_EQ(wav[22], 2);  // the model of the job's start
+  }
+  worker.Stop();
+  EXPECT_EQ(worker.JobsRun(), 3u);
+  EXPECT_TRUE(codeHeldAtEnd);
+  EXPECT_FALSE(std::filesystem::exists(r.dir_ / "out/elsewhere.wav"));
+}
+
+}  // namespace
+}  // namespace rendax::testing

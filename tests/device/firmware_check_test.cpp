@@ -1,0 +1,162 @@
+#include "device/firmware_check.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "device/discovery.h"
+#include "device/platform/sim/sim_pedal.h"
+#include "fake_platform.h"
+
+namespace rendax {
+namespace {
+using testing::FakePlatform;
+using testing::TempDir;
+namespace fs = std::filesystem;
+
+const char kQuestion[] = "The rendax pedal does not match the software. Do you want to update?";
+
+struct ScriptedPrompter : Prompter {
+  bool answer = false;
+  std::vector<std::string> messages;
+  std::vector<std::pair<std::string, std::string>> questions;
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  bool AskYesNo(const std::string& text, const std::string& caption) override {
+    questions.emplace_back(text, caption);
+    return answer;
+  }
+};
+
+std::vector<uint8_t> FileBytes(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct SimRun {
+  TempDir root;
+  SimulatorPlatform platform{root.path().string()};
+  CMassStorageDevice device{platform};
+  ScriptedPrompter prompter;
+  uint16_t version = 0xBEEF;
+
+  SimRun(uint8_t model, uint16_t pedalVersion, const std::string& faults = "") {
+    std::string error;
+    EXPECT_TRUE(CreateSimulatedPedal(root / "pedal", model, pedalVersion, error));
+    EXPECT_TRUE(WriteSimulatedFaults(root / "pedal", faults, error));
+  }
+  int Check(uint8_t model, bool yes) {
+    prompter.answer = yes;
+    const int result = CheckFirmware(device, root / "pedal", model, version, prompter);
+    EXPECT_FALSE(device.IsOpen()) << "the pedal is closed on every path";
+    return result;
+  }
+  bool Written() const { return fs::exists(root.path() / "pedal" / "firmware.bin"); }
+};
+
+TEST(CheckFirmware, ExpectedVersionIsAcceptedWithoutAQuestion) {
+  for (uint8_t model = 0; model < kModelCount; ++model) {
+    SimRun run(model, 8);
+    EXPECT_EQ(run.Check(model, false), 1);
+    EXPECT_EQ(run.version, 8);
+    EXPECT_TRUE(run.prompter.messages.empty());
+    EXPECT_TRUE(run.prompter.questions.empty());
+    EXPECT_FALSE(run.Written());
+  }
+}
+
+TEST(CheckFirmware, OtherVersionsAskAndYesWritesThePedalsOwnImage) {
+  for (uint16_t pedalVersion : {7, 9, 264}) {
+    for (uint8_t model = 0; model < kModelCount; ++model) {
+      SCOPED_TRACE(::testing::Message() << "version " << pedalVersion << " model " << +model);
+      SimRun no(model, pedalVersion);
+      EXPECT_EQ(no.Check(model, false), 0);
+      EXPECT_EQ(no.version, pedalVersion);
+      ASSERT_EQ(no.prompter.questions.size(), 1u);
+      EXPECT_EQ(no.prompter.questions[0].first, kQuestion);
+      EXPECT_EQ(no.prompter.questions[0].second, " ");
+      EXPECT_TRUE(no.prompter.messages.empty());
+      EXPECT_FALSE(no.Written());
+
+      SimRun yes(model, pedalVersion);
+      EXPECT_EQ(yes.Check(model, true), 1);
+      const std::span<const uint8_t> image = FirmwareImage(model);
+      EXPECT_EQ(FileBytes(yes.root.path() / "pedal" / "firmware.bin"),
+                std::vector<uint8_t>(image.begin(), image.end()));
+      EXPECT_TRUE(yes.prompter.messages.empty());
+    }
+  }
+}
+
+TEST(CheckFirmware, FailuresAreReportedNeverTakenAsUsable) {
+  struct Case {
+    const char* faults;
+    uint16_t pedalVersion;
+    const char* message;
+    size_t questions;
+  };
+  const Case cases[] = {
+      {"fail GetFirmwareVersion\n", 8, "Firmware Read Error", 0},
+      {"fail WriteFirmware\n", 7, "Firmware Update Error", 1},
+      {"unplug-after 1\n", 9, "Firmware Update Error", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.faults);
+    SimRun run(1, c.pedalVersion, c.faults);
+    EXPECT_EQ(run.Check(1, true), 0);
+    EXPECT_EQ(run.prompter.messages, std::vector<std::string>{c.message});
+    EXPECT_EQ(run.prompter.questions.size(), c.questions);
+  }
+  SimRun failedRead(0, 7, "fail GetFirmwareVersion\n");
+  failedRead.Check(0, true);
+  EXPECT_EQ(failedRead.version, 0xBEEF) << "a failed read stores no version";
+  EXPECT_FALSE(failedRead.Written());
+
+  SimRun gone(0, 8);
+  fs::remove_all(gone.root.path() / "pedal");
+  EXPECT_EQ(gone.Check(0, true), 0);
+  EXPECT_EQ(gone.prompter.messages, std::vector<std::string>{"Device Open Error"});
+  EXPECT_TRUE(gone.prompter.questions.empty());
+}
+
+TEST(CheckFirmware, DevelopmentImagesNeverReachARealPedal) {
+  if (!FirmwareImagesAreDevelopment()) GTEST_SKIP() << "built with the maker's images";
+  FakePlatform real;  // a pedal on a native platform
+  real.replies.push_back({testing::GoodResult(), {0x07, 0x00}});
+  CMassStorageDevice device(real);
+  ScriptedPrompter prompter;
+  prompter.answer = true;
+  uint16_t version = 0;
+  EXPECT_EQ(CheckFirmware(device, "/dev/sg3", 0, version, prompter), 0);
+  EXPECT_EQ(prompter.messages, std::vector<std::string>{"No firmware image for this pedal"});
+  EXPECT_TRUE(prompter.questions.empty());
+  ASSERT_EQ(real.sent.size(), 1u) << "only the version read is sent";
+  EXPECT_EQ(real.sent[0].request.cdb[1], 0x01);
+  EXPECT_FALSE(device.IsOpen());
+}
+
+TEST(FirmwareImages, ThreeDistinctImagesThatACortexMCouldBoot) {
+  for (uint8_t model = 0; model < kModelCount; ++model) {
+    const std::span<const uint8_t> image = FirmwareImage(model);
+    ASSERT_EQ(image.size(), kFirmwareImageBytes);
+    auto word = [&](size_t at) {
+      return static_cast<uint32_t>(image[at] | image[at + 1] << 8 | image[at + 2] << 16 |
+                                   image[at + 3] << 24);
+    };
+    EXPECT_EQ(word(0) & 0xFFF00000u, 0x20000000u) << "initial stack pointer in SRAM";
+    const uint32_t reset = word(4);
+    EXPECT_EQ(reset & 1u, 1u) << "Thumb reset handler";
+    EXPECT_GE(reset & ~1u, 0x08000040u);
+    EXPECT_LT(reset & ~1u, 0x08000000u + kFirmwareImageBytes);
+    EXPECT_EQ(image[kFirmwareImageBytes - 2], 0x08);
+    EXPECT_EQ(image[kFirmwareImageBytes - 1], 0x00);
+    for (uint8_t other = 0; other < model; ++other) {
+      EXPECT_FALSE(std::equal(image.begin(), image.end(), FirmwareImage(other).begin()));
+    }
+  }
+  EXPECT_TRUE(FirmwareImage(3).empty());
+}
+
+}  // namespace
+}  // namespace rendax

@@ -1,0 +1,192 @@
+#include "device/platform/linux/linux_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+
+#include "device/discovery.h"
+#include "fake_platform.h"
+
+namespace rendax {
+namespace {
+using testing::TempDir;
+namespace fs = std::filesystem;
+
+// A sysfs tree laid out as the kernel lays out USB and virtio SCSI disks.
+class FakeSysfs {
+ public:
+  std::string root() const { return (dir_.path() / "sys").string(); }
+  std::string dev() const { return (dir_.path() / "dev").string(); }
+
+  // `sg` < 0: no generic node. A missing string writes no attribute file.
+  void AddDisk(const std::string& address, int sg, bool usb, std::optional<std::string> vendor,
+               std::optional<std::string> model) {
+    const fs::path sys = dir_.path() / "sys";
+    const std::string host = address.substr(0, address.find(':'));
+    fs::path parent = sys / "devices/pci0000:00";
+    if (usb) {
+      const fs::path port = parent / "0000:00:14.0/usb1" / ("1-" + std::to_string(++ports_));
+      Write(port / "uevent", "MAJOR=189\nDEVTYPE=usb_device\n");
+      parent = port / (port.filename().string() + ":1.0");
+      Write(parent / "uevent", "DEVTYPE=usb_interface\n");
+    } else {
+      parent = parent / "0000:00:05.0/virtio1";
+      Write(parent / "uevent", "DRIVER=virtio_scsi\n");
+    }
+    const fs::path device = parent / ("host" + host) / ("target" + host + ":0:0") / address;
+    Write(device / "uevent", "DEVTYPE=scsi_device\n");
+    if (vendor) Write(device / "vendor", *vendor + "\n");
+    if (model) Write(device / "model", *model + "\n");
+    fs::create_directories(device / "scsi_disk" / address);
+    fs::create_directory_symlink("../../../" + address, device / "scsi_disk" / address / "device");
+    fs::create_directories(sys / "class/scsi_disk");
+    fs::create_directory_symlink(device / "scsi_disk" / address, sys / "class/scsi_disk" / address);
+    if (sg >= 0) {
+      const std::string name = "sg" + std::to_string(sg);
+      fs::create_directories(device / "scsi_generic" / name);
+      fs::create_directory_symlink("scsi_generic/" + name, device / "generic");
+      fs::create_directory_symlink("../../../" + address,
+                                   device / "scsi_generic" / name / "device");
+      fs::create_directories(sys / "class/scsi_generic");
+      fs::create_directory_symlink(device / "scsi_generic" / name,
+                                   sys / "class/scsi_generic" / name);
+    }
+  }
+
+ private:
+  static void Write(const fs::path& p, const std::string& text) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p) << text;
+  }
+  TempDir dir_;
+  int ports_ = 0;
+};
+
+TEST(LinuxDiscovery, CandidatesAreGenericNodesInNumericScsiAddressOrder) {
+  FakeSysfs sysfs;
+  sysfs.AddDisk("10:0:0:0", 1, true, "QELM    ", "RENDAX          ");
+  sysfs.AddDisk("2:0:1:0", 0, true, "QELM    ", "RENDAX          ");
+  sysfs.AddDisk("2:0:0:0", 5, false, "ATA     ", "Samsung SSD     ");
+  sysfs.AddDisk("3:0:0:0", -1, true, "QELM    ", "RENDAX          ");  // sg not loaded
+  LinuxPlatform platform(sysfs.root(), sysfs.dev());
+  std::vector<std::string> paths;
+  std::string error;
+  ASSERT_TRUE(platform.ListCandidates(paths, error)) << error;
+  EXPECT_EQ(paths, (std::vector<std::string>{sysfs.dev() + "/sg5", sysfs.dev() + "/sg0",
+                                             sysfs.dev() + "/sg1"}));
+
+  LinuxPlatform empty((fs::path(sysfs.root()) / "nothing").string(), sysfs.dev());
+  EXPECT_TRUE(empty.ListCandidates(paths, error));
+  EXPECT_TRUE(paths.empty());
+}
+
+TEST(LinuxDiscovery, IdentityIsTheRawPaddedStringsAndTheUsbAncestor) {
+  FakeSysfs sysfs;
+  sysfs.AddDisk("1:0:0:0", 1, true, "QELM    ", "RENDAX_TWIN     ");
+  sysfs.AddDisk("2:0:0:0", 2, false, "QELM    ", "RENDAX_TWIN     ");
+  sysfs.AddDisk("3:0:0:0", 3, true, "QELM    ", std::nullopt);
+  LinuxPlatform platform(sysfs.root(), sysfs.dev());
+  const auto usb = platform.Identify(sysfs.dev() + "/sg1");
+  ASSERT_TRUE(usb);
+  EXPECT_TRUE(usb->usb);
+  EXPECT_EQ(usb->vendor, "QELM    ");
+  EXPECT_EQ(usb->product, "RENDAX_TWIN     ") << "16 bytes: blanks kept, newline gone";
+  const auto virtio = platform.Identify(sysfs.dev() + "/sg2");
+  ASSERT_TRUE(virtio);
+  EXPECT_FALSE(virtio->usb);
+  const auto noModel = platform.Identify(sysfs.dev() + "/sg3");
+  ASSERT_TRUE(noModel);
+  EXPECT_FALSE(noModel->product);
+  EXPECT_FALSE(platform.Identify(sysfs.dev() + "/sg9"));
+  EXPECT_FALSE(platform.Identify(sysfs.dev() + "/sda"));
+}
+
+TEST(LinuxDiscovery, PedalSearchOnAFakeTree) {
+  FakeSysfs sysfs;
+  sysfs.AddDisk("0:0:0:0", 0, false, "QELM    ", "RENDAX          ");  // decoy on virtio
+  sysfs.AddDisk("1:0:0:0", 1, true, "SanDisk ", "Cruzer Blade    ");
+  sysfs.AddDisk("2:0:0:0", 2, true, "QELM    ", "RENDAX_MINI     ");
+  sysfs.AddDisk("4:0:0:0", 4, true, "qelm    ", "RENDAX          ");
+  sysfs.AddDisk("3:0:0:0", 3, true, "QELM    ", "RENDAX          ");
+  sysfs.AddDisk("5:0:0:0", 6, true, std::nullopt, std::nullopt);
+  LinuxPlatform platform(sysfs.root(), sysfs.dev());
+  std::string path;
+  ASSERT_EQ(FindPedal(platform, 0, path), 1);
+  EXPECT_EQ(path, sysfs.dev() + "/sg3") << "lowest address of the USB pedals of model 0";
+  ASSERT_EQ(FindPedal(platform, 2, path), 1);
+  EXPECT_EQ(path, sysfs.dev() + "/sg2");
+  EXPECT_EQ(FindPedal(platform, 1, path), 0);
+}
+
+TEST(LinuxSg, RequestBecomesAnSgHeaderOverTheCallersBuffer) {
+  uint8_t data[65536];
+  uint8_t sense[32];
+  const std::pair<DataDirection, uint32_t> cases[] = {
+      {DataDirection::In, 65536}, {DataDirection::Out, 24576}, {DataDirection::In, 0}};
+  for (const auto& [direction, length] : cases) {
+    PassThroughRequest request;
+    request.cdb[0] = 0xCB;
+    request.direction = direction;
+    request.dataLength = length;
+    request.data = data;
+    sg_io_hdr_t h;
+    FillSgHeader(request, h, sense);
+    EXPECT_EQ(h.interface_id, 'S');
+    EXPECT_EQ(h.dxfer_direction, length == 0                      ? SG_DXFER_NONE
+                                 : direction == DataDirection::In ? SG_DXFER_FROM_DEV
+                                                                  : SG_DXFER_TO_DEV);
+    EXPECT_EQ(h.cmd_len, 10);
+    EXPECT_EQ(h.cmdp, request.cdb.data());
+    EXPECT_EQ(h.dxfer_len, length);
+    EXPECT_EQ(h.dxferp, data);
+    EXPECT_EQ(h.mx_sb_len, 26);
+    EXPECT_EQ(h.sbp, sense);
+    EXPECT_EQ(h.timeout, 400000u);
+  }
+}
+
+TEST(LinuxSg, OutcomeComesFromStatusNotFromTheIoctl) {
+  uint8_t sense[32] = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20};
+  auto header = [](int status, int host, int driver, int resid, int sbWritten) {
+    sg_io_hdr_t h{};
+    h.status = static_cast<unsigned char>(status);
+    h.host_status = static_cast<unsigned short>(host);
+    h.driver_status = static_cast<unsigned short>(driver);
+    h.resid = resid;
+    h.sb_len_wr = static_cast<unsigned char>(sbWritten);
+    return h;
+  };
+  const PassThroughResult refused = MapSgResult(0, 0, header(0x02, 0, 0x08, 2, 18), sense);
+  EXPECT_EQ(refused.outcome, CommandOutcome::ScsiStatus);
+  EXPECT_EQ(refused.scsiStatus, 0x02);
+  EXPECT_EQ(refused.senseLength, 18);
+  EXPECT_EQ(refused.sense[12], 0x20);
+
+  EXPECT_EQ(MapSgResult(-1, EPERM, header(0, 0, 0, 0, 0), sense).osError, EPERM);
+  EXPECT_EQ(MapSgResult(-1, EPERM, header(0, 0, 0, 0, 0), sense).outcome, CommandOutcome::OsError);
+  EXPECT_EQ(MapSgResult(0, 0, header(0, 0x01, 0, 0, 0), sense).outcome,  // DID_NO_CONNECT
+            CommandOutcome::TransportError);
+  EXPECT_EQ(MapSgResult(0, 0, header(0, 0, 0x06, 0, 0), sense).outcome,  // DRIVER_TIMEOUT
+            CommandOutcome::TransportError);
+  const PassThroughResult good = MapSgResult(0, 0, header(0, 0, 0, 3, 0), sense);
+  EXPECT_EQ(good.outcome, CommandOutcome::Good);
+  EXPECT_EQ(good.residual, 3u);
+  EXPECT_EQ(good.senseLength, 0);
+}
+
+TEST(LinuxOpen, FailuresCarryErrnoAndDeniedAccessExplainsTheUdevRule) {
+  LinuxPlatform platform;
+  int osError = 0;
+  EXPECT_EQ(platform.Open("/nonexistent/sg0", 0, 0, osError), nullptr);
+  EXPECT_EQ(osError, ENOENT);
+  const std::string hint = DescribeOpenError("/dev/sg2", EACCES);
+  EXPECT_NE(hint.find("/dev/sg2"), std::string::npos);
+  EXPECT_NE(hint.find("70-rendax-pedal.rules /etc/udev/rules.d/"), std::string::npos);
+  EXPECT_NE(hint.find("udevadm control --reload-rules"), std::string::npos);
+  EXPECT_NE(DescribeOpenError("/dev/sg2", ENODEV).find("no longer attached"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace rendax

@@ -1,0 +1,274 @@
+#include "app/main_dialog.h"
+
+#include <algorithm>
+#include <cctype>
+#include <mutex>
+
+#include "app/about.h"
+#include "device/discovery.h"
+#include "device/firmware_check.h"
+
+namespace rendax {
+
+namespace {
+
+// How often the window looks again whether the worker has finished, while device notices wait.
+constexpr int kDeferredPollMs = 100;
+
+bool HasWavExtension(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string tail = path.substr(path.size() - 4);
+  std::transform(tail.begin(), tail.end(), tail.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return tail == ".wav";
+}
+
+}  // namespace
+
+// ---- The front end the worker and the firmware check talk to ----
+
+void CSdkManager_MFCDlg::FrontEnd::ReportProgress(int percent) {
+  dialog_.window_.SendToWindow([this, percent] { dialog_.OnSetPos(percent); });
+}
+
+void CSdkManager_MFCDlg::FrontEnd::EnableTransferButtons(bool enable) {
+  dialog_.window_.SendToWindow([this, enable] { dialog_.EnableButtons(enable); });
+}
+
+void CSdkManager_MFCDlg::FrontEnd::ShowMessage(const std::string& text) {
+  ShowMessageWithReason(text, {});
+}
+
+void CSdkManager_MFCDlg::FrontEnd::ShowMessageWithReason(const std::string& text,
+                                                         const std::string& reason) {
+  dialog_.window_.SendToWindow(
+      [this, &text, &reason] { dialog_.window_.ShowMessage(text, reason); });
+}
+
+bool CSdkManager_MFCDlg::FrontEnd::AskYesNo(const std::string& text, const std::string& caption) {
+  bool yes = false;
+  dialog_.window_.SendToWindow(
+      [this, &text, &caption, &yes] { yes = dialog_.window_.AskYesNo(text, caption); });
+  return yes;
+}
+
+// ---- The dialog ----
+
+CSdkManager_MFCDlg::CSdkManager_MFCDlg(WindowLayer& window, DevicePlatform& platform,
+                                       WorkerFactory makeWorker)
+    : window_(window), platform_(platform), makeWorker_(std::move(makeWorker)) {}
+
+CSdkManager_MFCDlg::~CSdkManager_MFCDlg() {
+  if (worker_) worker_->Stop();
+  worker_.reset();
+  device_.reset();
+}
+
+int CSdkManager_MFCDlg::OnInitDialog() {
+  std::string about = kAboutMenuText;
+  if (!about.empty()) window_.AppendAboutItem(about);
+  window_.SetIcons(kIconGroup);
+
+  device_ = std::make_unique<CMassStorageDevice>(platform_);
+
+  EnableButtons(FindAndCheckPedal());
+  state_.jobCode.store(JobNone);
+  window_.SetProgressRange(0, 100);
+
+  worker_ = makeWorker_(state_, *device_, wav_, resample_, frontEnd_);
+  if (worker_) worker_->Start();
+
+  window_.LoadButtonFaces(kExportButton, kExportFaces);
+  window_.LoadButtonFaces(kImportButton, kImportFaces);
+  return 1;
+}
+
+// Searches model 0, then 1, then 2; the first model found becomes the current one and has its
+// firmware checked. True when a pedal was found and is usable.
+bool CSdkManager_MFCDlg::FindAndCheckPedal() {
+  ++handling_;
+  bool usable = false;
+  for (uint8_t model = 0; model < kModelCount; ++model) {
+    std::string path;
+    if (!FindPedal(platform_, model, path)) continue;
+    {
+      std::lock_guard lock(state_.mutex);
+      state_.pedalPath = path;
+      state_.model = model;
+    }
+    usable = CheckFirmware(*device_, path, model, firmwareVersion_, frontEnd_) != 0;
+    break;
+  }
+  --handling_;
+  return usable;
+}
+
+void CSdkManager_MFCDlg::EnableButtons(bool enable) {
+  window_.EnableControl(kImportButton, enable);
+  window_.EnableControl(kExportButton, enable);
+  buttonsEnabled_ = enable;
+}
+
+void CSdkManager_MFCDlg::StoreJob(int32_t code, const std::string& path) {
+  // The path first: the worker may pick the job up the moment the code is stored.
+  {
+    std::lock_guard lock(state_.mutex);
+    (code == JobExport ? state_.exportPath : state_.importPath) = path;
+  }
+  state_.jobCode.store(code);
+}
+
+void CSdkManager_MFCDlg::OnExport() {
+  if (closing_) return;
+  FileChooser chooser;
+  chooser.save = true;
+  chooser.defaultExtension = "wav";
+  chooser.initialName = "Rendax";
+  chooser.filter = kWaveFilter;
+  chooser.confirmOverwrite = false;
+  if (auto path = window_.ChooseFile(chooser)) StoreJob(JobExport, *path);
+}
+
+void CSdkManager_MFCDlg::OnImport() {
+  if (closing_) return;
+  if (!window_.AskYesNo(kImportWarning, kQuestionCaption)) return;
+  FileChooser chooser;
+  chooser.save = false;
+  chooser.filter = kWaveFilter;
+  if (auto path = window_.ChooseFile(chooser)) StoreJob(JobImport, *path);
+}
+
+bool CSdkManager_MFCDlg::AcceptsDrop(const std::string& path) const {
+  // The Import button's own conditions: a usable pedal and no transfer under way.
+  return !closing_ && buttonsEnabled_ && Idle() && HasWavExtension(path);
+}
+
+int CSdkManager_MFCDlg::OnDropFile(const std::string& path) {
+  if (!AcceptsDrop(path)) return 0;
+  if (!window_.AskYesNo(kImportWarning, kQuestionCaption)) return 0;
+  // The answer took a nested event loop: look again before storing.
+  if (!AcceptsDrop(path)) return 0;
+  StoreJob(JobImport, path);
+  return 1;
+}
+
+void CSdkManager_MFCDlg::OnAbout() {
+  window_.ShowAbout();
+}
+
+void CSdkManager_MFCDlg::OnSetPos(int percent) {
+  window_.SetProgressPos(percent);
+}
+
+bool CSdkManager_MFCDlg::Idle() const {
+  if (state_.jobCode.load() != JobNone) return false;
+  return !worker_ || !worker_->Busy();
+}
+
+void CSdkManager_MFCDlg::OnDeviceChange(DeviceNotice notice) {
+  if (notice == DeviceNotice::OtherDeviceChange || notice == DeviceNotice::OtherArrival) return;
+  if (closing_) return;
+  // A running job uses the device object, the pedal path and the model index; a firmware check
+  // in progress (its question runs a nested event loop) uses the device object too.
+  if (!Idle() || handling_ > 0 || !deferred_.empty()) {
+    deferred_.push_back(notice);
+    ScheduleDeferred();
+    return;
+  }
+  HandleNotice(notice);
+}
+
+void CSdkManager_MFCDlg::ScheduleDeferred() {
+  if (deferredScheduled_) return;
+  deferredScheduled_ = true;
+  window_.PostDelayed(kDeferredPollMs, [this] {
+    deferredScheduled_ = false;
+    HandleDeferred();
+  });
+}
+
+void CSdkManager_MFCDlg::HandleDeferred() {
+  if (closing_) return;
+  while (!deferred_.empty()) {
+    if (!Idle() || handling_ > 0) {
+      ScheduleDeferred();
+      return;
+    }
+    DeviceNotice notice = deferred_.front();
+    deferred_.pop_front();
+    HandleNotice(notice);
+  }
+}
+
+void CSdkManager_MFCDlg::HandleNotice(DeviceNotice notice) {
+  if (notice == DeviceNotice::VolumeArrival) {
+    // Looks over all drives, not only the new volume; a pedal found but not usable leaves the
+    // buttons as they were.
+    if (FindAndCheckPedal()) EnableButtons(true);
+  } else if (notice == DeviceNotice::DeviceRemoval) {
+    // Only the current model's presence matters, and only its path is kept: a pedal of another
+    // model never takes over the path while the model index names the first one.
+    ++handling_;
+    uint8_t model = Model();
+    std::string path;
+    if (model < kModelCount) {
+      if (FindPedal(platform_, model, path)) {
+        std::lock_guard lock(state_.mutex);
+        state_.pedalPath = path;
+      } else {
+        EnableButtons(false);
+        std::lock_guard lock(state_.mutex);
+        state_.pedalPath.clear();
+      }
+    }
+    --handling_;
+  }
+  if (closeRequested_ && handling_ == 0) OnClose();
+}
+
+void CSdkManager_MFCDlg::OnClose() {
+  if (closing_ || closed_) return;
+  if (handling_ > 0) {
+    // Inside the firmware check's question: the device object is in use further up the stack.
+    closeRequested_ = true;
+    return;
+  }
+  closing_ = true;
+  if (worker_ && worker_->Busy()) {
+    window_.WaitUntil(kTransferStillRunning, [this] { return !worker_->Busy(); });
+  }
+  if (worker_) worker_->Stop();
+  worker_.reset();
+  device_.reset();
+  closed_ = true;
+  window_.EndDialog(2);
+}
+
+std::string CSdkManager_MFCDlg::PedalPath() const {
+  std::lock_guard lock(state_.mutex);
+  return state_.pedalPath;
+}
+
+uint8_t CSdkManager_MFCDlg::Model() const {
+  std::lock_guard lock(state_.mutex);
+  return state_.model;
+}
+
+std::string CSdkManager_MFCDlg::ExportPath() const {
+  std::lock_guard lock(state_.mutex);
+  return state_.exportPath;
+}
+
+std::string CSdkManager_MFCDlg::ImportPath() const {
+  std::lock_guard lock(state_.mutex);
+  return state_.importPath;
+}
+
+bool CSdkManager_MFCApp::InitInstance(WindowLayer& window, DevicePlatform& platform,
+                                      WorkerFactory makeWorker) {
+  CSdkManager_MFCDlg dialog(window, platform, std::move(makeWorker));
+  window.RunModal(dialog);
+  return false;
+}
+
+}  // namespace rendax

@@ -1,0 +1,104 @@
+// The window platform as the main dialog sees it: the operations the dialog's logic needs from a
+// toolkit, so the logic runs the same under Qt, Win32 or a test's fake window.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace rendax {
+
+class CSdkManager_MFCDlg;
+
+// Control numbers of the main dialog.
+inline constexpr int kExportButton = 1000;
+inline constexpr int kImportButton = 1001;
+inline constexpr int kProgressBar = 1002;
+
+// Picture numbers: the background, the window icon and the buttons' faces.
+inline constexpr int kBackgroundBitmap = 156;
+inline constexpr int kIconGroup = 160;
+
+// The four faces of a picture button; the face drawn is the pressed face while pressed, else the
+// focused face while focused, else the disabled face while disabled, else the normal face.
+struct ButtonFaces {
+  int normal, pressed, focused, disabled;
+};
+inline constexpr ButtonFaces kExportFaces{151, 149, 150, 147};
+inline constexpr ButtonFaces kImportFaces{159, 153, 1, 152};
+
+// Which face the rule above picks.
+enum class Face { Normal, Pressed, Focused, Disabled };
+inline Face PickFace(bool pressed, bool focused, bool enabled) {
+  if (pressed) return Face::Pressed;
+  if (focused) return Face::Focused;
+  if (!enabled) return Face::Disabled;
+  return Face::Normal;
+}
+
+// What a file chooser is asked to show. `filter` is in the "Description|*.ext||" form; each
+// toolkit translates it (see TranslateFileFilter).
+struct FileChooser {
+  bool save = false;
+  std::string defaultExtension;  // without the dot; added when the user typed none
+  std::string initialName;
+  std::string filter;
+  bool confirmOverwrite = false;
+};
+
+// Device notices, as the operating system reports volumes coming and going.
+enum class DeviceNotice {
+  VolumeArrival,     // a volume (a disk with a file system, a pedal) was added
+  OtherArrival,      // some other device was added: nothing to look for
+  DeviceRemoval,     // a device or volume is gone
+  OtherDeviceChange  // any other change (configuration, ...): ignored
+};
+
+class WindowLayer {
+ public:
+  virtual ~WindowLayer() = default;
+
+  // 1. Builds the window, runs `dialog.OnInitDialog()` before it is first shown, shows it and
+  //    returns when `EndDialog` was called.
+  virtual int RunModal(CSdkManager_MFCDlg& dialog) = 0;
+  virtual void EndDialog(int result) = 0;
+  // 2. Adds the About item to the window menu (the system menu on Windows, a context menu and
+  //    a shortcut elsewhere); choosing it calls `dialog.OnAbout()`.
+  virtual void AppendAboutItem(const std::string& text) = 0;
+  virtual void ShowAbout() = 0;
+  // 3. Sets the window's big and small icons from the icon group.
+  virtual void SetIcons(int iconGroup) = 0;
+  // 4. Enables or disables a control by its number.
+  virtual void EnableControl(int control, bool enable) = 0;
+  // 5. The progress bar's range and position.
+  virtual void SetProgressRange(int low, int high) = 0;
+  virtual void SetProgressPos(int pos) = 0;
+  // 6. Gives a button its four faces and sizes it to the normal face, keeping its position.
+  virtual void LoadButtonFaces(int control, const ButtonFaces& faces) = 0;
+  // 7. Painting (the background picture stretched over the client area, the icon when
+  //    minimized) is the layer's own business; the dialog asks nothing of it.
+  // 8. A message box owned by the main window, captioned with the application's name, OK only.
+  //    `detail` (may be empty) is shown below the text, smaller, where the toolkit has room.
+  virtual void ShowMessage(const std::string& text, const std::string& detail) = 0;
+  //    A Yes/No question without owner window; true for Yes.
+  virtual bool AskYesNo(const std::string& text, const std::string& caption) = 0;
+  // 9. The save and open choosers; nullopt when cancelled.
+  virtual std::optional<std::string> ChooseFile(const FileChooser& chooser) = 0;
+  // 10. Runs `call` on the window thread and returns when it has run (at once when already on
+  //     the window thread). Callable from any thread; the window thread must never wait for the
+  //     caller.
+  virtual void SendToWindow(const std::function<void()>& call) = 0;
+  //     Runs `call` on the window thread after `ms` milliseconds, from the event loop.
+  virtual void PostDelayed(int ms, std::function<void()> call) = 0;
+  //     Shows `notice` and keeps the event loop running until `done()` is true.
+  virtual void WaitUntil(const std::string& notice, const std::function<bool()>& done) = 0;
+  // 11. Threads are started by the worker itself (std::thread).
+  // 12. Device notices arrive as `dialog.OnDeviceChange(...)` on the window thread.
+};
+
+// "Description (*.a)|*.a|Other|*.b||" -> "Description (*.a);;Other (*.b)": each entry names its
+// patterns once, in parentheses, the form Qt's choosers take. A pattern list already written into
+// a description (even with a stray parenthesis) is replaced by the entry's own patterns.
+std::string TranslateFileFilter(const std::string& filter);
+
+}  // namespace rendax

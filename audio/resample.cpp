@@ -1,5 +1,6 @@
 #include "audio/resample.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -17,74 +18,137 @@ struct Frame {
   int32_t r;
 };
 
+template <class T>
+inline T LoadAs(const uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <class T>
+inline void StoreAs(uint8_t* p, T v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
 inline int32_t SignExtend24(uint32_t v) {
   return static_cast<int32_t>(v << 8) >> 8;
 }
 
+// Exact loads and stores touch only the frame's own bytes.
 inline int32_t Load24(const uint8_t* p) {
-  uint16_t low;
-  std::memcpy(&low, p, 2);
-  return SignExtend24(low | (static_cast<uint32_t>(p[2]) << 16));
+  return SignExtend24(LoadAs<uint16_t>(p) | (static_cast<uint32_t>(p[2]) << 16));
 }
 
 // A 16-bit sample widened to 24 bits: its low byte becomes 0 and its sign stays.
-inline int32_t Load16(const uint8_t* p) {
-  int16_t v;
-  std::memcpy(&v, p, 2);
-  return static_cast<int32_t>(v) * 256;
+inline int32_t Widen16(uint32_t v) {
+  return static_cast<int32_t>(static_cast<int16_t>(v)) * 256;
 }
 
 inline void Store24(uint8_t* p, int32_t v) {
-  const uint16_t low = static_cast<uint16_t>(v);
-  std::memcpy(p, &low, 2);
+  StoreAs<uint16_t>(p, static_cast<uint16_t>(v));
   p[2] = static_cast<uint8_t>(v >> 16);
 }
 
-// Interpolation between predecessor a and successor b at phase/span, truncated toward zero.
-// With span 125 or 128 the numerator stays within 2^30, so 32-bit arithmetic is exact.
-template <int Span>
-inline int32_t Lerp(int32_t a, int32_t b, int32_t phase) {
-  if constexpr (int64_t{Span} << 23 < (int64_t{1} << 31)) {
-    return ((Span - phase) * a + phase * b) / Span;
+template <int Channels>
+inline void StoreFrame(uint8_t* p, Frame f) {
+  Store24(p, f.l);
+  if constexpr (Channels == 2) Store24(p + 3, f.r);
+}
+
+// One word per frame; the bytes written past the frame belong to the next frame, which is
+// stored right after. Never used for the last frame before filler or the end of the output.
+template <int Channels>
+inline void StoreFrameWide(uint8_t* p, Frame f) {
+  if constexpr (Channels == 1) {
+    StoreAs<uint32_t>(p, static_cast<uint32_t>(f.l));
   } else {
-    return static_cast<int32_t>(
-        (static_cast<int64_t>(Span - phase) * a + static_cast<int64_t>(phase) * b) / Span);
+    StoreAs<uint64_t>(p, (static_cast<uint64_t>(static_cast<uint32_t>(f.l)) & 0xFFFFFF) |
+                             (static_cast<uint64_t>(static_cast<uint32_t>(f.r)) << 24));
   }
 }
 
-// WAV frames of `Align` bytes, read in order. Two-channel output from a one-channel file gets
-// silence on its second channel; one-channel output from a two-channel file drops the second.
+// Interpolation between predecessor a and successor b at phase/span, truncated toward zero:
+// ((span - phase) * a + phase * b) / span, written as span * a + phase * (b - a). With span 125
+// or 128 every term stays below 2^31, so 32-bit arithmetic is exact; span 625 needs 64 bits.
+template <int Span>
+inline int32_t Lerp(int32_t a, int32_t b, int32_t phase) {
+  if constexpr (Span <= 128) {
+    return (a * Span + phase * (b - a)) / Span;
+  } else {
+    return static_cast<int32_t>(
+        (static_cast<int64_t>(a) * Span + static_cast<int64_t>(phase) * (b - a)) / Span);
+  }
+}
+
+template <int Span, int Channels>
+inline Frame Interpolate(Frame a, Frame b, int32_t phase) {
+  Frame f{Lerp<Span>(a.l, b.l, phase), 0};
+  if constexpr (Channels == 2) f.r = Lerp<Span>(a.r, b.r, phase);
+  return f;
+}
+
+// WAV frames of `Align` bytes. Two-channel output from a one-channel file gets silence on its
+// second channel; one-channel output from a two-channel file drops the second.
 template <int Align, int Channels>
-struct WavCursor {
-  const uint8_t* p;
-  Frame Next() {
+struct WavInput {
+  const uint8_t* base;
+  Frame At(int64_t i) const {
+    const uint8_t* p = base + i * Align;
     Frame f{0, 0};
     if constexpr (Align == 2 || Align == 4) {
-      f.l = Load16(p);
-      if constexpr (Align == 4 && Channels == 2) f.r = Load16(p + 2);
+      f.l = Widen16(LoadAs<uint16_t>(p));
+      if constexpr (Align == 4 && Channels == 2) f.r = Widen16(LoadAs<uint16_t>(p + 2));
     } else {
       f.l = Load24(p);
       if constexpr (Align == 6 && Channels == 2) f.r = Load24(p + 3);
     }
-    p += Align;
     return f;
+  }
+  // Frames c - 1 and c at once, with whole-word loads. Needs frame c + 1 to exist: the
+  // 24-bit loads reach up to 2 bytes into it.
+  static void Pair(const uint8_t* p, Frame& a, Frame& b) {
+    a.r = b.r = 0;
+    if constexpr (Align == 2) {
+      const uint32_t v = LoadAs<uint32_t>(p - 2);
+      a.l = Widen16(v);
+      b.l = Widen16(v >> 16);
+    } else if constexpr (Align == 3) {
+      const uint64_t v = LoadAs<uint64_t>(p - 3);
+      a.l = SignExtend24(static_cast<uint32_t>(v));
+      b.l = SignExtend24(static_cast<uint32_t>(v >> 24));
+    } else if constexpr (Align == 4) {
+      const uint64_t v = LoadAs<uint64_t>(p - 4);
+      a.l = Widen16(static_cast<uint32_t>(v));
+      b.l = Widen16(static_cast<uint32_t>(v >> 32));
+      if constexpr (Channels == 2) {
+        a.r = Widen16(static_cast<uint32_t>(v >> 16));
+        b.r = Widen16(static_cast<uint32_t>(v >> 48));
+      }
+    } else {
+      const uint64_t v = LoadAs<uint64_t>(p - 6);
+      const uint64_t w = LoadAs<uint64_t>(p);
+      a.l = SignExtend24(static_cast<uint32_t>(v));
+      b.l = SignExtend24(static_cast<uint32_t>(w));
+      if constexpr (Channels == 2) {
+        a.r = SignExtend24(static_cast<uint32_t>(v >> 24));
+        b.r = SignExtend24(static_cast<uint32_t>(w >> 24));
+      }
+    }
   }
 };
 
-// Frames of a page-stream block that begins at a page boundary; filler is stepped over unread.
+// Frames of a page-stream block that begins at a page boundary; filler is stepped over.
 template <int Channels>
-struct PageCursor {
+struct PageInput {
   static constexpr PageLayout kPage = PageLayoutFor(Channels);
-  const uint8_t* p;
-  uint32_t inPage = 0;
-  Frame Next() {
+  const uint8_t* base;
+  const uint8_t* Address(int64_t i) const {
+    return base + i / kFramesPerPage * kPage.pageBytes + i % kFramesPerPage * kPage.frameBytes;
+  }
+  Frame At(int64_t i) const {
+    const uint8_t* p = Address(i);
     Frame f{Load24(p), 0};
     if constexpr (Channels == 2) f.r = Load24(p + 3);
-    p += kPage.frameBytes;
-    if (++inPage == kFramesPerPage) {
-      inPage = 0;
-      p += kPage.fillerBytes;
-    }
     return f;
   }
 };
@@ -98,8 +162,7 @@ struct PageSink {
   uint8_t* p;
   uint32_t t;
   void Put(Frame f) {
-    Store24(p, f.l);
-    if constexpr (Channels == 2) Store24(p + 3, f.r);
+    StoreFrame<Channels>(p, f);
     p += kPage.frameBytes;
     t = (t + kPage.frameBytes) & (kPage.pageBytes - 1);
     if (t == kPage.audioBytes) {
@@ -116,18 +179,93 @@ struct FlatSink {
   uint8_t* begin;
   uint8_t* p;
   void Put(Frame f) {
-    Store24(p, f.l);
-    if constexpr (Channels == 2) Store24(p + 3, f.r);
+    StoreFrame<Channels>(p, f);
     p += 3 * Channels;
   }
   uint32_t Bytes() const { return static_cast<uint32_t>(p - begin); }
 };
 
-template <int Channels>
-inline Frame Interpolate(Frame a, Frame b, int32_t phase, auto lerp) {
-  Frame f{lerp(a.l, b.l, phase), 0};
-  if constexpr (Channels == 2) f.r = lerp(a.r, b.r, phase);
-  return f;
+// How many input frames the cursor moves after an output: the phase is brought back below
+// span without a branch (at 48 kHz the step exceeds the span, so it may move two).
+template <int Span, int Step>
+inline int32_t Advance(int32_t& phase) {
+  phase += Step;
+  int32_t d = phase >= Span;
+  if constexpr (Step > Span) d += phase >= 2 * Span;
+  phase -= d * Span;
+  return d;
+}
+
+// The bulk of a packer call: `k` outputs, the first at cursor c >= 1 with phase < span, none
+// beyond the chunk's second-to-last frame, so both neighbours are real input frames. Output is
+// written a page at a time, whole words for every frame but a page's or the call's last.
+template <int Span, int Step, int Align, int Channels>
+void Run(const WavInput<Align, Channels>& in, int64_t c, int32_t phase, uint32_t k, Frame, Frame,
+         PageSink<Channels>& out) {
+  constexpr PageLayout kPage = PageLayoutFor(Channels);
+  if (out.t % kPage.frameBytes != 0 || out.t >= kPage.audioBytes) {
+    // A running offset off the frame grid: only the rule frame by frame places it right.
+    const int64_t pos = c * Span + phase;
+    for (uint32_t i = 0; i < k; ++i) {
+      const int64_t at = pos + int64_t{i} * Step;
+      out.Put(Interpolate<Span, Channels>(in.At(at / Span - 1), in.At(at / Span),
+                                          static_cast<int32_t>(at % Span)));
+    }
+    return;
+  }
+  const uint8_t* pin = in.base + c * Align;
+  uint8_t* p = out.p;
+  uint32_t t = out.t;
+  const auto one = [&](auto store) {
+    Frame a, b;
+    WavInput<Align, Channels>::Pair(pin, a, b);
+    store(p, Interpolate<Span, Channels>(a, b, phase));
+    p += kPage.frameBytes;
+    pin += Advance<Span, Step>(phase) * Align;
+  };
+  while (k > 0) {
+    const uint32_t count = std::min(k, (kPage.audioBytes - t) / kPage.frameBytes);
+    for (uint32_t i = 1; i < count; ++i) one(StoreFrameWide<Channels>);
+    one(StoreFrame<Channels>);
+    k -= count;
+    t += count * kPage.frameBytes;
+    if (t == kPage.audioBytes) {
+      t = 0;
+      p += kPage.fillerBytes;
+    }
+  }
+  out.p = p;
+  out.t = t;
+}
+
+// The bulk of an unpacker call, as above. The input frames stay in registers and the cursor
+// steps over filler as it passes a page's end.
+template <int Span, int Step, int Channels>
+void Run(const PageInput<Channels>& in, int64_t c, int32_t phase, uint32_t k, Frame a, Frame b,
+         FlatSink<Channels>& out) {
+  static_assert(Step < Span, "the cursor moves at most one frame per output");
+  constexpr PageLayout kPage = PageLayoutFor(Channels);
+  const uint8_t* pin = in.Address(c);
+  uint32_t inPage = static_cast<uint32_t>(c % kFramesPerPage);
+  uint8_t* p = out.p;
+  const auto one = [&](auto store) {
+    store(p, Interpolate<Span, Channels>(a, b, phase));
+    p += kPage.frameBytes;
+    const int32_t d = Advance<Span, Step>(phase);
+    pin += d * kPage.frameBytes;
+    inPage += d;
+    if (inPage == kFramesPerPage) {
+      inPage = 0;
+      pin += kPage.fillerBytes;
+    }
+    a = d ? b : a;
+    // The word ends with the frame's sample; its first byte belongs to what precedes it.
+    b.l = LoadAs<int32_t>(pin - 1) >> 8;
+    if constexpr (Channels == 2) b.r = LoadAs<int32_t>(pin + 2) >> 8;
+  };
+  for (uint32_t i = 1; i < k; ++i) one(StoreFrameWide<Channels>);
+  if (k > 0) one(StoreFrame<Channels>);
+  out.p = p;
 }
 
 // Converts one chunk of `n` frames. The output frames lie on the grid step/span input frames
@@ -135,10 +273,9 @@ inline Frame Interpolate(Frame a, Frame b, int32_t phase, auto lerp) {
 // frame is reached when c becomes n - 1: the call stops there and carries that frame and the
 // one before it, so the next chunk resumes on the same grid without losing the stretch between
 // them, and any chunking gives the output of one call over the whole stream.
-template <int Span, int Step, int Channels, class Cursor, class Sink>
-void Convert(ResampleState& s, Cursor in, uint32_t n, Sink& out, uint32_t flags) {
-  constexpr int32_t kEndThreshold = Span / 2;
-  const auto lerp = [](int32_t a, int32_t b, int32_t ph) { return Lerp<Span>(a, b, ph); };
+template <int Span, int Step, int Channels, class Input, class Sink>
+void Convert(ResampleState& s, const Input& in, uint32_t n, Sink& out, uint32_t flags) {
+  constexpr int64_t kEndThreshold = Span / 2;
 
   if (flags & ChunkFirst) s = ResampleState{};
   if (n == 0) {
@@ -151,29 +288,43 @@ void Convert(ResampleState& s, Cursor in, uint32_t n, Sink& out, uint32_t flags)
 
   Frame a, b;
   int64_t phase;
-  uint32_t left;  // input frames still to take before the chunk's last frame is reached
+  int64_t c;
   if (!s.started) {
     // The stream begins at a copy of its first frame, which is also the first output.
-    a = b = in.Next();
+    a = b = in.At(0);
     out.Put(a);
     phase = Step;
-    left = n - 1;
-    if (left == 0) goto end;
+    c = 0;
+    if (n == 1) goto end;
   } else {
+    // Resume between the carried frames: they stand at c = -2 and -1 before this chunk.
     a = Frame{static_cast<int32_t>(s.prevLeft), static_cast<int32_t>(s.prevRight)};
     b = Frame{static_cast<int32_t>(s.lastLeft), static_cast<int32_t>(s.lastRight)};
     phase = s.phase;
-    left = n;
+    c = -1;
   }
+  // Outputs that lean on the carried frames, until both neighbours lie in this chunk.
   for (;;) {
     while (phase >= Span) {
       phase -= Span;
+      ++c;
       a = b;
-      b = in.Next();
-      if (--left == 0) goto end;
+      b = in.At(c);
+      if (c == n - 1) goto end;
     }
-    out.Put(Interpolate<Channels>(a, b, static_cast<int32_t>(phase), lerp));
+    if (c >= 1) break;
+    out.Put(Interpolate<Span, Channels>(a, b, static_cast<int32_t>(phase)));
     phase += Step;
+  }
+  {
+    // Every output before the cursor reaches the chunk's last frame, known in advance.
+    const int64_t limit = int64_t{n - 1} * Span;
+    const int64_t pos = c * Span + phase;
+    const int64_t k = (limit - pos + Step - 1) / Step;
+    Run<Span, Step>(in, c, static_cast<int32_t>(phase), static_cast<uint32_t>(k), a, b, out);
+    phase = pos + k * Step - limit;
+    a = in.At(n - 2);
+    b = in.At(n - 1);
   }
 end:
   s.prevLeft = a.l;
@@ -193,16 +344,16 @@ uint32_t Pack(ResampleState& s, uint16_t blockAlign, const uint8_t* in, uint32_t
   const uint32_t n = blockAlign == 0 ? 0 : inBytes / blockAlign;
   switch (blockAlign) {
     case 2:
-      Convert<Span, Step, Channels>(s, WavCursor<2, Channels>{in}, n, sink, flags);
+      Convert<Span, Step, Channels>(s, WavInput<2, Channels>{in}, n, sink, flags);
       break;
     case 3:
-      Convert<Span, Step, Channels>(s, WavCursor<3, Channels>{in}, n, sink, flags);
+      Convert<Span, Step, Channels>(s, WavInput<3, Channels>{in}, n, sink, flags);
       break;
     case 4:
-      Convert<Span, Step, Channels>(s, WavCursor<4, Channels>{in}, n, sink, flags);
+      Convert<Span, Step, Channels>(s, WavInput<4, Channels>{in}, n, sink, flags);
       break;
     case 6:
-      Convert<Span, Step, Channels>(s, WavCursor<6, Channels>{in}, n, sink, flags);
+      Convert<Span, Step, Channels>(s, WavInput<6, Channels>{in}, n, sink, flags);
       break;
     default:
       break;  // no other frame size is ever accepted
@@ -217,7 +368,7 @@ uint32_t Unpack(ResampleState& s, const uint8_t* in, uint32_t inBytes, uint8_t* 
   uint64_t n = FramesInStream(inBytes, Channels);
   if (n == 0) n = 1;
   FlatSink<Channels> sink{out, out};
-  Convert<128, 125, Channels>(s, PageCursor<Channels>{in}, static_cast<uint32_t>(n), sink, flags);
+  Convert<128, 125, Channels>(s, PageInput<Channels>{in}, static_cast<uint32_t>(n), sink, flags);
   return sink.Bytes();
 }
 

@@ -22,12 +22,5 @@ TEST(TranslateFileFilter, GivesEachEntryItsPatternsOnce) {
   for (const Case& c : cases) EXPECT_EQ(TranslateFileFilter(c.in), c.out) << c.in;
 }
 
-TEST(PickFace, PressedBeatsFocusBeatsDisabled) {
-  EXPECT_EQ(PickFace(true, true, false), Face::Pressed);
-  EXPECT_EQ(PickFace(false, true, false), Face::Focused);
-  EXPECT_EQ(PickFace(false, false, false), Face::Disabled);
-  EXPECT_EQ(PickFace(false, false, true), Face::Normal);
-}
-
 }  // namespace
 }  // namespace rendax

@@ -1,45 +1,52 @@
-// The main dialog's logic against a fake window and scripted pedals.
+// The main dialog's logic against a fake window, scripted pedals and a fake worker.
 #include "app/main_dialog.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
 #include <vector>
 
 #include "app/about.h"
-#include "device/commands.h"
 #include "device/discovery.h"
+#include "device/firmware_check.h"
 
 namespace rendax {
 namespace {
-
-// ---- Scripted pedals: each path is a pedal of one model with one firmware version ----
 
 struct FakePedal {
   uint8_t model = 0;
   uint16_t firmware = 8;
   bool attached = true;
   bool opens = true;
-  int firmwareWrites = 0;
-  uint8_t writtenImageModelTag = 0xFF;  // which model's image arrived (by its bytes)
+  int imageWritten = -1;  // the model whose image the pedal received
 };
 
+// Each path is one pedal; commands answer the firmware version and take an image.
 class FakePlatform : public DevicePlatform {
  public:
   std::map<std::string, FakePedal> pedals;
-  int opens = 0;
-  int openChannels = 0;
+  int opens = 0, openChannels = 0;
 
+  // "+sdc:2:7" attaches a model 2 pedal with firmware 7 at /dev/sdc, "-sdb" pulls /dev/sdb out.
+  void Apply(const std::string& script) {
+    std::istringstream in(script);
+    for (std::string op; in >> op;) {
+      std::string path = "/dev/" + op.substr(1, 3);
+      if (op[0] == '-') pedals[path].attached = false;
+      if (op[0] == '+') {
+        pedals[path] = {uint8_t(op[5] - '0'), uint16_t(std::stoi(op.substr(7)))};
+      }
+    }
+  }
   bool ListCandidates(std::vector<std::string>& paths, std::string&) override {
-    for (auto& [path, pedal] : pedals) {
-      if (pedal.attached) paths.push_back(path);
+    for (auto& [path, p] : pedals) {
+      if (p.attached) paths.push_back(path);
     }
     return true;
   }
   std::optional<StorageIdentity> Identify(const std::string& path) override {
-    auto it = pedals.find(path);
-    if (it == pedals.end() || !it->second.attached) return std::nullopt;
-    const PedalModel& m = ModelInfo(it->second.model);
+    const PedalModel& m = ModelInfo(pedals.at(path).model);
     return StorageIdentity{true, std::string(m.vendor), std::string(m.product)};
   }
   std::unique_ptr<DeviceChannel> Open(const std::string& path, uint32_t, uint32_t,
@@ -52,22 +59,13 @@ class FakeChannel : public DeviceChannel {
     ++platform_.openChannels;
   }
   ~FakeChannel() override { --platform_.openChannels; }
-  // Development firmware images are only ever written to pedals that are not real.
-  bool IsSimulated() const override { return true; }
+  bool IsSimulated() const override { return true; }  // takes development images
   PassThroughResult Execute(const PassThroughRequest& r) override {
     auto* data = static_cast<uint8_t*>(r.data);
-    if (r.cdb[1] == 0x01 && r.dataLength >= 2) {
-      data[0] = pedal_.firmware & 0xFF;
-      data[1] = pedal_.firmware >> 8;
-    } else if (r.cdb[1] == 0x02) {
-      ++pedal_.firmwareWrites;
-      for (uint8_t m = 0; m < kModelCount; ++m) {
-        auto image = FirmwareImage(m);
-        if (image.size() == r.dataLength && std::equal(image.begin(), image.end(), data)) {
-          pedal_.writtenImageModelTag = m;
-        }
-      }
-      pedal_.firmware = 8;
+    if (r.cdb[1] == 0x01) data[0] = pedal_.firmware & 0xFF, data[1] = pedal_.firmware >> 8;
+    for (uint8_t m = 0; r.cdb[1] == 0x02 && m < kModelCount; ++m) {
+      auto image = FirmwareImage(m);
+      if (std::equal(image.begin(), image.end(), data)) pedal_.imageWritten = m;
     }
     PassThroughResult result;
     result.outcome = CommandOutcome::Good;
@@ -90,31 +88,28 @@ std::unique_ptr<DeviceChannel> FakePlatform::Open(const std::string& path, uint3
   return std::make_unique<FakeChannel>(*this, it->second);
 }
 
-// ---- A window that records what it was asked and answers from a script ----
-
+// Records what the dialog asked of the window and answers from a script.
 class FakeWindow : public WindowLayer {
  public:
-  std::vector<std::string> log;  // "enable 1001 1", "message Receive Complete", ...
+  std::vector<std::string> log;
   std::map<int, bool> enabled;
-  int progress = -1, rangeLow = -1, rangeHigh = -1;
-  std::vector<bool> answers;  // Yes/No answers, in order
+  int progress = -1, rangeLow = -1, rangeHigh = -1, ended = -1;
+  std::vector<bool> answers;  // Yes/No, in order; No when none is left
   std::vector<std::pair<std::string, std::string>> questions;
   std::optional<std::string> chosenFile;
   std::vector<FileChooser> choosers;
   std::vector<std::function<void()>> posted;
-  std::function<void()> onWait;  // what happens while the window waits (the job ends, ...)
-  std::function<void()> onAsk;   // what happens while a question is open
+  std::function<void()> onWait, onAsk;  // what happens inside the nested event loops
   std::string waitNotice;
-  int ended = -1;
 
   int RunModal(CSdkManager_MFCDlg& dialog) override { return dialog.OnInitDialog(); }
   void EndDialog(int result) override { ended = result; }
   void AppendAboutItem(const std::string& text) override { log.push_back("about-item " + text); }
   void ShowAbout() override { log.push_back("about"); }
   void SetIcons(int group) override { log.push_back("icons " + std::to_string(group)); }
-  void EnableControl(int control, bool enable) override {
-    enabled[control] = enable;
-    log.push_back("enable " + std::to_string(control) + " " + std::to_string(enable));
+  void EnableControl(int control, bool on) override {
+    enabled[control] = on;
+    log.push_back("enable " + std::to_string(control) + " " + std::to_string(on));
   }
   void SetProgressRange(int low, int high) override { rangeLow = low, rangeHigh = high; }
   void SetProgressPos(int pos) override { progress = pos; }
@@ -127,10 +122,9 @@ class FakeWindow : public WindowLayer {
   bool AskYesNo(const std::string& text, const std::string& caption) override {
     questions.emplace_back(text, caption);
     if (onAsk) onAsk();
-    if (answers.empty()) return false;
-    bool a = answers.front();
-    answers.erase(answers.begin());
-    return a;
+    bool yes = !answers.empty() && answers.front();
+    if (!answers.empty()) answers.erase(answers.begin());
+    return yes;
   }
   std::optional<std::string> ChooseFile(const FileChooser& chooser) override {
     choosers.push_back(chooser);
@@ -147,10 +141,8 @@ class FakeWindow : public WindowLayer {
     posted.clear();
     for (auto& c : calls) c();
   }
-  int Count(const std::string& prefix) const {
-    int n = 0;
-    for (auto& l : log) n += l.rfind(prefix, 0) == 0;
-    return n;
+  int Messages() const {
+    return int(std::count_if(log.begin(), log.end(), [](auto& l) { return l[0] == 'm'; }));
   }
 };
 
@@ -158,14 +150,10 @@ class FakeWorker : public JobWorker {
  public:
   explicit FakeWorker(TransferState& state) : state_(state) {}
   void Start() override { ++starts; }
-  void Stop() override { ++stops; }
+  void Stop() override {}
   bool Busy() const override { return busy || state_.jobCode.load() != JobNone; }
-  // The worker picks the job up and finishes it.
-  void Finish() {
-    busy = false;
-    state_.jobCode.store(JobNone);
-  }
-  int starts = 0, stops = 0;
+  void Finish() { busy = false, state_.jobCode.store(JobNone); }
+  int starts = 0;
   bool busy = false;
 
  private:
@@ -174,28 +162,26 @@ class FakeWorker : public JobWorker {
 
 class DialogTest : public ::testing::Test {
  protected:
-  void AddPedal(const std::string& path, uint8_t model, uint16_t firmware = 8) {
-    platform.pedals[path] = FakePedal{model, firmware};
-  }
-  void Start() {
+  void Start(const std::string& pedals = "", std::vector<bool> answers = {}) {
+    platform = FakePlatform();
+    window = FakeWindow();
+    platform.Apply(pedals);
+    window.answers = std::move(answers);
     dialog = std::make_unique<CSdkManager_MFCDlg>(
         window, platform,
         [this](TransferState& s, CDevice&, WavFormat&, ResampleState&, JobFrontEnd& ui) {
           auto w = std::make_unique<FakeWorker>(s);
-          worker = w.get();
-          state = &s;
-          frontEnd = &ui;
+          worker = w.get(), state = &s, frontEnd = &ui;
           return w;
         });
     window.RunModal(*dialog);
   }
-  bool Enabled() { return window.enabled[kExportButton] && window.enabled[kImportButton]; }
-  bool Disabled() { return !window.enabled[kExportButton] && !window.enabled[kImportButton]; }
-  // A job as the worker runs it: code stored, job pending until Finish().
-  void RunningJob() {
-    state->jobCode.store(JobExport);
-    worker->busy = true;
+  // Both buttons enabled (1), both disabled (0), or out of step (-1).
+  int Buttons() {
+    bool e = window.enabled[kExportButton], i = window.enabled[kImportButton];
+    return e == i ? int(e) : -1;
   }
+  void RunningJob() { state->jobCode.store(JobExport), worker->busy = true; }
 
   FakePlatform platform;
   FakeWindow window;
@@ -205,120 +191,83 @@ class DialogTest : public ::testing::Test {
   JobFrontEnd* frontEnd = nullptr;
 };
 
-TEST_F(DialogTest, StartUpRunsTheSequenceInOrder) {
-  AddPedal("/dev/sdb", 1);
-  Start();
+TEST_F(DialogTest, StartUp) {
+  Start("+sdb:1:8");
   EXPECT_EQ(window.log, (std::vector<std::string>{std::string("about-item ") + kAboutMenuText,
                                                   "icons 160", "enable 1001 1", "enable 1000 1",
                                                   "faces 1000 151", "faces 1001 159"}));
-  EXPECT_EQ(dialog->Model(), 1);
   EXPECT_EQ(dialog->PedalPath(), "/dev/sdb");
-  EXPECT_EQ(dialog->JobCode(), JobNone);
   EXPECT_EQ(window.rangeLow, 0);
   EXPECT_EQ(window.rangeHigh, 100);
   EXPECT_EQ(worker->starts, 1);
-  EXPECT_TRUE(Enabled());
-  EXPECT_TRUE(window.questions.empty());
-  EXPECT_EQ(platform.openChannels, 0) << "the firmware check leaves the pedal closed";
-}
 
-TEST_F(DialogTest, StartUpOutcomes) {
   struct Case {
-    const char* name;
-    std::vector<std::pair<uint8_t, uint16_t>> pedals;  // model, firmware
+    const char* pedals;
     std::vector<bool> answers;
-    bool enabled;
+    int buttons;
     uint8_t model;
-    int questions;
-    int firmwareWrites;
+    int questions, messages, image;
   };
   const Case cases[] = {
-      {"no pedal", {}, {}, false, kNoModel, 0, 0},
-      {"usable pedal", {{2, 8}}, {}, true, 2, 0, 0},
-      {"two models: the lower index wins", {{2, 8}, {0, 8}}, {}, true, 0, 0, 0},
-      {"old firmware, declined", {{1, 7}}, {false}, false, 1, 1, 0},
-      {"old firmware, accepted", {{1, 7}}, {true}, true, 1, 1, 1},
-      {"high byte differs", {{0, 0x0108}}, {false}, false, 0, 1, 0},
+      {"", {}, 0, kNoModel, 0, 0, -1},            // no pedal
+      {"+sdb:2:8", {}, 1, 2, 0, 0, -1},           // usable pedal
+      {"+sdb:2:8 +sdc:0:8", {}, 1, 0, 0, 0, -1},  // two models: the lower index wins
+      {"+sdb:1:7", {false}, 0, 1, 1, 0, -1},      // old firmware, update declined
+      {"+sdb:1:7", {true}, 1, 1, 1, 0, 1},        // accepted: model 1's image written
+      {"+sdb:0:264", {false}, 0, 0, 1, 0, -1},    // 08 01: the high byte counts
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    platform = FakePlatform();
-    window = FakeWindow();
-    window.answers = c.answers;
-    char path[] = "/dev/sda";
-    for (auto [model, fw] : c.pedals) {
-      path[7] += 1;
-      AddPedal(path, model, fw);
-    }
-    Start();
-    EXPECT_EQ(Enabled(), c.enabled);
-    EXPECT_EQ(Disabled(), !c.enabled);
+    SCOPED_TRACE(c.pedals + std::string(" answers ") + std::to_string(c.answers.size()));
+    Start(c.pedals, c.answers);
+    EXPECT_EQ(Buttons(), c.buttons);
     EXPECT_EQ(dialog->Model(), c.model);
-    EXPECT_EQ(static_cast<int>(window.questions.size()), c.questions);
-    int writes = 0;
-    for (auto& [p, pedal] : platform.pedals) {
-      writes += pedal.firmwareWrites;
-      if (pedal.firmwareWrites) {
-        EXPECT_EQ(pedal.writtenImageModelTag, pedal.model);
-      }
-    }
-    EXPECT_EQ(writes, c.firmwareWrites);
-    EXPECT_EQ(window.Count("message"), 0);
+    EXPECT_EQ(int(window.questions.size()), c.questions);
+    EXPECT_EQ(window.Messages(), c.messages);
+    int image = -1;
+    for (auto& [path, p] : platform.pedals) image = std::max(image, p.imageWritten);
+    EXPECT_EQ(image, c.image);
     EXPECT_EQ(dialog->JobCode(), JobNone);
+    EXPECT_EQ(platform.openChannels, 0) << "the check leaves the pedal closed";
   }
-}
 
-TEST_F(DialogTest, PedalThatCannotBeOpenedSaysSoAndStaysDisabled) {
-  AddPedal("/dev/sdb", 0);
+  Start("");  // a pedal that cannot be opened says so and stays disabled
+  platform.Apply("+sdb:0:8");
   platform.pedals["/dev/sdb"].opens = false;
-  Start();
-  EXPECT_TRUE(Disabled());
-  EXPECT_EQ(window.log[2], "message Device Open Error");
-  EXPECT_EQ(window.Count("message"), 1);
+  dialog->OnDeviceChange(DeviceNotice::VolumeArrival);
+  EXPECT_EQ(window.log.back(), "message Device Open Error");
+  EXPECT_EQ(Buttons(), 0);
 }
 
-TEST_F(DialogTest, ExportStoresPathThenJobAndCancelChangesNothing) {
-  AddPedal("/dev/sdb", 0);
-  Start();
-  dialog->OnExport();
+TEST_F(DialogTest, ExportAndImportStoreThePathThenTheJob) {
+  Start("+sdb:0:8");
+  dialog->OnExport();  // cancelled
   ASSERT_EQ(window.choosers.size(), 1u);
-  const FileChooser& c = window.choosers[0];
-  EXPECT_TRUE(c.save);
-  EXPECT_EQ(c.defaultExtension, "wav");
-  EXPECT_EQ(c.initialName, "Rendax");
-  EXPECT_EQ(c.filter, "WAVE Files (*.wav))|*.wav||");
-  EXPECT_FALSE(c.confirmOverwrite);
+  const FileChooser& save = window.choosers[0];
+  EXPECT_TRUE(save.save);
+  EXPECT_EQ(save.defaultExtension, "wav");
+  EXPECT_EQ(save.initialName, "Rendax");
+  EXPECT_EQ(save.filter, "WAVE Files (*.wav))|*.wav||");
+  EXPECT_FALSE(save.confirmOverwrite);
   EXPECT_EQ(dialog->JobCode(), JobNone);
-  EXPECT_EQ(dialog->ExportPath(), "");
 
   window.chosenFile = "/home/u/Rendax.wav";
   dialog->OnExport();
-  EXPECT_EQ(dialog->ExportPath(), "/home/u/Rendax.wav");
-  EXPECT_EQ(dialog->JobCode(), JobExport);
   EXPECT_EQ(state->Snapshot().exportPath, "/home/u/Rendax.wav");
-}
+  EXPECT_EQ(dialog->JobCode(), JobExport);
 
-TEST_F(DialogTest, ImportAsksFirstAndNoOrCancelChangesNothing) {
-  AddPedal("/dev/sdb", 0);
-  Start();
+  Start("+sdb:0:8");
   window.chosenFile = "/music/loop.wav";
-
-  window.answers = {false};
-  dialog->OnImport();
-  EXPECT_TRUE(window.choosers.empty()) << "No at the warning opens no chooser";
+  dialog->OnImport();  // No at the warning: no chooser
+  EXPECT_TRUE(window.choosers.empty());
   ASSERT_EQ(window.questions.size(), 1u);
-  EXPECT_EQ(window.questions[0].first, kImportWarning);
-  EXPECT_EQ(window.questions[0].second, " ");
-  EXPECT_EQ(dialog->JobCode(), JobNone);
-
+  EXPECT_EQ(window.questions[0], std::make_pair(std::string(kImportWarning), std::string(" ")));
   window.answers = {true};
   window.chosenFile.reset();
-  dialog->OnImport();
+  dialog->OnImport();  // Yes, then the chooser is cancelled
   ASSERT_EQ(window.choosers.size(), 1u);
   EXPECT_FALSE(window.choosers[0].save);
   EXPECT_EQ(dialog->JobCode(), JobNone);
   EXPECT_EQ(dialog->ImportPath(), "");
-
   window.answers = {true};
   window.chosenFile = "/music/loop.wav";
   dialog->OnImport();
@@ -326,27 +275,23 @@ TEST_F(DialogTest, ImportAsksFirstAndNoOrCancelChangesNothing) {
   EXPECT_EQ(dialog->JobCode(), JobImport);
 }
 
-TEST_F(DialogTest, DroppedWavImportsAfterTheWarningOnlyWhenTheButtonWouldWork) {
-  Start();  // no pedal: buttons disabled
+TEST_F(DialogTest, DroppedWavImportsOnlyWhenTheImportButtonWould) {
+  Start();  // no pedal
   window.answers = {true, true, true};
   EXPECT_EQ(dialog->OnDropFile("/a/loop.wav"), 0);
-  EXPECT_TRUE(window.questions.empty());
-
-  AddPedal("/dev/sdb", 0);
+  platform.Apply("+sdb:0:8");
   dialog->OnDeviceChange(DeviceNotice::VolumeArrival);
   EXPECT_EQ(dialog->OnDropFile("/a/notes.txt"), 0);
-  EXPECT_TRUE(window.questions.empty());
+  EXPECT_TRUE(window.questions.empty()) << "refused drops ask nothing";
   EXPECT_EQ(dialog->OnDropFile("/a/LOOP.WAV"), 1);
-  EXPECT_EQ(window.questions.size(), 1u);
-  EXPECT_EQ(dialog->ImportPath(), "/a/LOOP.WAV");
+  EXPECT_EQ(window.questions.size(), 1u) << "the warning comes first";
   EXPECT_EQ(dialog->JobCode(), JobImport);
   EXPECT_EQ(dialog->OnDropFile("/a/other.wav"), 0) << "a job is pending";
   EXPECT_EQ(dialog->ImportPath(), "/a/LOOP.WAV");
 }
 
-TEST_F(DialogTest, SetPosMovesTheBarUnclampedAndWorkerCallsReachTheWindow) {
-  AddPedal("/dev/sdb", 0);
-  Start();
+TEST_F(DialogTest, WorkerCallsReachTheWindow) {
+  Start("+sdb:0:8");
   frontEnd->ReportProgress(37);
   EXPECT_EQ(window.progress, 37);
   frontEnd->EnableTransferButtons(false);
@@ -354,209 +299,87 @@ TEST_F(DialogTest, SetPosMovesTheBarUnclampedAndWorkerCallsReachTheWindow) {
   EXPECT_EQ(window.log.end()[-1], "enable 1000 0");
   frontEnd->ShowMessage("Receive Complete");
   EXPECT_EQ(window.log.back(), "message Receive Complete");
-  window.answers = {true};
-  EXPECT_TRUE(frontEnd->AskYesNo("q", " "));
 }
 
-// Every row of the arrival and removal table, from both button states.
-TEST_F(DialogTest, ArrivalAndRemovalFollowTheTable) {
+TEST_F(DialogTest, ArrivalAndRemoval) {
+  using N = DeviceNotice;
   struct Case {
-    const char* name;
-    bool startWithPedal;  // model 1 pedal at /dev/sdb, usable
-    std::function<void(FakePlatform&)> change;
-    DeviceNotice notice;
+    const char* start;  // a usable model 1 pedal at /dev/sdb, or none
+    const char* change;
+    N notice;
     std::vector<bool> answers;
-    bool enabled;
+    int buttons;
     uint8_t model;
-    std::string path;
+    const char* path;
   };
   const Case cases[] = {
-      {"non-volume arrival",
-       false,
-       [](FakePlatform& p) {
-         p.pedals["/dev/sdc"] = {0, 8};
-       },
-       DeviceNotice::OtherArrival,
-       {},
-       false,
-       kNoModel,
-       ""},
-      {"memory stick, no pedal",
-       false,
-       [](FakePlatform&) {},
-       DeviceNotice::VolumeArrival,
-       {},
-       false,
-       kNoModel,
-       ""},
-      {"pedal plugged in",
-       false,
-       [](FakePlatform& p) {
-         p.pedals["/dev/sdc"] = {2, 8};
-       },
-       DeviceNotice::VolumeArrival,
-       {},
-       true,
-       2,
-       "/dev/sdc"},
-      {"pedal plugged in, update declined",
-       false,
-       [](FakePlatform& p) {
-         p.pedals["/dev/sdc"] = {2, 3};
-       },
-       DeviceNotice::VolumeArrival,
-       {false},
-       false,
-       2,
-       "/dev/sdc"},
-      {"stick while a usable pedal stays",
-       true,
-       [](FakePlatform&) {},
-       DeviceNotice::VolumeArrival,
-       {},
-       true,
-       1,
-       "/dev/sdb"},
-      {"lower model arrives, declined: buttons keep their state",
-       true,
-       [](FakePlatform& p) {
-         p.pedals["/dev/sda"] = {0, 7};
-       },
-       DeviceNotice::VolumeArrival,
-       {false},
-       true,
-       0,
-       "/dev/sda"},
-      {"pedal pulled out",
-       true,
-       [](FakePlatform& p) { p.pedals["/dev/sdb"].attached = false; },
-       DeviceNotice::DeviceRemoval,
-       {},
-       false,
-       1,
-       ""},
-      {"other device pulled out",
-       true,
-       [](FakePlatform&) {},
-       DeviceNotice::DeviceRemoval,
-       {},
-       true,
-       1,
-       "/dev/sdb"},
-      {"current pedal moved to another node",
-       true,
-       [](FakePlatform& p) {
-         p.pedals.erase("/dev/sdb");
-         p.pedals["/dev/sdd"] = {1, 8};
-       },
-       DeviceNotice::DeviceRemoval,
-       {},
-       true,
-       1,
-       "/dev/sdd"},
-      {"removal before any pedal",
-       false,
-       [](FakePlatform&) {},
-       DeviceNotice::DeviceRemoval,
-       {},
-       false,
-       kNoModel,
-       ""},
-      {"pedal of another model stays while ours goes",
-       true,
-       [](FakePlatform& p) {
-         p.pedals["/dev/sdb"].attached = false;
-         p.pedals["/dev/sda"] = {0, 8};
-       },
-       DeviceNotice::DeviceRemoval,
-       {},
-       false,
-       1,
-       ""},
-      {"pedal of another model goes, ours stays",
-       true,
-       [](FakePlatform& p) {
-         p.pedals["/dev/sdz"] = {2, 8, false};
-       },
-       DeviceNotice::DeviceRemoval,
-       {},
-       true,
-       1,
-       "/dev/sdb"},
-      {"configuration change",
-       true,
-       [](FakePlatform& p) { p.pedals["/dev/sdb"].attached = false; },
-       DeviceNotice::OtherDeviceChange,
-       {},
-       true,
-       1,
-       "/dev/sdb"},
+      {"", "+sdc:0:8", N::OtherArrival, {}, 0, kNoModel, ""},    // not a volume
+      {"", "", N::VolumeArrival, {}, 0, kNoModel, ""},           // a memory stick
+      {"", "+sdc:2:8", N::VolumeArrival, {}, 1, 2, "/dev/sdc"},  // pedal plugged in
+      {"", "+sdc:2:3", N::VolumeArrival, {false}, 0, 2, "/dev/sdc"},
+      {"+sdb:1:8", "", N::VolumeArrival, {}, 1, 1, "/dev/sdb"},  // stick beside the pedal
+      // A lower model arrives and its update is declined: model and path change, buttons not.
+      {"+sdb:1:8", "+sda:0:7", N::VolumeArrival, {false}, 1, 0, "/dev/sda"},
+      {"+sdb:1:8", "-sdb", N::DeviceRemoval, {}, 0, 1, ""},                   // pedal pulled out
+      {"+sdb:1:8", "", N::DeviceRemoval, {}, 1, 1, "/dev/sdb"},               // something else went
+      {"+sdb:1:8", "-sdb +sdd:1:8", N::DeviceRemoval, {}, 1, 1, "/dev/sdd"},  // new node
+      {"", "", N::DeviceRemoval, {}, 0, kNoModel, ""},                        // before any pedal
+      // Another model's pedal never takes over the path of the current model's.
+      {"+sdb:1:8", "-sdb +sda:0:8", N::DeviceRemoval, {}, 0, 1, ""},
+      {"+sdb:1:8 +sdz:2:8", "-sdz", N::DeviceRemoval, {}, 1, 1, "/dev/sdb"},
+      {"+sdb:1:8", "-sdb", N::OtherDeviceChange, {}, 1, 1, "/dev/sdb"},  // ignored
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    platform = FakePlatform();
-    window = FakeWindow();
-    if (c.startWithPedal) AddPedal("/dev/sdb", 1);
-    Start();
-    c.change(platform);
+    SCOPED_TRACE(std::string(c.start) + " | " + c.change + " | " + std::to_string(int(c.notice)));
+    Start(c.start);
+    platform.Apply(c.change);
     window.answers = c.answers;
     dialog->OnDeviceChange(c.notice);
-    EXPECT_EQ(Enabled(), c.enabled);
-    EXPECT_EQ(Disabled(), !c.enabled);
+    EXPECT_EQ(Buttons(), c.buttons);
     EXPECT_EQ(dialog->Model(), c.model);
     EXPECT_EQ(dialog->PedalPath(), c.path);
-    EXPECT_EQ(window.Count("message"), 0);
+    EXPECT_EQ(window.Messages(), 0);
     EXPECT_EQ(platform.openChannels, 0);
   }
 }
 
 TEST_F(DialogTest, NoticesDuringAJobWaitUntilTheWorkerIsIdle) {
-  AddPedal("/dev/sdb", 1);
-  Start();
+  Start("+sdb:1:8");
   RunningJob();
   int opensBefore = platform.opens;
-  platform.pedals["/dev/sdb"].attached = false;
+  platform.Apply("-sdb");
   dialog->OnDeviceChange(DeviceNotice::DeviceRemoval);
-  platform.pedals["/dev/sdc"] = {2, 7};
+  platform.Apply("+sdc:2:7");
   dialog->OnDeviceChange(DeviceNotice::VolumeArrival);
   dialog->OnDeviceChange(DeviceNotice::OtherDeviceChange);  // ignored, not kept
   EXPECT_EQ(dialog->DeferredNotices(), 2u);
-  EXPECT_EQ(dialog->PedalPath(), "/dev/sdb");
-  EXPECT_EQ(dialog->Model(), 1);
-  EXPECT_TRUE(Enabled());
-
-  window.RunPosted();  // the job still runs: nothing happens, the check is scheduled again
+  window.RunPosted();  // the job still runs: looked at again later
   EXPECT_EQ(dialog->DeferredNotices(), 2u);
-  EXPECT_EQ(platform.opens, opensBefore) << "the device object was not touched during the job";
-  EXPECT_TRUE(window.questions.empty());
+  EXPECT_EQ(platform.opens, opensBefore) << "the device object is the job's";
+  EXPECT_EQ(dialog->PedalPath(), "/dev/sdb");
+  EXPECT_EQ(Buttons(), 1);
   ASSERT_EQ(window.posted.size(), 1u);
 
   worker->Finish();
   window.answers = {false};
   window.RunPosted();
   EXPECT_EQ(dialog->DeferredNotices(), 0u);
-  EXPECT_TRUE(window.posted.empty());
-  // In order: the removal disabled the buttons and emptied the path, then the arrival found the
-  // model 2 pedal and asked about its firmware; declined, the buttons stay disabled.
+  // In order: the removal disabled the buttons, then the arrival found the model 2 pedal and
+  // asked about its firmware; declined, the buttons stay disabled.
   EXPECT_EQ(window.questions.size(), 1u);
-  EXPECT_TRUE(Disabled());
+  EXPECT_EQ(Buttons(), 0);
   EXPECT_EQ(dialog->Model(), 2);
   EXPECT_EQ(dialog->PedalPath(), "/dev/sdc");
 }
 
-TEST_F(DialogTest, CloseWhileIdleFreesTheDeviceAndEnds) {
-  AddPedal("/dev/sdb", 0);
-  Start();
-  ASSERT_NE(dialog->Device(), nullptr);
-  dialog->OnClose();
+TEST_F(DialogTest, CloseFreesTheDeviceOnlyWhenNothingUsesIt) {
+  Start("+sdb:0:8");
+  dialog->OnClose();  // idle: at once
   EXPECT_EQ(dialog->Device(), nullptr);
   EXPECT_EQ(window.ended, 2);
   EXPECT_TRUE(window.waitNotice.empty());
-}
 
-TEST_F(DialogTest, CloseWhileAJobRunsWaitsWithTheDeviceAlive) {
-  AddPedal("/dev/sdb", 0);
-  Start();
+  Start("+sdb:0:8");
   RunningJob();
   int rounds = 0;
   window.onWait = [&] {
@@ -565,34 +388,27 @@ TEST_F(DialogTest, CloseWhileAJobRunsWaitsWithTheDeviceAlive) {
     EXPECT_EQ(window.ended, -1);
     frontEnd->ReportProgress(50 + rounds);
     window.chosenFile = "/x.wav";
-    dialog->OnExport();  // refused while closing
+    dialog->OnExport();  // no new job while closing
     if (++rounds == 3) worker->Finish();
   };
   dialog->OnClose();
-  EXPECT_EQ(rounds, 3);
   EXPECT_EQ(window.progress, 52);
   EXPECT_EQ(window.waitNotice, kTransferStillRunning);
   EXPECT_EQ(dialog->Device(), nullptr);
   EXPECT_EQ(window.ended, 2);
-  EXPECT_EQ(dialog->JobCode(), JobNone) << "no new job was stored while closing";
-  dialog->OnClose();  // Enter after close: nothing more
-  EXPECT_EQ(window.ended, 2);
-}
+  EXPECT_EQ(dialog->JobCode(), JobNone);
 
-TEST_F(DialogTest, CloseDuringTheFirmwareQuestionWaitsForTheCheck) {
+  // A close that comes while the firmware question is open waits for the check to finish.
   Start();
-  AddPedal("/dev/sdb", 0, 7);
+  platform.Apply("+sdb:0:7");
   window.answers = {true};
-  // The question's nested event loop lets a close request through while the check holds the
-  // device object.
   window.onAsk = [&] {
     dialog->OnClose();
     EXPECT_NE(dialog->Device(), nullptr);
-    EXPECT_EQ(window.ended, -1);
   };
   dialog->OnDeviceChange(DeviceNotice::VolumeArrival);
-  EXPECT_EQ(platform.pedals["/dev/sdb"].firmwareWrites, 1);
-  EXPECT_EQ(dialog->Device(), nullptr) << "closed once the check was done";
+  EXPECT_EQ(platform.pedals["/dev/sdb"].imageWritten, 0);
+  EXPECT_EQ(dialog->Device(), nullptr);
   EXPECT_EQ(window.ended, 2);
 }
 

@@ -139,7 +139,10 @@ compare() {  # NAME FILES...: one check over several result files
   shift
   bad=""
   for f in "$@"; do
-    if ! cmp "/expected/$f" "/out/$f" >/dev/null 2>&1; then bad="$bad $f"; fi
+    # busybox cmp reads byte by byte, slow under emulation; a digest of each side is not.
+    [ -f "/out/$f" ] || { bad="$bad $f"; continue; }
+    sums=$(md5sum "/expected/$f" "/out/$f" | cut -d' ' -f1 | uniq | wc -l)
+    [ "$sums" = 1 ] || bad="$bad $f"
   done
   if [ -z "$bad" ]; then
     pass "$name"
@@ -241,7 +244,7 @@ permission_checks() {
   as_player rendax-cli --pedal "$sg1" export /tmp/acl.wav >/dev/null 2>/out/acl-export.err
   rc2=$?
   if [ $rc = 0 ] && [ $rc2 = 0 ] && cmp -s /out/acl.out /expected/fw-read-1.out &&
-    cmp -s /tmp/acl.wav /out/reexport-1.wav; then
+    [ "$(md5sum </tmp/acl.wav)" = "$(md5sum </out/reexport-1.wav)" ]; then
     pass "an unprivileged user with an ACL on the sg node reads and exports"
   else
     fail "unprivileged run with ACL (status $rc, $rc2):"; cat /out/acl.out /out/acl.err \

@@ -85,6 +85,10 @@ TEST(CheckFirmware, OtherVersionsAskAndYesWritesThePedalsOwnImage) {
       EXPECT_EQ(FileBytes(yes.root.path() / "pedal" / "firmware.bin"),
                 std::vector<uint8_t>(image.begin(), image.end()));
       EXPECT_TRUE(yes.prompter.messages.empty());
+      uint16_t now = 0;
+      std::string error;
+      ASSERT_TRUE(ReadSimulatedFirmwareVersion(yes.root / "pedal", now, error));
+      EXPECT_EQ(now, 8) << "the pedal takes its version from the image's last two bytes";
     }
   }
 }

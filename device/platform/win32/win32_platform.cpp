@@ -1,6 +1,7 @@
 #include "device/platform/win32/win32_platform.h"
 
 #include <ntddscsi.h>
+#include <malloc.h>
 #include <windows.h>
 #include <winioctl.h>
 

@@ -92,25 +92,6 @@ TEST(SimulatedPedal, LoopStreamMovesInOrderAndKeepsWhatItWasSent) {
       << "past the stream the pedal reads zeros";
 }
 
-TEST(SimulatedPedal, FirmwareIsStoredAndItsVersionTakenFromTheLastTwoBytes) {
-  TempDir root;
-  std::string error;
-  ASSERT_TRUE(CreateSimulatedPedal(root / "p", 1, 7, error));
-  OpenPedal pedal(root, "p");
-  uint16_t version = 0;
-  ASSERT_EQ(ReadFirmwareVersion(pedal.device, version), 1);
-  EXPECT_EQ(version, 7);
-  std::vector<uint8_t> image = Pattern(kFirmwareImageBytes, 3);
-  image[kFirmwareImageBytes - 2] = 0x09;
-  image[kFirmwareImageBytes - 1] = 0x01;
-  ASSERT_EQ(SendCommandOut(CdbWriteFirmware(), pedal.device, kFirmwareImageBytes, image.data()), 1);
-  ASSERT_EQ(ReadFirmwareVersion(pedal.device, version), 1);
-  EXPECT_EQ(version, 265);
-  EXPECT_EQ(fs::file_size(root.path() / "p" / "firmware.bin"), kFirmwareImageBytes);
-  EXPECT_EQ(SendCommandOut(CdbWriteFirmware(), pedal.device, 100, image.data()), 0)
-      << "a partial image is refused";
-}
-
 TEST(SimulatedPedal, RefusesUnknownOrMisdirectedCommandsWithIllegalRequest) {
   TempDir root;
   std::string error;
@@ -164,12 +145,6 @@ TEST(SimulatedPedal, FaultScriptFailsTheChosenCommands) {
     uint16_t version = 0;
     EXPECT_EQ(ReadFirmwareVersion(pedal.device, version), 0);
   }
-  const FaultScript any = FaultScript::Parse("fail Any 2\nunplug-after 5\n");
-  ASSERT_EQ(any.fails.size(), 1u);
-  EXPECT_TRUE(any.fails[0].any);
-  EXPECT_EQ(any.fails[0].nth, 2u);
-  EXPECT_TRUE(any.hasUnplug);
-  EXPECT_EQ(any.unplugAfter, 5u);
 }
 
 TEST(SimulatedPedal, PulledCableKeepsWrittenDataAndHidesThePedal) {

@@ -1,8 +1,10 @@
 #include "device/platform/win32/win32_platform.h"
 
-#include <ntddscsi.h>
-#include <malloc.h>
+// windows.h first: the storage headers build on its types.
 #include <windows.h>
+
+#include <malloc.h>
+#include <ntddscsi.h>
 #include <winioctl.h>
 
 #include <cstddef>

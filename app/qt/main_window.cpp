@@ -18,6 +18,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <condition_variable>
+#include <mutex>
+
 #include "app/about.h"
 
 namespace rendax {
@@ -242,8 +245,28 @@ void MainWindow::SendToWindow(const std::function<void()>& call) {
     call();
     return;
   }
+  // A queued call, waited for under our own mutex: the hand-over of `call` and of what it
+  // writes is ordered by that mutex, visibly to the thread sanitizer too.
+  std::mutex mutex;
+  std::condition_variable ran;
+  bool done = false;
+  const std::function<void()>* pending = &call;
   QMetaObject::invokeMethod(
-      this, [&call] { call(); }, Qt::BlockingQueuedConnection);
+      this,
+      [&] {
+        const std::function<void()>* work;
+        {
+          std::lock_guard lock(mutex);
+          work = pending;
+        }
+        (*work)();
+        std::lock_guard lock(mutex);
+        done = true;
+        ran.notify_one();
+      },
+      Qt::QueuedConnection);
+  std::unique_lock lock(mutex);
+  ran.wait(lock, [&] { return done; });
 }
 
 void MainWindow::PostDelayed(int ms, std::function<void()> call) {

@@ -104,31 +104,30 @@ inline std::vector<uint8_t> ExpectedStream(const std::vector<uint8_t>& audio, in
 inline std::vector<uint8_t> MakeWav(const std::vector<uint8_t>& audio, int bits, int channels,
                                     uint32_t rate, uint32_t fmtSize = 16,
                                     int64_t dataSizeOverride = -1) {
-  std::vector<uint8_t> w;
-  auto u32 = [&](uint32_t v) {
-    for (int i = 0; i < 4; ++i) w.push_back((v >> (8 * i)) & 0xFF);
-  };
-  auto u16 = [&](uint32_t v) {
-    w.push_back(v & 0xFF);
-    w.push_back((v >> 8) & 0xFF);
-  };
-  auto tag = [&](const char* t) { w.insert(w.end(), t, t + 4); };
   const uint32_t data = dataSizeOverride >= 0 ? static_cast<uint32_t>(dataSizeOverride)
                                               : static_cast<uint32_t>(audio.size());
+  std::vector<uint8_t> w(28 + fmtSize, 0);
+  size_t at = 0;
+  auto put = [&](uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) w[at++] = (v >> (8 * i)) & 0xFF;
+  };
+  auto tag = [&](const char* t) {
+    for (int i = 0; i < 4; ++i) w[at++] = static_cast<uint8_t>(t[i]);
+  };
   tag("RIFF");
-  u32(20 + fmtSize + data);
+  put(20 + fmtSize + data, 4);
   tag("WAVE");
   tag("fmt ");
-  u32(fmtSize);
-  u16(1);
-  u16(channels);
-  u32(rate);
-  u32(rate * channels * bits / 8);
-  u16(channels * bits / 8);
-  u16(bits);
-  if (fmtSize == 18) u16(0);
+  put(fmtSize, 4);
+  put(1, 2);
+  put(channels, 2);
+  put(rate, 4);
+  put(rate * channels * bits / 8, 4);
+  put(channels * bits / 8, 2);
+  put(bits, 2);
+  at += fmtSize - 16;  // the extra bytes of an 18-byte chunk stay zero
   tag("data");
-  u32(data);
+  put(data, 4);
   w.insert(w.end(), audio.begin(), audio.end());
   return w;
 }

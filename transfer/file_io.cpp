@@ -98,7 +98,11 @@ bool IsFolder(const std::string& path) {
 
 bool MayWriteFile(const std::string& path) {
   std::error_code ec;
-  if (!fs::exists(U8Path(path), ec)) return true;
+  const fs::file_status status = fs::status(U8Path(path), ec);
+  if (!fs::exists(status)) return true;
+  // The finished export replaces the target by renaming: a device or a pipe would be swapped
+  // for a plain file (for root even /dev/full), never written to.
+  if (!fs::is_regular_file(status)) return false;
   // Opening for update tests the right to write without touching the content.
   File probe = OpenFile(path, "r+b");
   return static_cast<bool>(probe);

@@ -46,7 +46,7 @@ void RemoveFile(const std::string& path);
 // True when `path` names an existing folder.
 bool IsFolder(const std::string& path);
 
-// True when `path` does not exist, or exists as a file that may be written to.
+// True when `path` does not exist, or exists as a plain file that may be written to.
 bool MayWriteFile(const std::string& path);
 
 }  // namespace rendax

@@ -165,7 +165,8 @@ std::string VerifyLoop(std::FILE* file, uint32_t audioOffset, const WavFormat& w
 
 JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
                     JobFrontEnd& ui) {
-  File file = OpenFile(job.importPath, "rb");
+  // A folder opens for reading on Linux, but it is no file to import.
+  File file = IsFolder(job.importPath) ? File() : OpenFile(job.importPath, "rb");
   if (!file) {
     ui.ShowMessage(kMsgCantOpenFile);
     return JobResult::Failed;

@@ -1,0 +1,452 @@
+// The fault matrix: a pedal, a file or the file system fails at one point of a job, and the
+// user must see the right message and be left with no crash, no partial or corrupted file, an
+// earlier target unchanged, the pedal closed, progress 0, no job pending and the buttons as
+// they should be. Every row runs through the main dialog, its real worker thread and a
+// simulated pedal; the test thread plays the window thread.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "app/main_dialog.h"
+#include "audio/sample_pages.h"
+#include "device/platform/sim/sim_pedal.h"
+#include "tests/transfer/reference.h"
+#include "tests/transfer/test_support.h"
+
+namespace rendax::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A window whose thread is the test's: calls from the worker wait in a queue until the test
+// pumps them, as a toolkit's event loop would run them.
+class PumpedWindow : public WindowLayer {
+ public:
+  PumpedWindow() : windowThread_(std::this_thread::get_id()) {}
+
+  int RunModal(CSdkManager_MFCDlg& dialog) override { return dialog.OnInitDialog(); }
+  void EndDialog(int) override {}
+  void AppendAboutItem(const std::string&) override {}
+  void ShowAbout() override {}
+  void SetIcons(int) override {}
+  void EnableControl(int control, bool enable) override { enabled[control] = enable; }
+  void SetProgressRange(int, int) override {}
+  void SetProgressPos(int pos) override { progress = pos; }
+  void LoadButtonFaces(int, const ButtonFaces&) override {}
+  void ShowMessage(const std::string& text, const std::string&) override {
+    messages.push_back(text);
+  }
+  bool AskYesNo(const std::string& text, const std::string&) override {
+    questions.push_back(text);
+    return true;
+  }
+  std::optional<std::string> ChooseFile(const FileChooser&) override { return chosenFile; }
+  void SendToWindow(const std::function<void()>& call) override {
+    if (std::this_thread::get_id() == windowThread_) return call();
+    std::unique_lock<std::mutex> lock(mutex_);
+    bool done = false;
+    queue_.push_back([&] {
+      call();
+      std::lock_guard<std::mutex> l(mutex_);
+      done = true;
+    });
+    wake_.notify_all();
+    wake_.wait(lock, [&] { return done; });
+  }
+  void PostDelayed(int, std::function<void()> call) override { posted.push_back(std::move(call)); }
+  void WaitUntil(const std::string&, const std::function<bool()>& done) override { Pump(done); }
+
+  // Runs the worker's calls on this thread until `done`; gives up after a minute.
+  bool Pump(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!done()) {
+      std::function<void()> call;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait_for(lock, std::chrono::milliseconds(20), [&] { return !queue_.empty(); });
+        if (!queue_.empty()) {
+          call = std::move(queue_.front());
+          queue_.pop_front();
+        }
+      }
+      if (call) {
+        call();
+        wake_.notify_all();
+      }
+      if (std::chrono::steady_clock::now() > deadline) return false;
+    }
+    return true;
+  }
+
+  std::map<int, bool> enabled;
+  int progress = -1;
+  std::vector<std::string> messages, questions;
+  std::optional<std::string> chosenFile;
+  std::vector<std::function<void()>> posted;
+
+ private:
+  std::thread::id windowThread_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> queue_;
+};
+
+// A simulated pedal of `model` holding a loop, a folder for files, the dialog and its worker.
+class Rig {
+ public:
+  explicit Rig(uint8_t model, uint16_t firmware = 8, const std::string& startFaults = "")
+      : dir_("faults"), pedal_(dir_ / "pedals/p0"), platform_(dir_ / "pedals") {
+    fs::create_directories(dir_.path() / "out");
+    std::string error;
+    EXPECT_TRUE(CreateSimulatedPedal(pedal_, model, firmware, error)) << error;
+    EXPECT_TRUE(WriteSimulatedLoop(pedal_, Loop(), {0, kLoopBytes}, error)) << error;
+    Faults(startFaults);
+    dialog_ = std::make_unique<CSdkManager_MFCDlg>(window_, platform_, MakeThreadWorker);
+    window_.RunModal(*dialog_);
+  }
+  ~Rig() {
+    dialog_->OnClose();
+    dialog_.reset();
+  }
+  static constexpr uint32_t kLoopBytes = 300000;
+  static std::vector<uint8_t> Loop() { return NoiseBytes(kLoopBytes, 77); }
+
+  void Faults(const std::string& text) {
+    std::string error;
+    EXPECT_TRUE(WriteSimulatedFaults(pedal_, text, error)) << error;
+  }
+  // Presses a button with `file` chosen and waits, pumping the window, until the job is over.
+  void Press(JobCode code, const std::string& file) {
+    window_.chosenFile = file;
+    code == JobExport ? dialog_->OnExport() : dialog_->OnImport();
+    ASSERT_TRUE(window_.Pump([&] { return dialog_->JobCode() == JobNone; }))
+        << "the job never ended";
+  }
+  // What every row checks once the job is over.
+  void ExpectJobEnded(bool buttons) {
+    EXPECT_EQ(window_.progress, 0);
+    ExpectIdle(buttons);
+  }
+  void ExpectIdle(bool buttons) {
+    EXPECT_FALSE(dialog_->Device()->IsOpen());
+    EXPECT_EQ(dialog_->JobCode(), JobNone);
+    EXPECT_EQ(window_.enabled[kExportButton], buttons);
+    EXPECT_EQ(window_.enabled[kImportButton], buttons);
+  }
+  std::vector<uint8_t> StoredLoop(LoopInfo& info) {
+    std::vector<uint8_t> stream;
+    std::string error;
+    EXPECT_TRUE(ReadSimulatedLoop(pedal_, stream, info, error)) << error;
+    return stream;
+  }
+
+  TempDir dir_;
+  std::string pedal_;
+  SimulatorPlatform platform_;
+  PumpedWindow window_;
+  std::unique_ptr<CSdkManager_MFCDlg> dialog_;
+};
+
+const std::vector<uint8_t> kEarlier{'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+
+// Limits the size of files this process writes: a full disk, for the length of one job.
+class SmallDisk {
+ public:
+  explicit SmallDisk(rlim_t bytes) {
+    signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit small = saved_;
+    small.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &small);
+  }
+  ~SmallDisk() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+ private:
+  rlimit saved_{};
+};
+
+// ---- Export ----
+
+TEST(FaultMatrix, ExportFaultsKeepTheEarlierFileAndNothingElse) {
+  struct Row {
+    const char* fault;
+    const char* pedalFaults;  // the simulated pedal's fault script
+    const char* message;      // "" for none
+    bool buttonsTouched;      // disabled during the job (they end enabled either way)
+  };
+  const Row rows[] = {
+      {"pedal gone at the LoopInfo read", "unplug-after 0", "Receive Error", false},
+      {"LoopInfo read fails", "fail LoopInfoRead", "Receive Error", false},
+      {"pedal gone at the 3rd LoopData", "unplug-after 3", "Receive Error", true},
+      {"2nd LoopData fails", "fail LoopDataRead 2", "Receive Error", true},
+      {"last LoopData fails", "fail LoopDataRead 5", "Receive Error", true},
+      {"disk full", "", "Receive Error", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.fault);
+    Rig rig(1);
+    rig.Faults(row.pedalFaults);
+    const std::string target = rig.dir_ / "out/loop.wav";
+    WriteFileBytes(target, kEarlier);
+    {
+      std::optional<SmallDisk> full;
+      if (std::string(row.fault) == "disk full") full.emplace(100000);
+      rig.Press(JobExport, target);
+    }
+    EXPECT_EQ(rig.window_.messages, std::vector<std::string>{row.message});
+    rig.ExpectJobEnded(true);
+    EXPECT_EQ(ReadFileBytes(target), kEarlier);
+    EXPECT_EQ(FilesIn(rig.dir_.path() / "out"), std::vector<std::string>{"loop.wav"});
+    LoopInfo info;
+    EXPECT_EQ(rig.StoredLoop(info), Rig::Loop()) << "an export never changes the pedal";
+  }
+}
+
+TEST(FaultMatrix, ExportTargetsThatCannotTakeAFileAreRefusedBeforeAnyAudioMoves) {
+  struct Row {
+    const char* fault;
+    std::function<std::string(Rig&)> target;  // prepares the target, returns its path
+  };
+  const Row rows[] = {
+      {"target is a folder", [](Rig& r) { return r.dir_ / "out"; }},
+      {"folder missing", [](Rig& r) { return r.dir_ / "gone/loop.wav"; }},
+      {"folder not writable",
+       [](Rig& r) {
+         // root writes anywhere it has permission bits for: a folder of /proc takes no files.
+         if (geteuid() == 0) return std::string("/proc/rendax-loop.wav");
+         fs::create_directories(r.dir_.path() / "locked");
+         chmod((r.dir_ / "locked").c_str(), 0555);
+         return r.dir_ / "locked/loop.wav";
+       }},
+      {"target is a pipe",
+       [](Rig& r) {
+         mkfifo((r.dir_ / "out/pipe.wav").c_str(), 0644);
+         return r.dir_ / "out/pipe.wav";
+       }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.fault);
+    Rig rig(0);
+    const std::string target = row.target(rig);
+    const bool wasSpecial = fs::exists(target) && !fs::is_regular_file(target);
+    rig.Press(JobExport, target);
+    EXPECT_EQ(rig.window_.messages, std::vector<std::string>{"File Creation Error"});
+    rig.ExpectJobEnded(true);
+    if (wasSpecial) {
+      EXPECT_FALSE(fs::is_regular_file(target)) << "a device or pipe was replaced by a file";
+    }
+    EXPECT_TRUE(FilesIn(rig.dir_.path() / "out").empty());
+    if (fs::exists(rig.dir_.path() / "locked")) chmod((rig.dir_ / "locked").c_str(), 0755);
+  }
+}
+
+TEST(FaultMatrix, LoopInfoRepliesDecideWhetherThereIsAnythingToExport) {
+  struct Row {
+    const char* fault;
+    LoopInfo info;
+    const char* message;
+  };
+  const Row rows[] = {
+      {"status 1", {1, Rig::kLoopBytes}, "Export file not found"},
+      {"length 0", {0, 0}, "Export file not found"},
+      // The pedal reads zeros past its stream: the export holds the loop, then silence.
+      {"length larger than the stream", {0, Rig::kLoopBytes + 100000}, "Receive Complete"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.fault);
+    Rig rig(0);
+    std::string error;
+    ASSERT_TRUE(WriteSimulatedLoopInfo(rig.pedal_, row.info, error)) << error;
+    const std::string target = rig.dir_ / "out/loop.wav";
+    WriteFileBytes(target, kEarlier);
+    rig.Press(JobExport, target);
+    EXPECT_EQ(rig.window_.messages, std::vector<std::string>{row.message});
+    rig.ExpectJobEnded(true);
+    EXPECT_EQ(FilesIn(rig.dir_.path() / "out"), std::vector<std::string>{"loop.wav"});
+    const auto file = ReadFileBytes(target);
+    if (std::string(row.message) != "Receive Complete") {
+      EXPECT_EQ(file, kEarlier);
+      continue;
+    }
+    // 400,000 bytes of one-channel pages: 195 whole pages and 650 frames, at 48 kHz.
+    ASSERT_GT(file.size(), 44u);
+    const uint64_t framesIn = FramesInStream(row.info.length, 1);
+    EXPECT_NEAR(double(file.size() - 44) / 3, double(framesIn) * 128 / 125, 2.0);
+  }
+}
+
+// ---- Import ----
+
+TEST(FaultMatrix, ImportPedalFaultsSayWhatTheLoopNowHolds) {
+  struct Row {
+    const char* fault;
+    const char* pedalFaults;
+    bool audioTouched;  // the pedal's audio was (partly) overwritten before the fault
+    bool lengthTouched;
+  };
+  const Row rows[] = {
+      {"pedal gone at the LoopInfo read", "unplug-after 0", false, false},
+      {"LoopInfo read fails", "fail LoopInfoRead", false, false},
+      {"pedal gone at the 3rd LoopData", "unplug-after 3", true, false},
+      {"2nd LoopData fails", "fail LoopDataWrite 2", true, false},
+      {"final LoopInfo write fails", "fail LoopInfoWrite", true, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.fault);
+    Rig rig(0);
+    rig.Faults(row.pedalFaults);
+    const std::string source = rig.dir_ / "out/in.wav";
+    const auto wav = MakeWav(NoiseBytes(600000, 3), 24, 1, 48000);
+    WriteFileBytes(source, wav);
+    rig.Press(JobImport, source);
+    EXPECT_EQ(rig.window_.messages, std::vector<std::string>{"Send Error"});
+    rig.ExpectJobEnded(true);
+    EXPECT_EQ(ReadFileBytes(source), wav) << "the imported file is only read";
+    LoopInfo info;
+    const auto stored = rig.StoredLoop(info);
+    EXPECT_EQ(info.length, Rig::kLoopBytes) << "the pedal was never given a new length";
+    EXPECT_EQ(stored != Rig::Loop(), row.audioTouched);
+  }
+}
+
+TEST(FaultMatrix, ImportFilesThatCannotBeUsedNeverReachThePedal) {
+  struct Row {
+    const char* fault;
+    std::function<std::string(Rig&)> source;
+    const char* message;
+  };
+  const auto wav = MakeWav(NoiseBytes(30000, 5), 16, 2, 44100);
+  const Row rows[] = {
+      {"missing", [](Rig& r) { return r.dir_ / "out/none.wav"; }, "Can't open the file"},
+      {"a folder",
+       [](Rig& r) {
+         fs::create_directories(r.dir_.path() / "out/folder.wav");
+         return r.dir_ / "out/folder.wav";
+       },
+       "Can't open the file"},
+      {"unreadable",
+       [&](Rig& r) {
+         // root opens anything: a file whose every read fails stands in.
+         if (geteuid() == 0) return std::string("/proc/self/mem");
+         WriteFileBytes(r.dir_ / "out/locked.wav", wav);
+         chmod((r.dir_ / "out/locked.wav").c_str(), 0);
+         return r.dir_ / "out/locked.wav";
+       },
+       geteuid() == 0 ? "The file format is wrong" : "Can't open the file"},
+      {"cut inside the header",
+       [&](Rig& r) {
+         WriteFileBytes(r.dir_ / "out/cut.wav",
+                        std::vector<uint8_t>(wav.begin(), wav.begin() + 40));
+         return r.dir_ / "out/cut.wav";
+       },
+       "The file format is wrong"},
+      {"header but no audio",
+       [&](Rig& r) {
+         WriteFileBytes(r.dir_ / "out/empty.wav",
+                        std::vector<uint8_t>(wav.begin(), wav.begin() + 44));
+         return r.dir_ / "out/empty.wav";
+       },
+       "The file format is wrong"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.fault);
+    Rig rig(2);
+    const std::string source = row.source(rig);
+    rig.Press(JobImport, source);
+    EXPECT_EQ(rig.window_.messages, std::vector<std::string>{row.message});
+    rig.ExpectJobEnded(true);
+    LoopInfo info;
+    EXPECT_EQ(rig.StoredLoop(info), Rig::Loop());
+    EXPECT_EQ(info.length, Rig::kLoopBytes);
+  }
+}
+
+TEST(FaultMatrix, ImportOfAFileCutShortSendsOnlyTheAudioItHolds) {
+  struct Row {
+    const char* fault;
+    size_t keep;       // bytes of audio left in the file
+    int64_t dataSize;  // what the header claims
+  };
+  const auto audio = NoiseBytes(240000, 9);  // 24-bit stereo: 40,000 frames
+  const Row rows[] = {
+      {"cut inside the audio, mid-frame", 150001, 240000},
+      {"dataSize larger than the file", 240000, 2400000},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.fault);
+    Rig rig(1);
+    const std::vector<uint8_t> kept(audio.begin(), audio.begin() + row.keep);
+    const std::string source = rig.dir_ / "out/short.wav";
+    WriteFileBytes(source, MakeWav(kept, 24, 2, 48000, 16, row.dataSize));
+    rig.Press(JobImport, source);
+    EXPECT_EQ(rig.window_.messages, std::vector<std::string>{"Send Complete"});
+    rig.ExpectJobEnded(true);
+    const std::vector<uint8_t> whole(kept.begin(), kept.begin() + row.keep / 6 * 6);
+    const auto want = ExpectedStream(whole, 24, 2, 48000, 2);
+    LoopInfo info;
+    const auto stored = rig.StoredLoop(info);
+    EXPECT_EQ(info.length, want.size());
+    ASSERT_GE(stored.size(), want.size());
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), stored.begin()));
+  }
+}
+
+// ---- Pedal gone before the job, and the firmware check ----
+
+TEST(FaultMatrix, APedalGoneBeforeTheJobShowsNothingAndRunsNothing) {
+  struct Row {
+    const char* fault;
+    bool notice;  // the removal notice arrived before the button's job was picked up
+  };
+  for (const Row row :
+       {Row{"cable pulled, no notice yet", false}, Row{"removal noticed, path emptied", true}}) {
+    SCOPED_TRACE(row.fault);
+    Rig rig(0);
+    std::ofstream(rig.pedal_ + "/unplugged") << "pulled\n";
+    if (row.notice) rig.dialog_->OnDeviceChange(DeviceNotice::DeviceRemoval);
+    EXPECT_EQ(rig.dialog_->PedalPath().empty(), row.notice);
+    const std::string target = rig.dir_ / "out/loop.wav";
+    rig.Press(JobExport, target);  // a click that was already on its way
+    EXPECT_TRUE(rig.window_.messages.empty());
+    rig.ExpectJobEnded(!row.notice);
+    EXPECT_FALSE(fs::exists(target));
+  }
+}
+
+TEST(FaultMatrix, FirmwareFaultsLeaveThePedalUnusableAndClosed) {
+  struct Row {
+    const char* fault;
+    uint16_t firmware;
+    const char* pedalFaults;
+    const char* message;
+  };
+  const Row rows[] = {
+      {"version read fails", 8, "fail GetFirmwareVersion", "Firmware Read Error"},
+      {"pedal gone at the version read", 8, "unplug-after 0", "Firmware Read Error"},
+      {"firmware write fails", 7, "fail WriteFirmware", "Firmware Update Error"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.fault);
+    Rig rig(1, row.firmware, row.pedalFaults);
+    EXPECT_EQ(rig.window_.messages, std::vector<std::string>{row.message});
+    rig.ExpectIdle(false);
+    uint16_t version = 0;
+    std::string error;
+    ASSERT_TRUE(ReadSimulatedFirmwareVersion(rig.pedal_, version, error));
+    EXPECT_EQ(version, row.firmware) << "nothing was written to the pedal";
+  }
+}
+
+}  // namespace
+}  // namespace rendax::testing

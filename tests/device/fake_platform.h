@@ -95,15 +95,27 @@ class FakePlatform : public DevicePlatform {
 class TempDir {
  public:
   TempDir() {
+#ifdef _WIN32  // no mkdtemp: try numbered names until one is new
+    for (unsigned n = std::rand();; ++n) {
+      path_ = std::filesystem::temp_directory_path() / ("rendax-" + std::to_string(n));
+      std::error_code ec;
+      if (std::filesystem::create_directory(path_, ec)) break;
+    }
+#else
     std::string pattern = (std::filesystem::temp_directory_path() / "rendax-XXXXXX").string();
     path_ = mkdtemp(pattern.data());
+#endif
   }
   ~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
   }
-  const std::filesystem::path& path() const { return path_; }
-  std::string operator/(const std::string& child) const { return (path_ / child).string(); }
+  const std::filesystem::path& path() const {
+    return path_;
+  }
+  std::string operator/(const std::string& child) const {
+    return (path_ / child).string();
+  }
 
  private:
   std::filesystem::path path_;

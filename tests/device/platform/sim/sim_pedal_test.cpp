@@ -196,9 +196,15 @@ TEST(SimulatorPlatform, EachPedalFolderIsAnAttachedUsbPedalInNameOrder) {
   EXPECT_FALSE(missing.ListCandidates(paths, error));
   EXPECT_NE(error.find("nowhere"), std::string::npos);
 
+#ifdef _WIN32
+  _putenv_s("RENDAX_SIMULATOR", root.path().string().c_str());
+  auto* sim = dynamic_cast<SimulatorPlatform*>(&DefaultPlatform());
+  _putenv_s("RENDAX_SIMULATOR", "");
+#else
   setenv("RENDAX_SIMULATOR", root.path().c_str(), 1);
   auto* sim = dynamic_cast<SimulatorPlatform*>(&DefaultPlatform());
   unsetenv("RENDAX_SIMULATOR");
+#endif
   ASSERT_NE(sim, nullptr);
   EXPECT_EQ(sim->Root(), root.path().string());
   EXPECT_EQ(dynamic_cast<SimulatorPlatform*>(&DefaultPlatform()), nullptr);

@@ -1,23 +1,22 @@
 #include "device/platform/win32/win32_platform.h"
 
-// windows.h first: the storage headers build on its types.
-#include <windows.h>
-
 #include <malloc.h>
-#include <ntddscsi.h>
 #include <winioctl.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "device/platform/win32/request_block.h"
 #include "device/platform/win32/storage_descriptor.h"
 
 namespace rendax {
 namespace {
 
-constexpr size_t kSenseArea = 32;
+// Not every SDK's winerror.h names it.
+constexpr DWORD kErrorNoSuchDevice = 433;
 
 std::wstring Widen(const std::string& utf8) {
   if (utf8.empty()) return {};
@@ -30,22 +29,29 @@ std::wstring Widen(const std::string& utf8) {
   return wide;
 }
 
-// The request block: the pass-through structure, then the sense area it points to.
-struct PassThroughBlock {
-  SCSI_PASS_THROUGH_DIRECT sptd;
-  ULONG filler;  // keeps the sense area aligned as the driver expects
-  UCHAR sense[kSenseArea];
+class SystemCalls : public Kernel32 {
+ public:
+  HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,
+                     DWORD flags) override {
+    return ::CreateFileW(path, access, share, nullptr, disposition, flags, nullptr);
+  }
+  BOOL DeviceIoControl(HANDLE handle, DWORD code, void* in, DWORD inBytes, void* out,
+                       DWORD outBytes, DWORD* returned) override {
+    return ::DeviceIoControl(handle, code, in, inBytes, out, outBytes, returned, nullptr);
+  }
+  BOOL CloseHandle(HANDLE handle) override { return ::CloseHandle(handle); }
+  DWORD GetLastError() override { return ::GetLastError(); }
 };
 
 // The adapter's buffer alignment; direct transfers from a misaligned buffer fail.
-ULONG QueryAlignmentMask(HANDLE handle) {
+ULONG QueryAlignmentMask(Kernel32& kernel, HANDLE handle) {
   STORAGE_PROPERTY_QUERY query{};
   query.PropertyId = StorageAdapterProperty;
   query.QueryType = PropertyStandardQuery;
   STORAGE_ADAPTER_DESCRIPTOR adapter{};
   DWORD returned = 0;
-  if (!DeviceIoControl(handle, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &adapter,
-                       sizeof adapter, &returned, nullptr) ||
+  if (!kernel.DeviceIoControl(handle, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &adapter,
+                              sizeof adapter, &returned) ||
       returned < offsetof(STORAGE_ADAPTER_DESCRIPTOR, AlignmentMask) + sizeof(ULONG)) {
     return 0;
   }
@@ -55,14 +61,15 @@ ULONG QueryAlignmentMask(HANDLE handle) {
 // A failed ioctl that means the device or its bus went away rather than a refused call.
 bool IsTransportError(DWORD error) {
   return error == ERROR_SEM_TIMEOUT || error == ERROR_IO_DEVICE ||
-         error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_NO_SUCH_DEVICE ||
+         error == ERROR_DEVICE_NOT_CONNECTED || error == kErrorNoSuchDevice ||
          error == ERROR_DEVICE_REMOVED || error == ERROR_BUS_RESET;
 }
 
 class SptiChannel : public DeviceChannel {
  public:
-  SptiChannel(HANDLE handle, ULONG alignmentMask) : handle_(handle), mask_(alignmentMask) {}
-  ~SptiChannel() override { CloseHandle(handle_); }
+  SptiChannel(Kernel32& kernel, HANDLE handle, ULONG alignmentMask)
+      : kernel_(kernel), handle_(handle), mask_(alignmentMask) {}
+  ~SptiChannel() override { kernel_.CloseHandle(handle_); }
 
   PassThroughResult Execute(const PassThroughRequest& request) override {
     // The caller's buffer goes straight to the driver; only a buffer the adapter cannot take
@@ -86,26 +93,11 @@ class SptiChannel : public DeviceChannel {
     }
 
     PassThroughBlock block;
-    std::memset(&block, 0, sizeof block);
-    block.sptd.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
-    block.sptd.PathId = request.pathId;
-    block.sptd.TargetId = request.targetId;
-    block.sptd.Lun = request.lun;
-    block.sptd.CdbLength = request.cdbLength;
-    block.sptd.SenseInfoLength = request.senseRequested;
-    block.sptd.DataIn =
-        request.direction == DataDirection::In ? SCSI_IOCTL_DATA_IN : SCSI_IOCTL_DATA_OUT;
-    if (request.dataLength == 0) block.sptd.DataIn = SCSI_IOCTL_DATA_UNSPECIFIED;
-    block.sptd.DataTransferLength = request.dataLength;
-    block.sptd.TimeOutValue = request.timeoutSeconds;
-    block.sptd.DataBuffer = data;
-    block.sptd.SenseInfoOffset = offsetof(PassThroughBlock, sense);
-    std::memcpy(block.sptd.Cdb, request.cdb.data(), sizeof block.sptd.Cdb);
-
+    FillPassThroughBlock(block, request, data);
     DWORD returned = 0;
-    const BOOL ok = DeviceIoControl(handle_, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block, sizeof block,
-                                    &block, sizeof block, &returned, nullptr);
-    const DWORD error = ok ? 0 : GetLastError();
+    const BOOL ok = kernel_.DeviceIoControl(handle_, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block,
+                                            sizeof block, &block, sizeof block, &returned);
+    const DWORD error = ok ? 0 : kernel_.GetLastError();
 
     if (bounce != nullptr) {
       if (ok && request.direction == DataDirection::In) {
@@ -124,8 +116,9 @@ class SptiChannel : public DeviceChannel {
     r.scsiStatus = block.sptd.ScsiStatus;
     if (block.sptd.ScsiStatus != kScsiStatusGood) {
       r.outcome = CommandOutcome::ScsiStatus;
-      r.senseLength = static_cast<uint8_t>(
-          block.sptd.SenseInfoLength < kSenseArea ? block.sptd.SenseInfoLength : kSenseArea);
+      r.senseLength = static_cast<uint8_t>(block.sptd.SenseInfoLength < kSenseAreaBytes
+                                               ? block.sptd.SenseInfoLength
+                                               : kSenseAreaBytes);
       std::memcpy(r.sense.data(), block.sense, r.senseLength);
       return r;
     }
@@ -137,11 +130,36 @@ class SptiChannel : public DeviceChannel {
   }
 
  private:
+  Kernel32& kernel_;
   HANDLE handle_;
   ULONG mask_;
 };
 
 }  // namespace
+
+Kernel32& SystemKernel32() {
+  static SystemCalls calls;
+  return calls;
+}
+
+void FillPassThroughBlock(PassThroughBlock& block, const PassThroughRequest& request, void* data) {
+  // From zero every time: sense bytes of an earlier command never reach the next one.
+  std::memset(&block, 0, sizeof block);
+  block.sptd.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+  block.sptd.PathId = request.pathId;
+  block.sptd.TargetId = request.targetId;
+  block.sptd.Lun = request.lun;
+  block.sptd.CdbLength = request.cdbLength;
+  block.sptd.SenseInfoLength = request.senseRequested;
+  block.sptd.DataIn =
+      request.direction == DataDirection::In ? SCSI_IOCTL_DATA_IN : SCSI_IOCTL_DATA_OUT;
+  if (request.dataLength == 0) block.sptd.DataIn = SCSI_IOCTL_DATA_UNSPECIFIED;
+  block.sptd.DataTransferLength = request.dataLength;
+  block.sptd.TimeOutValue = request.timeoutSeconds;
+  block.sptd.DataBuffer = data;
+  block.sptd.SenseInfoOffset = offsetof(PassThroughBlock, sense);
+  std::memcpy(block.sptd.Cdb, request.cdb.data(), sizeof block.sptd.Cdb);
+}
 
 bool Win32Platform::ListCandidates(std::vector<std::string>& paths, std::string&) {
   paths.clear();
@@ -153,8 +171,8 @@ bool Win32Platform::ListCandidates(std::vector<std::string>& paths, std::string&
 
 std::optional<StorageIdentity> Win32Platform::Identify(const std::string& path) {
   // No read or write rights: the volume is opened for the query only.
-  HANDLE handle = CreateFileW(Widen(path).c_str(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = kernel_.CreateFileW(Widen(path).c_str(), 0, FILE_SHARE_READ, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL);
   if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
   STORAGE_PROPERTY_QUERY query{};
   query.PropertyId = StorageDeviceProperty;
@@ -162,25 +180,27 @@ std::optional<StorageIdentity> Win32Platform::Identify(const std::string& path) 
   std::vector<uint8_t> descriptor(kStorageDescriptorBytes, 0);
   DWORD returned = 0;
   const BOOL ok =
-      DeviceIoControl(handle, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, descriptor.data(),
-                      static_cast<DWORD>(descriptor.size()), &returned, nullptr);
-  CloseHandle(handle);
+      kernel_.DeviceIoControl(handle, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query,
+                              descriptor.data(), static_cast<DWORD>(descriptor.size()), &returned);
+  kernel_.CloseHandle(handle);
   if (!ok) return std::nullopt;
-  return ParseStorageDeviceDescriptor(descriptor.data(), returned);
+  // Only the bytes the query says it returned are read.
+  return ParseStorageDeviceDescriptor(descriptor.data(),
+                                      returned < descriptor.size() ? returned : descriptor.size());
 }
 
 std::unique_ptr<DeviceChannel> Win32Platform::Open(const std::string& path, uint32_t access,
                                                    uint32_t share, int& osError) {
   // Opened for synchronous I/O: the commands are issued without an OVERLAPPED structure, which
   // on an overlapped handle could report a command finished before it is.
-  HANDLE handle = CreateFileW(Widen(path).c_str(), access, share, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle =
+      kernel_.CreateFileW(Widen(path).c_str(), access, share, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (handle == INVALID_HANDLE_VALUE) {
-    osError = static_cast<int>(GetLastError());
+    osError = static_cast<int>(kernel_.GetLastError());
     return nullptr;
   }
   osError = 0;
-  return std::make_unique<SptiChannel>(handle, QueryAlignmentMask(handle));
+  return std::make_unique<SptiChannel>(kernel_, handle, QueryAlignmentMask(kernel_, handle));
 }
 
 }  // namespace rendax

@@ -4,18 +4,26 @@
 #if defined(_WIN32)
 
 #include "device/platform.h"
+#include "device/platform/win32/kernel32.h"
 
 namespace rendax {
 
 // Candidates are the device paths "\\.\A:" to "\\.\Z:". Identify opens a letter for queries only
-// and reads the storage device descriptor; Open opens it for commands.
+// and reads the storage device descriptor; Open opens it for commands. Every kernel32 call goes
+// through `kernel` (the system's own unless a test gives another).
 class Win32Platform : public DevicePlatform {
  public:
+  explicit Win32Platform(Kernel32& kernel = SystemKernel32()) : kernel_(kernel) {}
   bool ListCandidates(std::vector<std::string>& paths, std::string& error) override;
+  // nullopt when the letter cannot be opened, the query fails, or the descriptor does not hold
+  // its strings inside the bytes the query returned.
   std::optional<StorageIdentity> Identify(const std::string& path) override;
   // osError is GetLastError() on failure.
   std::unique_ptr<DeviceChannel> Open(const std::string& path, uint32_t access, uint32_t share,
                                       int& osError) override;
+
+ private:
+  Kernel32& kernel_;
 };
 
 }  // namespace rendax

@@ -13,9 +13,10 @@ static_assert(std::endian::native == std::endian::little, "samples are stored li
 
 // One working frame. Samples stay inside 24 bits, so 32 bits hold them; the products of the
 // interpolation are widened where they can pass 31 bits.
+// One working frame, 64-bit samples as the interpolation works on them.
 struct Frame {
-  int32_t l;
-  int32_t r;
+  int64_t l;
+  int64_t r;
 };
 
 template <class T>
@@ -30,21 +31,25 @@ inline void StoreAs(uint8_t* p, T v) {
   std::memcpy(p, &v, sizeof v);
 }
 
-inline int32_t SignExtend24(uint32_t v) {
-  return static_cast<int32_t>(v << 8) >> 8;
+// The 24-bit sample in bits `Bit` to `Bit` + 23 of a word, sign-extended.
+template <int Bit>
+inline int64_t Sample24(uint64_t v) {
+  return static_cast<int64_t>(v << (40 - Bit)) >> 40;
+}
+
+// The 16-bit sample in bits `Bit` to `Bit` + 15, widened to 24 bits: its low byte becomes 0
+// and its sign stays.
+template <int Bit>
+inline int64_t Sample16(uint64_t v) {
+  return (static_cast<int64_t>(v << (48 - Bit)) >> 48) * 256;
 }
 
 // Exact loads and stores touch only the frame's own bytes.
-inline int32_t Load24(const uint8_t* p) {
-  return SignExtend24(LoadAs<uint16_t>(p) | (static_cast<uint32_t>(p[2]) << 16));
+inline int64_t Load24(const uint8_t* p) {
+  return Sample24<0>(LoadAs<uint16_t>(p) | (static_cast<uint64_t>(p[2]) << 16));
 }
 
-// A 16-bit sample widened to 24 bits: its low byte becomes 0 and its sign stays.
-inline int32_t Widen16(uint32_t v) {
-  return static_cast<int32_t>(static_cast<int16_t>(v)) * 256;
-}
-
-inline void Store24(uint8_t* p, int32_t v) {
+inline void Store24(uint8_t* p, int64_t v) {
   StoreAs<uint16_t>(p, static_cast<uint16_t>(v));
   p[2] = static_cast<uint8_t>(v >> 16);
 }
@@ -62,26 +67,20 @@ inline void StoreFrameWide(uint8_t* p, Frame f) {
   if constexpr (Channels == 1) {
     StoreAs<uint32_t>(p, static_cast<uint32_t>(f.l));
   } else {
-    StoreAs<uint64_t>(p, (static_cast<uint64_t>(static_cast<uint32_t>(f.l)) & 0xFFFFFF) |
-                             (static_cast<uint64_t>(static_cast<uint32_t>(f.r)) << 24));
+    StoreAs<uint64_t>(p,
+                      (static_cast<uint64_t>(f.l) & 0xFFFFFF) | (static_cast<uint64_t>(f.r) << 24));
   }
 }
 
-// Interpolation between predecessor a and successor b at phase/span, truncated toward zero:
-// ((span - phase) * a + phase * b) / span, written as span * a + phase * (b - a). With span 125
-// or 128 every term stays below 2^31, so 32-bit arithmetic is exact; span 625 needs 64 bits.
+// Interpolation between predecessor a and successor b at phase/span, truncated toward zero
+// (C++ division): ((span - phase) * a + phase * b) / span, written as span * a + phase * (b - a).
 template <int Span>
-inline int32_t Lerp(int32_t a, int32_t b, int32_t phase) {
-  if constexpr (Span <= 128) {
-    return (a * Span + phase * (b - a)) / Span;
-  } else {
-    return static_cast<int32_t>(
-        (static_cast<int64_t>(a) * Span + static_cast<int64_t>(phase) * (b - a)) / Span);
-  }
+inline int64_t Lerp(int64_t a, int64_t b, int64_t phase) {
+  return (a * Span + phase * (b - a)) / Span;
 }
 
 template <int Span, int Channels>
-inline Frame Interpolate(Frame a, Frame b, int32_t phase) {
+inline Frame Interpolate(Frame a, Frame b, int64_t phase) {
   Frame f{Lerp<Span>(a.l, b.l, phase), 0};
   if constexpr (Channels == 2) f.r = Lerp<Span>(a.r, b.r, phase);
   return f;
@@ -96,8 +95,8 @@ struct WavInput {
     const uint8_t* p = base + i * Align;
     Frame f{0, 0};
     if constexpr (Align == 2 || Align == 4) {
-      f.l = Widen16(LoadAs<uint16_t>(p));
-      if constexpr (Align == 4 && Channels == 2) f.r = Widen16(LoadAs<uint16_t>(p + 2));
+      f.l = Sample16<0>(LoadAs<uint16_t>(p));
+      if constexpr (Align == 4 && Channels == 2) f.r = Sample16<0>(LoadAs<uint16_t>(p + 2));
     } else {
       f.l = Load24(p);
       if constexpr (Align == 6 && Channels == 2) f.r = Load24(p + 3);
@@ -109,29 +108,29 @@ struct WavInput {
   static void Pair(const uint8_t* p, Frame& a, Frame& b) {
     a.r = b.r = 0;
     if constexpr (Align == 2) {
-      const uint32_t v = LoadAs<uint32_t>(p - 2);
-      a.l = Widen16(v);
-      b.l = Widen16(v >> 16);
+      const uint64_t v = LoadAs<uint32_t>(p - 2);
+      a.l = Sample16<0>(v);
+      b.l = Sample16<16>(v);
     } else if constexpr (Align == 3) {
       const uint64_t v = LoadAs<uint64_t>(p - 3);
-      a.l = SignExtend24(static_cast<uint32_t>(v));
-      b.l = SignExtend24(static_cast<uint32_t>(v >> 24));
+      a.l = Sample24<0>(v);
+      b.l = Sample24<24>(v);
     } else if constexpr (Align == 4) {
       const uint64_t v = LoadAs<uint64_t>(p - 4);
-      a.l = Widen16(static_cast<uint32_t>(v));
-      b.l = Widen16(static_cast<uint32_t>(v >> 32));
+      a.l = Sample16<0>(v);
+      b.l = Sample16<32>(v);
       if constexpr (Channels == 2) {
-        a.r = Widen16(static_cast<uint32_t>(v >> 16));
-        b.r = Widen16(static_cast<uint32_t>(v >> 48));
+        a.r = Sample16<16>(v);
+        b.r = Sample16<48>(v);
       }
     } else {
       const uint64_t v = LoadAs<uint64_t>(p - 6);
       const uint64_t w = LoadAs<uint64_t>(p);
-      a.l = SignExtend24(static_cast<uint32_t>(v));
-      b.l = SignExtend24(static_cast<uint32_t>(w));
+      a.l = Sample24<0>(v);
+      b.l = Sample24<0>(w);
       if constexpr (Channels == 2) {
-        a.r = SignExtend24(static_cast<uint32_t>(v >> 24));
-        b.r = SignExtend24(static_cast<uint32_t>(w >> 24));
+        a.r = Sample24<24>(v);
+        b.r = Sample24<24>(w);
       }
     }
   }
@@ -185,22 +184,35 @@ struct FlatSink {
   uint32_t Bytes() const { return static_cast<uint32_t>(p - begin); }
 };
 
-// How many input frames the cursor moves after an output: the phase is brought back below
-// span without a branch (at 48 kHz the step exceeds the span, so it may move two).
-template <int Span, int Step>
-inline int32_t Advance(int32_t& phase) {
-  phase += Step;
-  int32_t d = phase >= Span;
-  if constexpr (Step > Span) d += phase >= 2 * Span;
-  phase -= d * Span;
-  return d;
+// `count` (>= 1) outputs from contiguous input frames, the first between the frames before
+// and at `pin`, at phase `phase` < span; written back to back from `p`, whole words for all
+// but the last. Each output's place is computed from its index, so no output waits for the one
+// before it. Moves `pin`, `phase` and `p` past the run and returns the input frames passed.
+template <int Span, int Step, int Align, int Channels>
+inline uint32_t Segment(const uint8_t*& pin, uint32_t& phase, uint8_t*& p, uint32_t count) {
+  constexpr uint32_t kFrameBytes = 3 * Channels;
+  const auto one = [&](uint32_t pos, auto store) {
+    const uint32_t c = pos / Span;
+    Frame a, b;
+    WavInput<Align, Channels>::Pair(pin + c * Align, a, b);
+    store(p, Interpolate<Span, Channels>(a, b, pos - c * Span));
+    p += kFrameBytes;
+  };
+  uint32_t pos = phase;
+  for (uint32_t i = 1; i < count; ++i, pos += Step) one(pos, StoreFrameWide<Channels>);
+  one(pos, StoreFrame<Channels>);
+  pos += Step;
+  const uint32_t passed = pos / Span;
+  pin += passed * Align;
+  phase = pos % Span;
+  return passed;
 }
 
 // The bulk of a packer call: `k` outputs, the first at cursor c >= 1 with phase < span, none
-// beyond the chunk's second-to-last frame, so both neighbours are real input frames. Output is
-// written a page at a time, whole words for every frame but a page's or the call's last.
+// beyond the chunk's second-to-last frame, so both neighbours are real input frames. Output
+// goes a page at a time, stepping over the filler between pages.
 template <int Span, int Step, int Align, int Channels>
-void Run(const WavInput<Align, Channels>& in, int64_t c, int32_t phase, uint32_t k, Frame, Frame,
+void Run(const WavInput<Align, Channels>& in, int64_t c, int64_t phase, uint32_t k,
          PageSink<Channels>& out) {
   constexpr PageLayout kPage = PageLayoutFor(Channels);
   if (out.t % kPage.frameBytes != 0 || out.t >= kPage.audioBytes) {
@@ -208,64 +220,58 @@ void Run(const WavInput<Align, Channels>& in, int64_t c, int32_t phase, uint32_t
     const int64_t pos = c * Span + phase;
     for (uint32_t i = 0; i < k; ++i) {
       const int64_t at = pos + int64_t{i} * Step;
-      out.Put(Interpolate<Span, Channels>(in.At(at / Span - 1), in.At(at / Span),
-                                          static_cast<int32_t>(at % Span)));
+      out.Put(Interpolate<Span, Channels>(in.At(at / Span - 1), in.At(at / Span), at % Span));
     }
     return;
   }
   const uint8_t* pin = in.base + c * Align;
-  uint8_t* p = out.p;
-  uint32_t t = out.t;
-  const auto one = [&](auto store) {
-    Frame a, b;
-    WavInput<Align, Channels>::Pair(pin, a, b);
-    store(p, Interpolate<Span, Channels>(a, b, phase));
-    p += kPage.frameBytes;
-    pin += Advance<Span, Step>(phase) * Align;
-  };
+  uint32_t ph = static_cast<uint32_t>(phase);
   while (k > 0) {
-    const uint32_t count = std::min(k, (kPage.audioBytes - t) / kPage.frameBytes);
-    for (uint32_t i = 1; i < count; ++i) one(StoreFrameWide<Channels>);
-    one(StoreFrame<Channels>);
+    const uint32_t count = std::min(k, (kPage.audioBytes - out.t) / kPage.frameBytes);
+    Segment<Span, Step, Align, Channels>(pin, ph, out.p, count);
     k -= count;
-    t += count * kPage.frameBytes;
-    if (t == kPage.audioBytes) {
-      t = 0;
-      p += kPage.fillerBytes;
+    out.t += count * kPage.frameBytes;
+    if (out.t == kPage.audioBytes) {
+      out.t = 0;
+      out.p += kPage.fillerBytes;
     }
   }
-  out.p = p;
-  out.t = t;
 }
 
-// The bulk of an unpacker call, as above. The input frames stay in registers and the cursor
-// steps over filler as it passes a page's end.
+// The bulk of an unpacker call, as above. Runs stay within one input page; an output whose
+// two frames stand on either side of the filler is made on its own.
 template <int Span, int Step, int Channels>
-void Run(const PageInput<Channels>& in, int64_t c, int32_t phase, uint32_t k, Frame a, Frame b,
+void Run(const PageInput<Channels>& in, int64_t c, int64_t phase, uint32_t k,
          FlatSink<Channels>& out) {
-  static_assert(Step < Span, "the cursor moves at most one frame per output");
   constexpr PageLayout kPage = PageLayoutFor(Channels);
+  constexpr uint32_t kPageSpan = kFramesPerPage * Span;
   const uint8_t* pin = in.Address(c);
   uint32_t inPage = static_cast<uint32_t>(c % kFramesPerPage);
-  uint8_t* p = out.p;
-  const auto one = [&](auto store) {
-    store(p, Interpolate<Span, Channels>(a, b, phase));
-    p += kPage.frameBytes;
-    const int32_t d = Advance<Span, Step>(phase);
-    pin += d * kPage.frameBytes;
-    inPage += d;
+  uint32_t ph = static_cast<uint32_t>(phase);
+  while (k > 0) {
+    if (inPage == 0) {
+      out.Put(Interpolate<Span, Channels>(in.At(c - 1), in.At(c), ph));
+      --k;
+      ph += Step;
+      if (ph >= Span) {
+        ph -= Span;
+        ++c;
+        ++inPage;
+        pin += kPage.frameBytes;
+      }
+      continue;
+    }
+    const uint32_t pos = inPage * Span + ph;
+    const uint32_t count = std::min(k, (kPageSpan - pos + Step - 1) / Step);
+    const uint32_t passed = Segment<Span, Step, kPage.frameBytes, Channels>(pin, ph, out.p, count);
+    k -= count;
+    c += passed;
+    inPage += passed;
     if (inPage == kFramesPerPage) {
       inPage = 0;
       pin += kPage.fillerBytes;
     }
-    a = d ? b : a;
-    // The word ends with the frame's sample; its first byte belongs to what precedes it.
-    b.l = LoadAs<int32_t>(pin - 1) >> 8;
-    if constexpr (Channels == 2) b.r = LoadAs<int32_t>(pin + 2) >> 8;
-  };
-  for (uint32_t i = 1; i < k; ++i) one(StoreFrameWide<Channels>);
-  if (k > 0) one(StoreFrame<Channels>);
-  out.p = p;
+  }
 }
 
 // Converts one chunk of `n` frames. The output frames lie on the grid step/span input frames
@@ -281,7 +287,7 @@ void Convert(ResampleState& s, const Input& in, uint32_t n, Sink& out, uint32_t 
   if (n == 0) {
     // A final call without a whole frame still ends a stream that has begun.
     if ((flags & ChunkLast) && s.started && s.phase < kEndThreshold) {
-      out.Put(Frame{static_cast<int32_t>(s.lastLeft), static_cast<int32_t>(s.lastRight)});
+      out.Put(Frame{s.lastLeft, s.lastRight});
     }
     return;
   }
@@ -298,8 +304,8 @@ void Convert(ResampleState& s, const Input& in, uint32_t n, Sink& out, uint32_t 
     if (n == 1) goto end;
   } else {
     // Resume between the carried frames: they stand at c = -2 and -1 before this chunk.
-    a = Frame{static_cast<int32_t>(s.prevLeft), static_cast<int32_t>(s.prevRight)};
-    b = Frame{static_cast<int32_t>(s.lastLeft), static_cast<int32_t>(s.lastRight)};
+    a = Frame{s.prevLeft, s.prevRight};
+    b = Frame{s.lastLeft, s.lastRight};
     phase = s.phase;
     c = -1;
   }
@@ -313,7 +319,7 @@ void Convert(ResampleState& s, const Input& in, uint32_t n, Sink& out, uint32_t 
       if (c == n - 1) goto end;
     }
     if (c >= 1) break;
-    out.Put(Interpolate<Span, Channels>(a, b, static_cast<int32_t>(phase)));
+    out.Put(Interpolate<Span, Channels>(a, b, phase));
     phase += Step;
   }
   {
@@ -321,7 +327,7 @@ void Convert(ResampleState& s, const Input& in, uint32_t n, Sink& out, uint32_t 
     const int64_t limit = int64_t{n - 1} * Span;
     const int64_t pos = c * Span + phase;
     const int64_t k = (limit - pos + Step - 1) / Step;
-    Run<Span, Step>(in, c, static_cast<int32_t>(phase), static_cast<uint32_t>(k), a, b, out);
+    Run<Span, Step>(in, c, phase, static_cast<uint32_t>(k), out);
     phase = pos + k * Step - limit;
     a = in.At(n - 2);
     b = in.At(n - 1);

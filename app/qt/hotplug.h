@@ -2,8 +2,9 @@
 // RENDAX_SIMULATOR names a folder, pedal folders appearing in and leaving it. Each delivers on
 // the window thread through the Qt event loop.
 //
-// One implementation file per source: hotplug_linux.cpp (libudev), hotplug_simulator.cpp; a
-// Windows build adds hotplug_windows.cpp (WM_DEVICECHANGE through a native event filter).
+// One implementation file per source: hotplug_linux.cpp (the device layer's watcher: udevd's
+// monitor, or the kernel's uevents where no udevd runs), hotplug_simulator.cpp; a Windows build
+// adds hotplug_windows.cpp (WM_DEVICECHANGE through a native event filter).
 #pragma once
 
 #include <QObject>

@@ -1,64 +1,60 @@
-#include <libudev.h>
-
 #include <QSocketNotifier>
 #include <cstdio>
-#include <cstring>
 
 #include "app/qt/hotplug.h"
+#include "device/platform/linux/hotplug_monitor.h"
 
 namespace rendax {
 
 namespace {
 
-// Block devices as udev announces them: "add" is a volume arrival, "remove" a device removal.
-class UdevHotplug : public HotplugSource {
+DeviceNotice ToWindowNotice(HotplugNotice notice) {
+  return notice == HotplugNotice::VolumeArrival ? DeviceNotice::VolumeArrival
+                                                : DeviceNotice::DeviceRemoval;
+}
+
+// The device layer's watcher (udevd's monitor, or the kernel's uevents where no udevd runs)
+// read whenever the event loop sees its descriptor ready.
+class LinuxHotplug : public HotplugSource {
  public:
-  UdevHotplug(udev* context, udev_monitor* monitor, NoticeSink sink)
+  LinuxHotplug(std::unique_ptr<HotplugMonitor> monitor, NoticeSink sink)
       : HotplugSource(std::move(sink)),
-        udev_(context),
-        monitor_(monitor),
-        notifier_(udev_monitor_get_fd(monitor), QSocketNotifier::Read) {
+        monitor_(std::move(monitor)),
+        notifier_(monitor_->Fd(), QSocketNotifier::Read) {
     connect(&notifier_, &QSocketNotifier::activated, this, [this] { Receive(); });
   }
-  ~UdevHotplug() override {
-    notifier_.setEnabled(false);
-    udev_monitor_unref(monitor_);
-    udev_unref(udev_);
-  }
+  ~LinuxHotplug() override { notifier_.setEnabled(false); }
 
  private:
   void Receive() {
-    udev_device* device = udev_monitor_receive_device(monitor_);
-    if (!device) return;
-    const char* action = udev_device_get_action(device);
-    if (action && std::strcmp(action, "add") == 0) {
-      Raise(DeviceNotice::VolumeArrival);
-    } else if (action && std::strcmp(action, "remove") == 0) {
-      Raise(DeviceNotice::DeviceRemoval);
+    std::vector<HotplugNotice> notices;
+    if (!monitor_->ReadNotices(notices)) {
+      // A dead descriptor would wake the loop forever.
+      notifier_.setEnabled(false);
+      std::fprintf(stderr,
+                   "rendax: stopped watching for pedals being plugged in; restart the program "
+                   "after connecting a pedal\n");
     }
-    udev_device_unref(device);
+    for (HotplugNotice n : notices) Raise(ToWindowNotice(n));
   }
 
-  udev* udev_;
-  udev_monitor* monitor_;
+  std::unique_ptr<HotplugMonitor> monitor_;
   QSocketNotifier notifier_;
 };
 
 }  // namespace
 
 std::unique_ptr<HotplugSource> WatchNative(NoticeSink sink) {
-  udev* context = udev_new();
-  udev_monitor* monitor = context ? udev_monitor_new_from_netlink(context, "udev") : nullptr;
-  if (!monitor || udev_monitor_filter_add_match_subsystem_devtype(monitor, "block", nullptr) < 0 ||
-      udev_monitor_enable_receiving(monitor) < 0) {
+  std::string error;
+  auto monitor = HotplugMonitor::Open(HotplugMonitor::Feed::Automatic, error);
+  if (!monitor) {
     std::fprintf(stderr,
-                 "rendax: cannot watch for pedals being plugged in (udev monitor unavailable); "
-                 "restart the program after connecting a pedal\n");
-    if (monitor) udev_monitor_unref(monitor);
-    if (context) udev_unref(context);
+                 "rendax: cannot watch for pedals being plugged in (%s); restart the program "
+                 "after connecting a pedal\n",
+                 error.c_str());
     return nullptr;
   }
-  return std::make_unique<UdevHotplug>(context, monitor, std::move(sink));
+  return std::make_unique<LinuxHotplug>(std::move(monitor), std::move(sink));
 }
 
 }  // namespace rendax

@@ -12,6 +12,7 @@
 
 #include "cli/cli_front_end.h"
 #include "cli/demo_loop.h"
+#include "cli/watch.h"
 #include "device/commands.h"
 #include "device/device.h"
 #include "device/discovery.h"
@@ -42,6 +43,10 @@ const char kUsage[] =
     "  sim create DIR --model N [--firmware V] [--demo-loop]\n"
     "                               make a simulated pedal in DIR (model 0 Rendax, 1 Rendax\n"
     "                               Twin, 2 Rendax Mini); --demo-loop stores a short loop in it\n"
+    "  watch [--count N] [--timeout SECONDS]\n"
+    "                               one line per pedal plugged in (\"arrival\") or pulled out\n"
+    "                               (\"removal\"), with the pedal then found or \"no pedal\";\n"
+    "                               ends with status 0 after N notices, 1 on the timeout\n"
     "\n"
     "options:\n"
     "  --pedal PATH  use the pedal at PATH; otherwise the first pedal of model 0, 1, then 2\n"
@@ -54,6 +59,7 @@ struct Args {
   std::optional<std::string> pedal;
   std::optional<std::string> model;
   std::optional<std::string> firmware;
+  std::optional<std::string> count, timeout;
   bool update = false, yes = false, verify = false, demoLoop = false, help = false;
 };
 
@@ -76,6 +82,10 @@ bool Parse(int argc, char** argv, Args& a, std::string& error) {
       if (!value(a.model)) return false;
     } else if (s == "--firmware") {
       if (!value(a.firmware)) return false;
+    } else if (s == "--count") {
+      if (!value(a.count)) return false;
+    } else if (s == "--timeout") {
+      if (!value(a.timeout)) return false;
     } else if (s == "--update") {
       a.update = true;
     } else if (s == "--yes" || s == "-y") {
@@ -98,7 +108,8 @@ bool Parse(int argc, char** argv, Args& a, std::string& error) {
 bool OnlyOptions(const Args& a, bool pedal, bool update, bool yes, bool verify, bool sim,
                  std::string& error) {
   if ((a.pedal && !pedal) || (a.update && !update) || (a.yes && !yes) || (a.verify && !verify) ||
-      ((a.model || a.firmware || a.demoLoop) && !sim)) {
+      ((a.model || a.firmware || a.demoLoop) && !sim) ||
+      ((a.count || a.timeout) && a.words[0] != "watch")) {
     error = "an option does not belong to the command '" + a.words[0] + "'";
     return false;
   }
@@ -345,6 +356,22 @@ int Main(int argc, char** argv) {
     if (a.words.size() != 2) return usage("import takes one file");
     if (!OnlyOptions(a, true, false, true, true, false, error)) return usage(error);
     return RunTransfer(platform, a, ui, JobImport, a.words[1]);
+  }
+  if (cmd == "watch") {
+    if (a.words.size() != 1) return usage("watch takes no arguments");
+    if (!OnlyOptions(a, false, false, false, false, false, error)) return usage(error);
+    WatchOptions watch;
+    unsigned long n = 0;
+    if (a.count) {
+      if (!ParseNumber(*a.count, 999999, n) || n == 0)
+        return usage("--count takes a number from 1");
+      watch.count = n;
+    }
+    if (a.timeout) {
+      if (!ParseNumber(*a.timeout, 999999, n)) return usage("--timeout takes whole seconds");
+      watch.timeoutSeconds = n;
+    }
+    return RunWatch(platform, watch, stdout, stderr);
   }
   return usage("unknown command '" + cmd + "'");
 }

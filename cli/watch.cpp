@@ -1,0 +1,202 @@
+#include "cli/watch.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/discovery.h"
+#include "device/hotplug_notice.h"
+#include "device/platform/sim/sim_pedal.h"
+
+#if defined(__linux__)
+#include <poll.h>
+
+#include "device/platform/linux/hotplug_monitor.h"
+#endif
+
+namespace rendax {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// As long as the window waits to take one plug-in's disk and partition events together.
+constexpr milliseconds kSettle{300};
+constexpr milliseconds kSimulatorScan{100};
+
+class NoticeFeed {
+ public:
+  virtual ~NoticeFeed() = default;
+  // A descriptor to wait on, or -1: then Read is called every kSimulatorScan.
+  virtual int Fd() const = 0;
+  // Appends the notices that came since the last call; false when the feed broke down.
+  virtual bool Read(std::vector<HotplugNotice>& notices) = 0;
+  virtual std::string Name() const = 0;
+};
+
+// The simulator's pedals as the window's folder watcher sees them: attached folders (a valid
+// model, no `unplugged` marker), compared scan by scan.
+class SimulatorFeed : public NoticeFeed {
+ public:
+  explicit SimulatorFeed(SimulatorPlatform& platform) : platform_(platform), attached_(Scan()) {}
+  int Fd() const override { return -1; }
+  bool Read(std::vector<HotplugNotice>& notices) override {
+    std::set<std::string> now = Scan();
+    const bool gone = !std::includes(now.begin(), now.end(), attached_.begin(), attached_.end());
+    const bool came = !std::includes(attached_.begin(), attached_.end(), now.begin(), now.end());
+    attached_ = std::move(now);
+    if (gone) notices.push_back(HotplugNotice::DeviceRemoval);
+    if (came) notices.push_back(HotplugNotice::VolumeArrival);
+    return true;
+  }
+  std::string Name() const override {
+    return "the simulator folder " + platform_.Root() + " (scanned every 0.1 s)";
+  }
+
+ private:
+  std::set<std::string> Scan() {
+    std::vector<std::string> paths;
+    std::string error;
+    // A folder that is missing or unreadable holds no attached pedal.
+    if (!platform_.ListCandidates(paths, error)) return {};
+    return {paths.begin(), paths.end()};
+  }
+  SimulatorPlatform& platform_;
+  std::set<std::string> attached_;
+};
+
+#if defined(__linux__)
+class MonitorFeed : public NoticeFeed {
+ public:
+  explicit MonitorFeed(std::unique_ptr<HotplugMonitor> monitor) : monitor_(std::move(monitor)) {}
+  int Fd() const override { return monitor_->Fd(); }
+  bool Read(std::vector<HotplugNotice>& notices) override { return monitor_->ReadNotices(notices); }
+  std::string Name() const override { return monitor_->FeedName(); }
+
+ private:
+  std::unique_ptr<HotplugMonitor> monitor_;
+};
+#endif
+
+std::unique_ptr<NoticeFeed> OpenFeed(DevicePlatform& platform, std::string& error) {
+  if (auto* sim = dynamic_cast<SimulatorPlatform*>(&platform)) {
+    return std::make_unique<SimulatorFeed>(*sim);
+  }
+#if defined(__linux__)
+  if (auto monitor = HotplugMonitor::Open(HotplugMonitor::Feed::Automatic, error)) {
+    return std::make_unique<MonitorFeed>(std::move(monitor));
+  }
+  return nullptr;
+#else
+  error = "no device notices on this platform";
+  return nullptr;
+#endif
+}
+
+// Sleeps until `fd` is readable or `wait` has passed.
+void WaitFor(int fd, Clock::duration wait) {
+  const auto ms = std::chrono::ceil<milliseconds>(std::max(wait, Clock::duration::zero()));
+#if defined(__linux__)
+  if (fd >= 0) {
+    pollfd p{fd, POLLIN, 0};
+    poll(&p, 1, static_cast<int>(std::min<long long>(ms.count(), 1 << 30)));
+    return;
+  }
+#else
+  (void)fd;
+#endif
+  std::this_thread::sleep_for(ms);
+}
+
+// The window's state as far as notices touch it: the model of the pedal it works with.
+class PedalSearch {
+ public:
+  explicit PedalSearch(DevicePlatform& platform) : platform_(platform) {
+    std::string path;
+    Arrival(path);
+  }
+
+  std::string Line(HotplugNotice notice) {
+    std::string path;
+    if (notice == HotplugNotice::VolumeArrival) {
+      return "arrival  " + (Arrival(path) ? Describe(path) : "no pedal");
+    }
+    // Removal asks only whether a pedal of the current model is still there.
+    const bool present = model_ && FindPedal(platform_, *model_, path);
+    return "removal  " + (present ? Describe(path) : "no pedal");
+  }
+
+ private:
+  bool Arrival(std::string& path) {
+    for (uint8_t m = 0; m < kModelCount; ++m) {
+      if (FindPedal(platform_, m, path)) {
+        model_ = m;
+        return true;
+      }
+    }
+    return false;
+  }
+  std::string Describe(const std::string& path) const {
+    return path + "  " + ModelInfo(*model_).name + " (model " + std::to_string(*model_) + ")";
+  }
+
+  DevicePlatform& platform_;
+  std::optional<uint8_t> model_;
+};
+
+}  // namespace
+
+int RunWatch(DevicePlatform& platform, const WatchOptions& options, std::FILE* out,
+             std::FILE* err) {
+  std::string error;
+  std::unique_ptr<NoticeFeed> feed = OpenFeed(platform, error);
+  if (!feed) {
+    std::fprintf(err, "Cannot watch for pedals: %s\n", error.c_str());
+    return 1;
+  }
+  PedalSearch search(platform);
+  std::fprintf(err, "Watching for pedals through %s\n", feed->Name().c_str());
+  std::fflush(err);
+
+  const auto deadline = options.timeoutSeconds
+                            ? Clock::now() + std::chrono::seconds(*options.timeoutSeconds)
+                            : Clock::time_point::max();
+  std::vector<HotplugNotice> pending;
+  std::optional<Clock::time_point> flushAt;
+  unsigned long printed = 0;
+  for (;;) {
+    auto wake = std::min(deadline, flushAt.value_or(Clock::time_point::max()));
+    if (feed->Fd() < 0) wake = std::min(wake, Clock::now() + kSimulatorScan);
+    WaitFor(feed->Fd(), wake - Clock::now());
+
+    std::vector<HotplugNotice> came;
+    if (!feed->Read(came)) {
+      std::fprintf(err, "Stopped watching for pedals: the %s feed failed\n", feed->Name().c_str());
+      return 1;
+    }
+    for (HotplugNotice n : came) {
+      if (pending.empty() || pending.back() != n) pending.push_back(n);
+      if (!flushAt) flushAt = Clock::now() + kSettle;
+    }
+    const auto now = Clock::now();
+    if (!pending.empty() && (now >= *flushAt || now >= deadline)) {
+      for (HotplugNotice n : pending) {
+        std::fprintf(out, "%s\n", search.Line(n).c_str());
+        std::fflush(out);
+        if (options.count && ++printed >= *options.count) return 0;
+      }
+      pending.clear();
+      flushAt.reset();
+    }
+    if (now >= deadline) {
+      std::fprintf(err, "No more notices within %lu s\n", *options.timeoutSeconds);
+      return 1;
+    }
+  }
+}
+
+}  // namespace rendax

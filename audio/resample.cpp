@@ -74,9 +74,17 @@ inline void StoreFrameWide(uint8_t* p, Frame f) {
 
 // Interpolation between predecessor a and successor b at phase/span, truncated toward zero
 // (C++ division): ((span - phase) * a + phase * b) / span, written as span * a + phase * (b - a).
+// With span 125 or 128 every term stays below 2^31 (samples are 24-bit), so 32-bit
+// arithmetic is exact there and divides faster.
 template <int Span>
 inline int64_t Lerp(int64_t a, int64_t b, int64_t phase) {
-  return (a * Span + phase * (b - a)) / Span;
+  if constexpr (Span <= 128) {
+    const int32_t a32 = static_cast<int32_t>(a);
+    const int32_t b32 = static_cast<int32_t>(b);
+    return (a32 * Span + static_cast<int32_t>(phase) * (b32 - a32)) / Span;
+  } else {
+    return (a * Span + phase * (b - a)) / Span;
+  }
 }
 
 template <int Span, int Channels>

@@ -166,10 +166,11 @@ int RunWatch(DevicePlatform& platform, const WatchOptions& options, std::FILE* o
                             ? Clock::now() + std::chrono::seconds(*options.timeoutSeconds)
                             : Clock::time_point::max();
   std::vector<HotplugNotice> pending;
-  std::optional<Clock::time_point> flushAt;
+  constexpr auto kNever = Clock::time_point::max();
+  auto flushAt = kNever;  // when the pending notices are printed
   unsigned long printed = 0;
   for (;;) {
-    auto wake = std::min(deadline, flushAt.value_or(Clock::time_point::max()));
+    auto wake = std::min(deadline, flushAt);
     if (feed->Fd() < 0) wake = std::min(wake, Clock::now() + kSimulatorScan);
     WaitFor(feed->Fd(), wake - Clock::now());
 
@@ -180,17 +181,17 @@ int RunWatch(DevicePlatform& platform, const WatchOptions& options, std::FILE* o
     }
     for (HotplugNotice n : came) {
       if (pending.empty() || pending.back() != n) pending.push_back(n);
-      if (!flushAt) flushAt = Clock::now() + kSettle;
+      if (flushAt == kNever) flushAt = Clock::now() + kSettle;
     }
     const auto now = Clock::now();
-    if (!pending.empty() && (now >= *flushAt || now >= deadline)) {
+    if (!pending.empty() && (now >= flushAt || now >= deadline)) {
       for (HotplugNotice n : pending) {
         std::fprintf(out, "%s\n", search.Line(n).c_str());
         std::fflush(out);
         if (options.count && ++printed >= *options.count) return 0;
       }
       pending.clear();
-      flushAt.reset();
+      flushAt = kNever;
     }
     if (now >= deadline) {
       std::fprintf(err, "No more notices within %lu s\n", *options.timeoutSeconds);

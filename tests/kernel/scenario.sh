@@ -257,6 +257,7 @@ unplug_checks() {
   sg3=$(wait_for_new_sg RENDAX 1d6b "$sg0")
   if [ -z "$sg3" ]; then fail "the unplugging pedal never appeared"; return; fi
   echo "NOTE unplugging pedal on $sg3"
+  sd3=$(ls "/sys/class/scsi_generic/${sg3#/dev/}/device/block" 2>/dev/null)
   rendax-cli --pedal "$sg3" export /tmp/pulled.wav >/out/pulled.out 2>/out/pulled.err
   rc=$?
   wait "$(cat /tmp/gadget3.pid)"
@@ -268,7 +269,11 @@ unplug_checks() {
     fail "cable pulled during an export (cli $rc, gadget $grc):"; cat /out/pulled.* 
     ls -la /tmp
   fi
-  # Plugged in again: a new node, and the pedal works there.
+  # Plugged in again: a new node, and the pedal works there. The hot-plug watcher of the window
+  # runs meanwhile (through rendax-cli watch); its disk must be gone first, or its late removal
+  # would be the watcher's first notice.
+  [ -z "$sd3" ] || wait_gone "/sys/block/$sd3" || fail "the pulled pedal's disk $sd3 stayed"
+  watch_start
   rm -f /pedals/p3/unplugged /pedals/p3/faults
   start_gadget 3 /pedals/p3
   sg3b=$(wait_for_new_sg RENDAX 1d6b "$sg0")
@@ -280,6 +285,30 @@ unplug_checks() {
   kill "$(cat /tmp/gadget3.pid)"
   wait "$(cat /tmp/gadget3.pid)"
   wait_gone "$sg3b" || fail "pulled pedal still present at $sg3b"
+  watch_check
+}
+
+# rendax-cli watch: the window's hot-plug code on the kernel's own uevents (no udevd here).
+watch_start() {
+  rendax-cli watch --count 2 --timeout 20 >/out/watch.out 2>/out/watch.err &
+  echo $! >/tmp/watch.pid
+  i=0
+  while ! grep -q "^Watching" /out/watch.err && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+}
+
+watch_check() {
+  wait "$(cat /tmp/watch.pid)"
+  rc=$?
+  # The search runs as in the window: the first pedal of model 0 is the one on $sg0, before and
+  # after the second one of that model came and went.
+  printf 'arrival  %s  Rendax (model 0)\nremoval  %s  Rendax (model 0)\n' "$sg0" "$sg0" \
+    >/tmp/watch.expected
+  if [ $rc = 0 ] && grep -q "through kernel uevents" /out/watch.err &&
+    cmp -s /tmp/watch.expected /out/watch.out; then
+    pass "watch: a pedal plugged in and pulled out gives one arrival and one removal"
+  else
+    fail "watch (status $rc):"; cat /out/watch.out /out/watch.err
+  fi
 }
 
 # The kernel's own uevents (there is no udevd in the guest): what a hot-plug watcher that

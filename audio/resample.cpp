@@ -64,12 +64,8 @@ inline void StoreFrame(uint8_t* p, Frame f) {
 // stored right after. Never used for the last frame before filler or the end of the output.
 template <int Channels>
 inline void StoreFrameWide(uint8_t* p, Frame f) {
-  if constexpr (Channels == 1) {
-    StoreAs<uint32_t>(p, static_cast<uint32_t>(f.l));
-  } else {
-    StoreAs<uint64_t>(p,
-                      (static_cast<uint64_t>(f.l) & 0xFFFFFF) | (static_cast<uint64_t>(f.r) << 24));
-  }
+  StoreAs<uint32_t>(p, static_cast<uint32_t>(f.l));
+  if constexpr (Channels == 2) StoreAs<uint32_t>(p + 3, static_cast<uint32_t>(f.r));
 }
 
 // Interpolation between predecessor a and successor b at phase/span, truncated toward zero
@@ -111,8 +107,7 @@ struct WavInput {
     }
     return f;
   }
-  // Frames c - 1 and c at once, with whole-word loads. Needs frame c + 1 to exist: the
-  // 24-bit loads reach up to 2 bytes into it.
+  // Frames c - 1 and c, with whole-word loads that stay within the two frames.
   static void Pair(const uint8_t* p, Frame& a, Frame& b) {
     a.r = b.r = 0;
     if constexpr (Align == 2) {
@@ -120,9 +115,9 @@ struct WavInput {
       a.l = Sample16<0>(v);
       b.l = Sample16<16>(v);
     } else if constexpr (Align == 3) {
-      const uint64_t v = LoadAs<uint64_t>(p - 3);
-      a.l = Sample24<0>(v);
-      b.l = Sample24<24>(v);
+      // A word that ends with a sample gives it by one arithmetic shift.
+      a.l = Sample24<0>(LoadAs<uint32_t>(p - 3));
+      b.l = LoadAs<int32_t>(p - 1) >> 8;
     } else if constexpr (Align == 4) {
       const uint64_t v = LoadAs<uint64_t>(p - 4);
       a.l = Sample16<0>(v);
@@ -132,13 +127,11 @@ struct WavInput {
         b.r = Sample16<48>(v);
       }
     } else {
-      const uint64_t v = LoadAs<uint64_t>(p - 6);
-      const uint64_t w = LoadAs<uint64_t>(p);
-      a.l = Sample24<0>(v);
-      b.l = Sample24<0>(w);
+      a.l = Sample24<0>(LoadAs<uint32_t>(p - 6));
+      b.l = LoadAs<int32_t>(p - 1) >> 8;
       if constexpr (Channels == 2) {
-        a.r = Sample24<24>(v);
-        b.r = Sample24<24>(w);
+        a.r = LoadAs<int32_t>(p - 4) >> 8;
+        b.r = LoadAs<int32_t>(p + 2) >> 8;
       }
     }
   }

@@ -99,17 +99,20 @@ const char* DescribeWavRejection(WavRejection why) {
     case WavRejection::NotRiffWave:
       return "The file is not a RIFF/WAVE file";
     case WavRejection::FmtChunkSize:
-      return "Plain PCM WAV only (not the extensible format)";
+      return "Plain PCM WAV only, not the extensible format; convert it with: sox IN.wav -t wavpcm "
+             "OUT.wav";
     case WavRejection::NotPcm:
-      return "Uncompressed PCM audio only";
+      return "Uncompressed PCM audio only; convert it with: sox IN.wav -t wavpcm -e signed-integer "
+             "-b 24 OUT.wav";
     case WavRejection::Channels:
-      return "Mono or stereo only";
+      return "Mono or stereo only; convert it with: sox IN.wav -t wavpcm OUT.wav remix 1 2";
     case WavRejection::SampleRate:
-      return "44,100 Hz or 48,000 Hz only";
+      return "44,100 Hz or 48,000 Hz only; convert it with: sox IN.wav -t wavpcm -r 48000 OUT.wav";
     case WavRejection::BitsPerSample:
-      return "24-bit or 16-bit only";
+      return "24-bit or 16-bit only; convert it with: sox IN.wav -t wavpcm -b 24 OUT.wav";
     case WavRejection::DataNotNext:
-      return "Extra chunks (such as LIST) before the audio are not accepted";
+      return "Extra chunks (such as LIST) before the audio are not accepted; convert it with: sox "
+             "IN.wav -t wavpcm OUT.wav";
     case WavRejection::InconsistentRate:
       return "The header's byte rate or frame size does not match its format";
   }

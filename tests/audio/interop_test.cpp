@@ -68,6 +68,26 @@ class Interop : public ::testing::Test {
     return ParseWavHeader(file.data(), std::min(file.size(), kWavHeaderReadBytes), f, &why);
   }
 
+  // The way out that a refusal offers must work: running its sox command on the refused file
+  // gives a file the import accepts.
+  void ExpectHintConverts(WavRejection why, const std::string& name) {
+    const std::string hint = DescribeWavRejection(why);
+    const std::string marker = "convert it with: sox ";
+    const size_t at = hint.find(marker);
+    ASSERT_NE(at, std::string::npos) << hint;
+    std::string args = hint.substr(at + marker.size());
+    const std::string in = "'" + (dir_ / name).string() + "'";
+    const std::string out = "'" + (dir_ / ("converted_" + name)).string() + "'";
+    args.replace(args.find("IN.wav"), 6, in);
+    args.replace(args.find("OUT.wav"), 7, out);
+    const std::string cmd = std::string(RENDAX_SOX) + " -q " + args + " 2>/dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    WavFormat f;
+    WavRejection after = WavRejection::None;
+    EXPECT_EQ(Judge(Read(dir_ / ("converted_" + name)), f, after), 1)
+        << cmd << ": " << DescribeWavRejection(after);
+  }
+
   fs::path dir_;
 };
 
@@ -150,6 +170,7 @@ TEST_F(Interop, RefusesSoxFilesItCannotConvert) {
     WavRejection why = WavRejection::None;
     EXPECT_EQ(Judge(file, f, why), 0);
     EXPECT_EQ(why, c.why);
+    ExpectHintConverts(why, "refused" + std::to_string(i - 1) + ".wav");
   }
 
   // A LIST chunk between "fmt " and "data": valid for libsndfile, refused here.
@@ -162,6 +183,7 @@ TEST_F(Interop, RefusesSoxFilesItCannotConvert) {
   WavRejection why = WavRejection::None;
   EXPECT_EQ(Judge(withList, f, why), 0);
   EXPECT_EQ(why, WavRejection::DataNotNext);
+  ExpectHintConverts(why, "list.wav");
 }
 
 TEST_F(Interop, LibsndfileReadsOurHeaderWith24BitAudio) {

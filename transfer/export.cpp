@@ -39,7 +39,7 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
 
   // The audio goes to a file beside the target, which replaces the target only when complete:
   // an earlier file at the export path survives any failure.
-  const std::string& target = job.exportPath;
+  const std::string target = FollowLinks(job.exportPath);
   std::string tempPath;
   File file;
   if (!target.empty() && !IsFolder(target) && MayWriteFile(target)) {

@@ -96,6 +96,19 @@ bool IsFolder(const std::string& path) {
   return fs::is_directory(U8Path(path), ec);
 }
 
+std::string FollowLinks(const std::string& path) {
+  fs::path p = U8Path(path);
+  // A bounded walk: a loop of links is left as it is and fails later like any bad target.
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(p, ec))) break;
+    const fs::path next = fs::read_symlink(p, ec);
+    if (ec) break;
+    p = next.is_absolute() ? next : p.parent_path() / next;
+  }
+  return U8String(p);
+}
+
 bool MayWriteFile(const std::string& path) {
   std::error_code ec;
   const fs::file_status status = fs::status(U8Path(path), ec);

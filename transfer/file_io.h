@@ -48,5 +48,8 @@ bool IsFolder(const std::string& path);
 
 // True when `path` does not exist, or exists as a plain file that may be written to.
 bool MayWriteFile(const std::string& path);
+// The file a path finally names when it is a symbolic link (or a chain of them), so that a
+// finished export replaces the linked file rather than the link.
+std::string FollowLinks(const std::string& path);
 
 }  // namespace rendax

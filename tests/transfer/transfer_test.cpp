@@ -234,6 +234,25 @@ TEST(Transfer, ExportToAPlaceThatCannotHoldAFileIsRefusedBeforeAnyAudioMoves) {
   EXPECT_TRUE(r.Lengths(Cmd::LoopDataRead).empty());
 }
 
+#ifndef _WIN32
+TEST(Transfer, ExportThroughASymbolicLinkReplacesTheLinkedFileAndKeepsTheLink) {
+  Rig r;
+  r.MakePedal(0);
+  r.StoreLoop(NoiseBytes(4096, 1), {0, 4096});
+  const std::filesystem::path out = r.dir_.path() / "out";
+  std::filesystem::create_directories(out / "real");
+  WriteFileBytes(out / "real/loop.wav", {'o', 'l', 'd'});
+  std::filesystem::create_symlink("real/loop.wav", out / "link.wav");
+
+  EXPECT_EQ(r.Run(JobExport, out / "link.wav"), JobResult::Success);
+  EXPECT_TRUE(std::filesystem::is_symlink(out / "link.wav"));
+  const std::vector<uint8_t> wav = ReadFileBytes(out / "real/loop.wav");
+  ASSERT_GT(wav.size(), kWavHeaderBytes);
+  EXPECT_EQ(U32(wav, 40), wav.size() - kWavHeaderBytes);
+  EXPECT_EQ(FilesIn(out / "real"), std::vector<std::string>{"loop.wav"});
+}
+#endif
+
 // ---- Import ----
 
 TEST(Transfer, ImportSendsWholeBlocksThenWholePagesThenTheExactLength) {

@@ -16,6 +16,7 @@
 
 #include "app/main_dialog.h"
 #include "app/window_layer.h"
+#include "device/platform/win32/win32_platform.h"
 
 namespace rendax {
 
@@ -36,8 +37,6 @@ struct ModalCalls {
 };
 ModalCalls SystemModalCalls();
 
-std::wstring Widen(const std::string& utf8);
-std::string Narrow(const std::wstring& wide);
 // "Description|*.ext||" as the choosers take it: fields separated and ended by NULs.
 std::wstring ChooserFilter(const std::string& filter);
 // What a WM_DEVICECHANGE means to the dialog: only a volume's arrival and a removal count.

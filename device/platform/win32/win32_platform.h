@@ -3,10 +3,16 @@
 
 #if defined(_WIN32)
 
+#include <string>
+
 #include "device/platform.h"
 #include "device/platform/win32/kernel32.h"
 
 namespace rendax {
+
+// UTF-8 inside the program, UTF-16 at the Windows calls.
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& wide);
 
 // Candidates are the device paths "\\.\A:" to "\\.\Z:". Identify opens a letter for queries only
 // and reads the storage device descriptor; Open opens it for commands. Every kernel32 call goes

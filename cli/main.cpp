@@ -19,6 +19,9 @@
 #include "device/firmware_check.h"
 #include "device/platform.h"
 #include "device/platform/sim/sim_pedal.h"
+#if defined(_WIN32)
+#include "device/platform/win32/win32_platform.h"
+#endif
 #include "transfer/job.h"
 
 namespace rendax {
@@ -379,6 +382,20 @@ int Main(int argc, char** argv) {
 }  // namespace
 }  // namespace rendax
 
+#if defined(_WIN32)
+// Windows hands `main` its arguments in the ANSI code page, which cannot spell every file name;
+// the wide arguments carry them all, and the program works in UTF-8 inside.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(rendax::Narrow(argv[i]));
+  std::vector<char*> pointers;
+  for (std::string& a : args) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  SetConsoleOutputCP(CP_UTF8);
+  return rendax::Main(argc, pointers.data());
+}
+#else
 int main(int argc, char** argv) {
   return rendax::Main(argc, argv);
 }
+#endif

@@ -128,6 +128,17 @@ TEST_F(CliOnWindows, ExportsAndImportsThroughASimulatedTwin) {
   EXPECT_NEAR(framesAgain, frames, 682 * 48000.0 / 46875 + 2);
 }
 
+TEST_F(CliOnWindows, FileNamesOutsideTheAnsiCodePageArriveIntact) {
+  const fs::path pedal = root_ / "pedal0";
+  ASSERT_EQ(RunCli(root_, L"sim create " + W(pedal) + L" --model 0 --demo-loop").exitCode, 0u);
+  const fs::path wav = root_ / L"Schleife \u00e9 \u97f3\u4e50.wav";
+  const CliRun exported = RunCli(root_, L"export " + W(wav));
+  ASSERT_EQ(exported.exitCode, 0u) << exported.output;
+  EXPECT_GT(Bytes(wav).size(), 44u);
+  const CliRun imported = RunCli(root_, L"import " + W(wav) + L" --yes --verify");
+  EXPECT_EQ(imported.exitCode, 0u) << imported.output;
+}
+
 TEST_F(CliOnWindows, RefusalsLeaveThePedalAlone) {
   const fs::path pedal = root_ / "pedal0";
   ASSERT_EQ(RunCli(root_, L"sim create " + W(pedal) + L" --model 0 --demo-loop").exitCode, 0u);

@@ -1,18 +1,24 @@
 #include "audio/resample.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 
 #include "audio/sample_pages.h"
+
+// The eight-outputs-at-a-time kernels need AVX2, which is checked at run time. Not on Windows:
+// there g++ does not align the stack for 32-byte spills.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(_WIN32)
+#define RENDAX_AVX2_KERNELS 1
+#include <immintrin.h>
+#endif
 
 namespace rendax {
 namespace {
 
 static_assert(std::endian::native == std::endian::little, "samples are stored little-endian");
 
-// One working frame. Samples stay inside 24 bits, so 32 bits hold them; the products of the
-// interpolation are widened where they can pass 31 bits.
 // One working frame, 64-bit samples as the interpolation works on them.
 struct Frame {
   int64_t l;
@@ -43,6 +49,192 @@ template <int Bit>
 inline int64_t Sample16(uint64_t v) {
   return (static_cast<int64_t>(v << (48 - Bit)) >> 48) * 256;
 }
+
+std::atomic<bool> gVectorKernelsAllowed{true};
+
+#ifdef RENDAX_AVX2_KERNELS
+#define RENDAX_AVX2 __attribute__((target("avx2"), always_inline)) inline
+
+bool UseAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has && gVectorKernelsAllowed.load(std::memory_order_relaxed);
+}
+
+// floor(pos / Span) for 0 <= pos < Span + 7 * Step as a multiply and a shift, so that eight
+// lanes divide at once; checked for every such pos at compile time.
+template <int Span, int Step>
+struct LaneQuotient {
+  static constexpr int kShift = 20;
+  static constexpr int kMagic = (1 << kShift) / Span + 1;
+  static constexpr bool Exact() {
+    for (int pos = 0; pos < Span + 7 * Step; ++pos)
+      if ((pos * kMagic) >> kShift != pos / Span) return false;
+    return true;
+  }
+  static_assert(Exact());
+};
+
+// Eight one-channel frames of `Align` bytes (2 or 3: 16 or 24 bits) from `p`, as 24-bit
+// samples in 32-bit lanes, reading exactly their 16 or 24 bytes. Each sample lands in the top
+// of its lane and one arithmetic shift brings it down with its sign.
+template <int Align>
+RENDAX_AVX2 __m256i Load8(const uint8_t* p) {
+  const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  if constexpr (Align == 2) {
+    const __m256i v = _mm256_broadcastsi128_si256(lo);
+    const __m256i spread =
+        _mm256_setr_epi8(-1, -1, 0, 1, -1, -1, 2, 3, -1, -1, 4, 5, -1, -1, 6, 7, -1, -1, 8, 9, -1,
+                         -1, 10, 11, -1, -1, 12, 13, -1, -1, 14, 15);
+    return _mm256_srai_epi32(_mm256_shuffle_epi8(v, spread), 8);
+  } else {
+    // The upper four frames (bytes 12 to 23) come from a load at byte 8.
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+    const __m256i v = _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+    const __m256i spread =
+        _mm256_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 4, 5, 6, -1, 7,
+                         8, 9, -1, 10, 11, 12, -1, 13, 14, 15);
+    return _mm256_srai_epi32(_mm256_shuffle_epi8(v, spread), 8);
+  }
+}
+
+// Two 16-byte loads as the lower and upper half of a vector.
+RENDAX_AVX2 __m256i Load2x16(const uint8_t* lo, const uint8_t* hi) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lo))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi)), 1);
+}
+
+// A byte shuffle that puts frame j of each half (frames of `Align` bytes, the upper half's
+// starting `hiOffset` bytes in) into the top bytes of lane j, for a shift to bring down.
+template <int Align>
+RENDAX_AVX2 __m256i PickMask(int hiOffset) {
+  alignas(32) int8_t m[32];
+  for (int half = 0; half < 2; ++half)
+    for (int j = 0; j < 4; ++j)
+      for (int k = 0; k < 4; ++k)
+        m[16 * half + 4 * j + k] =
+            static_cast<int8_t>(k < 4 - Align ? -1 : half * hiOffset + Align * j + k - (4 - Align));
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(m));
+}
+
+// Added to a PickMask lane, moves it on by one frame.
+template <int Align>
+RENDAX_AVX2 __m256i OneFrameFurther() {
+  return _mm256_set1_epi32(Align == 3 ? 0x03030300 : 0x02020000);
+}
+
+// x / span truncated toward zero, for integers |x| < 2^34 held exactly in doubles. Write
+// |x| / span = q + r / span with 0 <= r < span. Moving x half a unit away from zero (exactly:
+// 35 bits) puts the quotient at least 0.5 / span away from every integer, while the one
+// rounded multiply by 1 / span (itself rounded) errs by less than |q| * 2^-51 < 2^-27; so
+// truncation yields q, as the integer division does.
+template <int Span>
+RENDAX_AVX2 __m128i DivideToward0(__m256d x) {
+  const __m256d away = _mm256_or_pd(_mm256_and_pd(x, _mm256_set1_pd(-0.0)), _mm256_set1_pd(0.5));
+  return _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_add_pd(x, away), _mm256_set1_pd(1.0 / Span)));
+}
+
+// Four interpolations (see Lerp) in doubles, for the span 625 whose numerator x can pass 31
+// bits. Every operand and x itself (|x| < 2^34) are integers that doubles hold exactly.
+template <int Span>
+RENDAX_AVX2 __m128i Lerp4(__m128i a, __m128i diff, __m128i phase) {
+  const __m256d x =
+      _mm256_add_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(a), _mm256_set1_pd(Span)),
+                    _mm256_mul_pd(_mm256_cvtepi32_pd(phase), _mm256_cvtepi32_pd(diff)));
+  return DivideToward0<Span>(x);
+}
+
+template <int Span>
+RENDAX_AVX2 __m256i Lerp8(__m256i a, __m256i b, __m256i phase) {
+  const __m256i diff = _mm256_sub_epi32(b, a);
+  if constexpr (Span <= 128) {
+    // x = span * a + phase * (b - a) stays below 2^30 in magnitude, and each product below
+    // 2^31, so 32-bit lanes hold it.
+    const __m256i x = _mm256_add_epi32(_mm256_mullo_epi32(a, _mm256_set1_epi32(Span)),
+                                       _mm256_mullo_epi32(phase, diff));
+    if constexpr (Span == 128) {
+      // A power-of-two span divides toward zero by a shift once negative numerators are
+      // raised by span - 1.
+      const __m256i bias = _mm256_srli_epi32(_mm256_srai_epi32(x, 31), 32 - 7);
+      return _mm256_srai_epi32(_mm256_add_epi32(x, bias), 7);
+    } else {
+      const __m128i lo = DivideToward0<Span>(_mm256_cvtepi32_pd(_mm256_castsi256_si128(x)));
+      const __m128i hi = DivideToward0<Span>(_mm256_cvtepi32_pd(_mm256_extracti128_si256(x, 1)));
+      return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+    }
+  } else {
+    const __m128i lo = Lerp4<Span>(_mm256_castsi256_si128(a), _mm256_castsi256_si128(diff),
+                                   _mm256_castsi256_si128(phase));
+    const __m128i hi =
+        Lerp4<Span>(_mm256_extracti128_si256(a, 1), _mm256_extracti128_si256(diff, 1),
+                    _mm256_extracti128_si256(phase, 1));
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+  }
+}
+
+// One-channel outputs eight at a time while at least eleven remain and the input allows;
+// the rest are left to the caller, with `pin`, `phase` and `p` moved past the ones made.
+// The eight outputs' cursors c0 + d stay within c0 + 0..7 when the step is below the span
+// (d taken by a lane permute), and within c0 + i + {0, 1} for lane i when it is above (a byte
+// shuffle). Inputs read: frames c0 - 1 up to c0 + 7 or c0 + 8, all before `end`.
+template <int Span, int Step, int Align>
+__attribute__((target("avx2"))) uint32_t Mono8(const uint8_t*& pin, uint32_t& phase, uint8_t*& p,
+                                               uint32_t& count, const uint8_t* end) {
+  using Q = LaneQuotient<Span, Step>;
+  constexpr int kLastFrame = Step < Span ? 7 : 8;
+  const __m256i steps =
+      _mm256_setr_epi32(0, Step, 2 * Step, 3 * Step, 4 * Step, 5 * Step, 6 * Step, 7 * Step);
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  // 24-bit results back to 24 bytes: three bytes of each lane, then the two halves together.
+  const __m256i pack = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
+                                        1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  const __m256i order = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
+  const uint8_t* q = pin;
+  uint32_t ph = phase;
+  uint32_t passed = 0;
+  while (count >= 11 && end - q >= (kLastFrame + 1) * Align) {
+    const __m256i pos = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(ph)), steps);
+    const __m256i d =
+        _mm256_srli_epi32(_mm256_mullo_epi32(pos, _mm256_set1_epi32(Q::kMagic)), Q::kShift);
+    const __m256i lanePhase = _mm256_sub_epi32(pos, _mm256_mullo_epi32(d, _mm256_set1_epi32(Span)));
+    __m256i a, b;
+    if constexpr (Step < Span) {
+      a = _mm256_permutevar8x32_epi32(Load8<Align>(q - Align), d);
+      b = _mm256_permutevar8x32_epi32(Load8<Align>(q), d);
+    } else {
+      // Lane i takes frames c0 - 1 + i + e and the one after, e being 0 or 1: a byte shuffle
+      // picks them, one frame further where e = 1. The upper four lanes load from where their
+      // 16 bytes end at the last frame they may need.
+      const __m256i later = _mm256_cmpgt_epi32(d, lanes);
+      const __m256i pick = _mm256_add_epi8(PickMask<Align>(16 - 5 * Align),
+                                           _mm256_and_si256(later, OneFrameFurther<Align>()));
+      a = _mm256_srai_epi32(_mm256_shuffle_epi8(Load2x16(q - Align, q + 8 * Align - 16), pick), 8);
+      b = _mm256_srai_epi32(_mm256_shuffle_epi8(Load2x16(q, q + 9 * Align - 16), pick), 8);
+    }
+    const __m256i bytes =
+        _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(Lerp8<Span>(a, b, lanePhase), pack), order);
+    // 32 bytes stored: the last 8 belong to the next outputs, at least three of which follow.
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), bytes);
+    p += 24;
+    count -= 8;
+    const uint32_t next = ph + 8 * Step;
+    const uint32_t moved = next / Span;
+    ph = next - moved * Span;
+    q += moved * Align;
+    passed += moved;
+  }
+  pin = q;
+  phase = ph;
+  return passed;
+}
+#else
+inline bool UseAvx2() {
+  return false;
+}
+#endif
 
 // Exact loads and stores touch only the frame's own bytes.
 inline int64_t Load24(const uint8_t* p) {
@@ -95,6 +287,7 @@ inline Frame Interpolate(Frame a, Frame b, int64_t phase) {
 template <int Align, int Channels>
 struct WavInput {
   const uint8_t* base;
+  const uint8_t* end;  // past the chunk's last whole frame
   Frame At(int64_t i) const {
     const uint8_t* p = base + i * Align;
     Frame f{0, 0};
@@ -188,10 +381,18 @@ struct FlatSink {
 // `count` (>= 1) outputs from contiguous input frames, the first between the frames before
 // and at `pin`, at phase `phase` < span; written back to back from `p`, whole words for all
 // but the last. Each output's place is computed from its index, so no output waits for the one
-// before it. Moves `pin`, `phase` and `p` past the run and returns the input frames passed.
+// before it. Input is read only before `end`. Moves `pin`, `phase` and `p` past the run and
+// returns the input frames passed.
 template <int Span, int Step, int Align, int Channels>
-inline uint32_t Segment(const uint8_t*& pin, uint32_t& phase, uint8_t*& p, uint32_t count) {
+inline uint32_t Segment(const uint8_t*& pin, uint32_t& phase, uint8_t*& p, uint32_t count,
+                        [[maybe_unused]] const uint8_t* end) {
   constexpr uint32_t kFrameBytes = 3 * Channels;
+  uint32_t passed = 0;
+#ifdef RENDAX_AVX2_KERNELS
+  if constexpr (Channels == 1 && (Align == 2 || Align == 3)) {
+    if (UseAvx2()) passed = Mono8<Span, Step, Align>(pin, phase, p, count, end);
+  }
+#endif
   const auto one = [&](uint32_t pos, auto store) {
     const uint32_t c = pos / Span;
     Frame a, b;
@@ -203,8 +404,8 @@ inline uint32_t Segment(const uint8_t*& pin, uint32_t& phase, uint8_t*& p, uint3
   for (uint32_t i = 1; i < count; ++i, pos += Step) one(pos, StoreFrameWide<Channels>);
   one(pos, StoreFrame<Channels>);
   pos += Step;
-  const uint32_t passed = pos / Span;
-  pin += passed * Align;
+  passed += pos / Span;
+  pin += pos / Span * Align;
   phase = pos % Span;
   return passed;
 }
@@ -229,7 +430,7 @@ void Run(const WavInput<Align, Channels>& in, int64_t c, int64_t phase, uint32_t
   uint32_t ph = static_cast<uint32_t>(phase);
   while (k > 0) {
     const uint32_t count = std::min(k, (kPage.audioBytes - out.t) / kPage.frameBytes);
-    Segment<Span, Step, Align, Channels>(pin, ph, out.p, count);
+    Segment<Span, Step, Align, Channels>(pin, ph, out.p, count, in.end);
     k -= count;
     out.t += count * kPage.frameBytes;
     if (out.t == kPage.audioBytes) {
@@ -264,7 +465,9 @@ void Run(const PageInput<Channels>& in, int64_t c, int64_t phase, uint32_t k,
     }
     const uint32_t pos = inPage * Span + ph;
     const uint32_t count = std::min(k, (kPageSpan - pos + Step - 1) / Step);
-    const uint32_t passed = Segment<Span, Step, kPage.frameBytes, Channels>(pin, ph, out.p, count);
+    const uint8_t* pageEnd = pin - inPage * kPage.frameBytes + kPage.audioBytes;
+    const uint32_t passed =
+        Segment<Span, Step, kPage.frameBytes, Channels>(pin, ph, out.p, count, pageEnd);
     k -= count;
     c += passed;
     inPage += passed;
@@ -351,16 +554,16 @@ uint32_t Pack(ResampleState& s, uint16_t blockAlign, const uint8_t* in, uint32_t
   const uint32_t n = blockAlign == 0 ? 0 : inBytes / blockAlign;
   switch (blockAlign) {
     case 2:
-      Convert<Span, Step, Channels>(s, WavInput<2, Channels>{in}, n, sink, flags);
+      Convert<Span, Step, Channels>(s, WavInput<2, Channels>{in, in + n * 2}, n, sink, flags);
       break;
     case 3:
-      Convert<Span, Step, Channels>(s, WavInput<3, Channels>{in}, n, sink, flags);
+      Convert<Span, Step, Channels>(s, WavInput<3, Channels>{in, in + n * 3}, n, sink, flags);
       break;
     case 4:
-      Convert<Span, Step, Channels>(s, WavInput<4, Channels>{in}, n, sink, flags);
+      Convert<Span, Step, Channels>(s, WavInput<4, Channels>{in, in + n * 4}, n, sink, flags);
       break;
     case 6:
-      Convert<Span, Step, Channels>(s, WavInput<6, Channels>{in}, n, sink, flags);
+      Convert<Span, Step, Channels>(s, WavInput<6, Channels>{in, in + n * 6}, n, sink, flags);
       break;
     default:
       break;  // no other frame size is ever accepted
@@ -380,6 +583,10 @@ uint32_t Unpack(ResampleState& s, const uint8_t* in, uint32_t inBytes, uint8_t* 
 }
 
 }  // namespace
+
+void AllowVectorKernels(bool allowed) {
+  gVectorKernelsAllowed.store(allowed, std::memory_order_relaxed);
+}
 
 uint32_t PackMono44100(ResampleState& state, uint16_t blockAlign, const uint8_t* in,
                        uint32_t inBytes, uint8_t* out, uint32_t flags, uint32_t startOffset) {

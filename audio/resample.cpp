@@ -7,7 +7,7 @@
 
 #include "audio/sample_pages.h"
 
-// The eight-outputs-at-a-time kernels need AVX2, which is checked at run time. Not on Windows:
+// The eight-samples-at-a-time kernels need AVX2, which is checked at run time. Not on Windows:
 // there g++ does not align the stack for 32-byte spills.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(_WIN32)
 #define RENDAX_AVX2_KERNELS 1
@@ -77,8 +77,8 @@ struct LaneQuotient {
   static_assert(Exact());
 };
 
-// Eight one-channel frames of `Align` bytes (2 or 3: 16 or 24 bits) from `p`, as 24-bit
-// samples in 32-bit lanes, reading exactly their 16 or 24 bytes. Each sample lands in the top
+// Eight samples of `Align` bytes (2 or 3: 16 or 24 bits) from `p`, as 24-bit samples in
+// 32-bit lanes, reading exactly their 16 or 24 bytes. Each sample lands in the top
 // of its lane and one arithmetic shift brings it down with its sign.
 template <int Align>
 RENDAX_AVX2 __m256i Load8(const uint8_t* p) {
@@ -175,19 +175,28 @@ RENDAX_AVX2 __m256i Lerp8(__m256i a, __m256i b, __m256i phase) {
   }
 }
 
-// One-channel outputs eight at a time while at least eleven remain and the input allows;
-// the rest are left to the caller, with `pin`, `phase` and `p` moved past the ones made.
-// The eight outputs' cursors c0 + d stay within c0 + 0..7 when the step is below the span
-// (d taken by a lane permute), and within c0 + i + {0, 1} for lane i when it is above (a byte
-// shuffle). Inputs read: frames c0 - 1 up to c0 + 7 or c0 + 8, all before `end`.
-template <int Span, int Step, int Align>
-__attribute__((target("avx2"))) uint32_t Mono8(const uint8_t*& pin, uint32_t& phase, uint8_t*& p,
-                                               uint32_t& count, const uint8_t* end) {
+// Outputs eight samples at a time (eight one-channel frames or four two-channel ones) while
+// enough remain that the wide store below stays inside the run and the input allows; the rest
+// are left to the caller, with `pin`, `phase`, `p` and `count` moved past the ones made.
+// Input frames are `Align` bytes of `Channels` samples of 2 or 3 bytes. The outputs' cursors
+// c0 + d stay within c0 + 0..kFrames - 1 when the step is below the span (d taken by a lane
+// permute), and within c0 + i + {0, 1} for output i when it is above (a byte shuffle for one
+// channel, a blend for two). Inputs read: frames c0 - 1 up to c0 + kFrames - 1 or c0 + kFrames,
+// all before `end`.
+template <int Span, int Step, int Align, int Channels>
+__attribute__((target("avx2"))) uint32_t Vector8(const uint8_t*& pin, uint32_t& phase, uint8_t*& p,
+                                                 uint32_t& count, const uint8_t* end) {
   using Q = LaneQuotient<Span, Step>;
-  constexpr int kLastFrame = Step < Span ? 7 : 8;
-  const __m256i steps =
-      _mm256_setr_epi32(0, Step, 2 * Step, 3 * Step, 4 * Step, 5 * Step, 6 * Step, 7 * Step);
-  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  constexpr int kSampleBytes = Align / Channels;
+  constexpr uint32_t kFrames = 8 / Channels;
+  // The 32-byte store writes 8 bytes past the 24 made: they must belong to later outputs.
+  constexpr uint32_t kMinCount = kFrames + (8 + 3 * Channels - 1) / (3 * Channels);
+  constexpr int kReadFrames = Step < Span ? kFrames : kFrames + 1;  // from c0 on
+  // Lane l serves channel l % Channels of output l / Channels.
+  const __m256i output = _mm256_srli_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), Channels - 1);
+  const __m256i channel =
+      _mm256_setr_epi32(0, Channels - 1, 0, Channels - 1, 0, Channels - 1, 0, Channels - 1);
+  const __m256i steps = _mm256_mullo_epi32(output, _mm256_set1_epi32(Step));
   // 24-bit results back to 24 bytes: three bytes of each lane, then the two halves together.
   const __m256i pack = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
                                         1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
@@ -195,32 +204,38 @@ __attribute__((target("avx2"))) uint32_t Mono8(const uint8_t*& pin, uint32_t& ph
   const uint8_t* q = pin;
   uint32_t ph = phase;
   uint32_t passed = 0;
-  while (count >= 11 && end - q >= (kLastFrame + 1) * Align) {
+  while (count >= kMinCount && end - q >= kReadFrames * Align) {
     const __m256i pos = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(ph)), steps);
     const __m256i d =
         _mm256_srli_epi32(_mm256_mullo_epi32(pos, _mm256_set1_epi32(Q::kMagic)), Q::kShift);
     const __m256i lanePhase = _mm256_sub_epi32(pos, _mm256_mullo_epi32(d, _mm256_set1_epi32(Span)));
     __m256i a, b;
     if constexpr (Step < Span) {
-      a = _mm256_permutevar8x32_epi32(Load8<Align>(q - Align), d);
-      b = _mm256_permutevar8x32_epi32(Load8<Align>(q), d);
-    } else {
+      __m256i sample = d;
+      if constexpr (Channels == 2) sample = _mm256_add_epi32(_mm256_slli_epi32(d, 1), channel);
+      a = _mm256_permutevar8x32_epi32(Load8<kSampleBytes>(q - Align), sample);
+      b = _mm256_permutevar8x32_epi32(Load8<kSampleBytes>(q), sample);
+    } else if constexpr (Channels == 1) {
       // Lane i takes frames c0 - 1 + i + e and the one after, e being 0 or 1: a byte shuffle
       // picks them, one frame further where e = 1. The upper four lanes load from where their
       // 16 bytes end at the last frame they may need.
-      const __m256i later = _mm256_cmpgt_epi32(d, lanes);
+      const __m256i later = _mm256_cmpgt_epi32(d, output);
       const __m256i pick = _mm256_add_epi8(PickMask<Align>(16 - 5 * Align),
                                            _mm256_and_si256(later, OneFrameFurther<Align>()));
       a = _mm256_srai_epi32(_mm256_shuffle_epi8(Load2x16(q - Align, q + 8 * Align - 16), pick), 8);
       b = _mm256_srai_epi32(_mm256_shuffle_epi8(Load2x16(q, q + 9 * Align - 16), pick), 8);
+    } else {
+      const __m256i later = _mm256_cmpgt_epi32(d, output);
+      const __m256i y = Load8<kSampleBytes>(q);
+      a = _mm256_blendv_epi8(Load8<kSampleBytes>(q - Align), y, later);
+      b = _mm256_blendv_epi8(y, Load8<kSampleBytes>(q + Align), later);
     }
     const __m256i bytes =
         _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(Lerp8<Span>(a, b, lanePhase), pack), order);
-    // 32 bytes stored: the last 8 belong to the next outputs, at least three of which follow.
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), bytes);
     p += 24;
-    count -= 8;
-    const uint32_t next = ph + 8 * Step;
+    count -= kFrames;
+    const uint32_t next = ph + kFrames * Step;
     const uint32_t moved = next / Span;
     ph = next - moved * Span;
     q += moved * Align;
@@ -389,8 +404,8 @@ inline uint32_t Segment(const uint8_t*& pin, uint32_t& phase, uint8_t*& p, uint3
   constexpr uint32_t kFrameBytes = 3 * Channels;
   uint32_t passed = 0;
 #ifdef RENDAX_AVX2_KERNELS
-  if constexpr (Channels == 1 && (Align == 2 || Align == 3)) {
-    if (UseAvx2()) passed = Mono8<Span, Step, Align>(pin, phase, p, count, end);
+  if constexpr (Align / Channels == 2 || Align / Channels == 3) {
+    if (UseAvx2()) passed = Vector8<Span, Step, Align, Channels>(pin, phase, p, count, end);
   }
 #endif
   const auto one = [&](uint32_t pos, auto store) {

@@ -46,8 +46,8 @@ uint32_t UnpackMono(ResampleState& state, const uint8_t* in, uint32_t inBytes, u
 uint32_t UnpackStereo(ResampleState& state, const uint8_t* in, uint32_t inBytes, uint8_t* out,
                       uint32_t flags);
 
-// Where the processor offers them, the one-channel converters make eight frames at a time with
-// vector instructions; the bytes are the same. With false, only the portable code runs, so
+// Where the processor offers them, the converters make eight samples at a time with vector
+// instructions; the bytes are the same. With false, only the portable code runs, so
 // that tests can check both on one machine. Not to be changed while a conversion runs.
 void AllowVectorKernels(bool allowed);
 

@@ -1,5 +1,5 @@
-// The one-channel converters give the reference bytes over the whole sample range, with the
-// vector kernels and with the portable code alike. Full-scale jumps between neighbours put the
+// The converters give the reference bytes over the whole sample range, with the vector kernels
+// and with the portable code alike. Full-scale jumps between neighbours put the
 // interpolation's numerator at its largest, where a division done in doubles would first lose
 // its last unit; a quarter of a million outputs meet every phase hundreds of times, and the
 // numerator lands on a multiple of the span, or one off it, thousands of times.
@@ -20,8 +20,8 @@ namespace {
 
 constexpr uint32_t kFrames = 1 << 18;
 
-std::vector<int64_t> FullRangeSamples(std::mt19937& rng) {
-  std::vector<int64_t> out(kFrames);
+std::vector<int64_t> FullRangeSamples(std::mt19937& rng, int channels) {
+  std::vector<int64_t> out(size_t{kFrames} * channels);
   for (int64_t& v : out) {
     switch (rng() % 4) {
       case 0:  // the extremes and their neighbours
@@ -55,62 +55,72 @@ std::vector<uint8_t> Pack(decltype(&PackMono44100) fn, uint16_t align,
   return out;
 }
 
-TEST(VectorKernels, OneChannelPackersGiveTheReferenceOverTheWholeRange) {
+TEST(VectorKernels, PackersGiveTheReferenceOverTheWholeRange) {
   std::mt19937 rng(8388607);
-  const std::vector<int64_t> samples = FullRangeSamples(rng);
   struct Case {
     std::string name;
     decltype(&PackMono44100) fn;
     testing::RefRatio ratio;
+    int channels;
   };
-  for (const Case& c : {Case{"PackMono44100", PackMono44100, testing::kRef44100},
-                        Case{"PackMono48000", PackMono48000, testing::kRef48000}}) {
-    for (uint16_t align : {2, 3}) {
+  for (const Case& c : {Case{"PackMono44100", PackMono44100, testing::kRef44100, 1},
+                        Case{"PackMono48000", PackMono48000, testing::kRef48000, 1},
+                        Case{"PackStereo44100", PackStereo44100, testing::kRef44100, 2},
+                        Case{"PackStereo48000", PackStereo48000, testing::kRef48000, 2}}) {
+    const std::vector<int64_t> samples = FullRangeSamples(rng, c.channels);
+    for (uint16_t wide : {0, 1}) {
+      const uint16_t align = static_cast<uint16_t>(c.channels * (wide ? 3 : 2));
       SCOPED_TRACE(c.name + " blockAlign " + std::to_string(align));
       std::vector<uint8_t> in;
       for (int64_t v : samples) {
-        if (align == 3)
+        if (wide)
           testing::Append24(in, v);
         else
           testing::Append16(in, v >> 8);
       }
       std::vector<uint8_t> expected(2 * in.size() + 4096);
       expected.resize(testing::RefWritePages(
-          testing::RefConvertWhole(c.ratio, testing::RefDecodeWav(in, align, 1)), 1,
-          expected.data(), 0));
-      AllowVectorKernels(true);
-      EXPECT_EQ(Pack(c.fn, align, in), expected);
-      AllowVectorKernels(false);
-      EXPECT_EQ(Pack(c.fn, align, in), expected);
+          testing::RefConvertWhole(c.ratio, testing::RefDecodeWav(in, align, c.channels)),
+          c.channels, expected.data(), 0));
+      for (bool allowVector : {true, false}) {
+        AllowVectorKernels(allowVector);
+        EXPECT_EQ(Pack(c.fn, align, in), expected) << (allowVector ? "vector" : "portable");
+      }
       AllowVectorKernels(true);
     }
   }
 }
 
-TEST(VectorKernels, OneChannelUnpackerGivesTheReferenceOverTheWholeRange) {
+TEST(VectorKernels, UnpackersGiveTheReferenceOverTheWholeRange) {
   std::mt19937 rng(46875);
-  std::vector<testing::RefFrame> frames;
-  for (int64_t v : FullRangeSamples(rng)) frames.push_back({v, 0});
-  std::vector<uint8_t> stream(StreamBytesForFrames(kFrames, 1) + kTransferBlockBytes);
-  const uint32_t length = testing::RefWritePages(frames, 1, stream.data(), 0);
-  const std::vector<uint8_t> expected =
-      testing::RefWriteFlat(testing::RefConvertWhole(testing::kRefUnpack, frames), 1);
-  for (bool allowVector : {true, false}) {
-    SCOPED_TRACE(allowVector ? "vector kernels allowed" : "portable code only");
-    AllowVectorKernels(allowVector);
-    std::vector<uint8_t> got(expected.size() + kMaxUnpackOutputBytes);
-    ResampleState s;
-    uint32_t total = 0;
-    for (uint32_t off = 0; off < length; off += kTransferBlockBytes) {
-      const uint32_t len = std::min(kTransferBlockBytes, length - off);
-      const uint32_t flags =
-          (off == 0 ? uint32_t{ChunkFirst} : 0u) | (off + len == length ? uint32_t{ChunkLast} : 0u);
-      total += UnpackMono(s, stream.data() + off, len, got.data() + total, flags);
+  for (int channels : {1, 2}) {
+    std::vector<testing::RefFrame> frames;
+    const std::vector<int64_t> samples = FullRangeSamples(rng, channels);
+    for (size_t i = 0; i < samples.size(); i += channels)
+      frames.push_back({samples[i], channels == 2 ? samples[i + 1] : 0});
+    std::vector<uint8_t> stream(StreamBytesForFrames(kFrames, channels) + kTransferBlockBytes);
+    const uint32_t length = testing::RefWritePages(frames, channels, stream.data(), 0);
+    const std::vector<uint8_t> expected =
+        testing::RefWriteFlat(testing::RefConvertWhole(testing::kRefUnpack, frames), channels);
+    const auto fn = channels == 1 ? UnpackMono : UnpackStereo;
+    for (bool allowVector : {true, false}) {
+      SCOPED_TRACE(std::to_string(channels) + " channels, " +
+                   (allowVector ? "vector kernels allowed" : "portable code only"));
+      AllowVectorKernels(allowVector);
+      std::vector<uint8_t> got(expected.size() + kMaxUnpackOutputBytes);
+      ResampleState s;
+      uint32_t total = 0;
+      for (uint32_t off = 0; off < length; off += kTransferBlockBytes) {
+        const uint32_t len = std::min(kTransferBlockBytes, length - off);
+        const uint32_t flags = (off == 0 ? uint32_t{ChunkFirst} : 0u) |
+                               (off + len == length ? uint32_t{ChunkLast} : 0u);
+        total += fn(s, stream.data() + off, len, got.data() + total, flags);
+      }
+      got.resize(total);
+      EXPECT_EQ(got, expected);
     }
-    got.resize(total);
-    EXPECT_EQ(got, expected);
+    AllowVectorKernels(true);
   }
-  AllowVectorKernels(true);
 }
 
 }  // namespace

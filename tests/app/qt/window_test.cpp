@@ -4,14 +4,16 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <chrono>
 #include <cstdlib>
 #include <vector>
 
@@ -20,61 +22,112 @@
 #include "app/qt/hotplug.h"
 #include "app/qt/main_window.h"
 #include "device/platform/sim/sim_pedal.h"
+#include "tests/support/wait.h"
 
 namespace rendax {
 namespace {
 
-// Keeps the event loop running until `done`; false if it never came (a broken test, not a
-// timing assertion: the cap is far beyond any normal run).
-bool SpinUntil(const std::function<bool()>& done, int capMs = 60000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > capMs) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
+using testing::kWaitBound;
+
+// Keeps the event loop running until `done`; fails naming `what` when it never came.
+::testing::AssertionResult Spin(const std::function<bool()>& done, const std::string& what) {
+  return testing::WaitUntil(done, kWaitBound, what,
+                            [] { QApplication::processEvents(QEventLoop::AllEvents, 20); });
 }
 
-// Answers whatever modal box or chooser comes up: choosers get `file`, questions `yes`, and
-// every text shown is recorded.
+// Answers each modal box or chooser once it is up: choosers get `file`, questions `yes`, and
+// every text shown is recorded. It looks from a timer, so it answers from inside whichever
+// event loop runs the box. A box still open `kModalBound` after it came up (one the test cannot
+// answer) is rejected with a failure: the modal loop ends and the test fails instead of hanging.
 class Responder {
  public:
+  static constexpr std::chrono::milliseconds kModalBound{20000};
+
   Responder() {
     timer_.setInterval(10);
-    QObject::connect(&timer_, &QTimer::timeout, [this] { Answer(); });
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Look(); });
     timer_.start();
   }
   QString file;
   bool yes = true;
-  bool holdMessages = false;      // leave message boxes open (the job waits on them)
-  std::vector<std::string> seen;  // message texts and "chooser"
+  std::vector<std::string> seen;  // message texts, "chooser" and "wait"
   bool Seen(const std::string& text) const {
     return std::find(seen.begin(), seen.end(), text) != seen.end();
   }
 
  private:
-  void Answer() {
+  struct Modal {
+    QPointer<QWidget> widget;
+    std::chrono::steady_clock::time_point shown;
+    bool rejected = false;
+  };
+
+  void Look() {
+    std::erase_if(modals_, [](const Modal& m) { return !m.widget || !m.widget->isVisible(); });
+    bool waitShown = false;
     for (QWidget* w : QApplication::topLevelWidgets()) {
       if (!w->isVisible()) continue;
-      if (auto* chooser = qobject_cast<QFileDialog*>(w)) {
-        seen.push_back("chooser");
-        chooser->selectFile(file);
-        QMetaObject::invokeMethod(chooser, "accept");
-      } else if (w->objectName() == "waitNotice") {
-        if (seen.empty() || seen.back() != "wait") seen.push_back("wait");
-      } else if (auto* box = qobject_cast<QMessageBox*>(w); box && !holdMessages) {
-        seen.push_back(box->text().toStdString());
-        QAbstractButton* b = box->button(QMessageBox::Ok);
-        if (!b) b = box->button(yes ? QMessageBox::Yes : QMessageBox::No);
-        b->click();
-      } else if (w->objectName() == "about") {
-        seen.push_back(w->findChild<QLabel*>("aboutText")->text().toStdString());
-        static_cast<QDialog*>(w)->accept();
+      if (w->objectName() == "waitNotice") {
+        waitShown = true;
+      } else if (w->isModal() && !Tracked(w)) {
+        modals_.push_back({w, std::chrono::steady_clock::now()});
+        Answer(w);
+      }
+    }
+    if (waitShown && !waitWasShown_) seen.push_back("wait");
+    waitWasShown_ = waitShown;
+    for (Modal& m : modals_) {
+      if (m.widget && !m.rejected && std::chrono::steady_clock::now() - m.shown > kModalBound) {
+        m.rejected = true;
+        ADD_FAILURE() << "a " << m.widget->metaObject()->className() << " ("
+                      << Describe(m.widget).toStdString() << ") was still open after "
+                      << kModalBound.count() / 1000 << " s: rejected";
+        if (auto* dialog = qobject_cast<QDialog*>(m.widget)) dialog->done(QDialog::Rejected);
+        m.widget->close();
       }
     }
   }
+
+  bool Tracked(QWidget* w) const {
+    return std::any_of(modals_.begin(), modals_.end(),
+                       [w](const Modal& m) { return m.widget == w; });
+  }
+
+  static QString Describe(QWidget* w) {
+    if (auto* box = qobject_cast<QMessageBox*>(w)) return box->text();
+    return w->windowTitle();
+  }
+
+  // Each box is answered once; one that stays up after its answer is left to the bound.
+  void Answer(QWidget* w) {
+    if (auto* chooser = qobject_cast<QFileDialog*>(w)) {
+      seen.push_back("chooser");
+      // The chooser's selectFile writes into its file-name box only while that box lacks the
+      // keyboard focus, which it takes once the chooser is active: typing into the box, as a
+      // user does, chooses the file whichever came first.
+      auto* name = chooser->findChild<QLineEdit*>("fileNameEdit");
+      if (!name) {
+        ADD_FAILURE() << "the chooser has no file-name box to type into";
+        return;
+      }
+      name->setText(file);
+      // Queued: a warning the chooser raises about the name runs in its own loop, where this
+      // responder can still see it, not inside this look.
+      QMetaObject::invokeMethod(chooser, "accept", Qt::QueuedConnection);
+    } else if (auto* box = qobject_cast<QMessageBox*>(w)) {
+      seen.push_back(box->text().toStdString());
+      QAbstractButton* b = box->button(QMessageBox::Ok);
+      if (!b) b = box->button(yes ? QMessageBox::Yes : QMessageBox::No);
+      if (b) b->click();
+    } else if (w->objectName() == "about") {
+      seen.push_back(w->findChild<QLabel*>("aboutText")->text().toStdString());
+      static_cast<QDialog*>(w)->accept();
+    }
+  }
+
   QTimer timer_;
+  std::vector<Modal> modals_;
+  bool waitWasShown_ = false;
 };
 
 class WindowTest : public ::testing::Test {
@@ -86,6 +139,7 @@ class WindowTest : public ::testing::Test {
     platform = std::make_unique<SimulatorPlatform>(root);
   }
   void TearDown() override {
+    // A job left running ends first; the responder answers its boxes meanwhile.
     if (dialog && !dialog->Closed()) dialog->OnClose();
   }
   void AddPedal(const std::string& name, uint8_t model, uint16_t firmware = 8) {
@@ -107,6 +161,7 @@ class WindowTest : public ::testing::Test {
   std::unique_ptr<SimulatorPlatform> platform;
   MainWindow window;
   std::unique_ptr<CSdkManager_MFCDlg> dialog;
+  Responder responder;
 };
 
 TEST_F(WindowTest, BuildsAndSwapsFacesOnEnableAndDisable) {
@@ -132,11 +187,10 @@ TEST_F(WindowTest, BuildsAndSwapsFacesOnEnableAndDisable) {
   window.SetProgressPos(150);
   EXPECT_EQ(window.Progress()->value(), 100) << "kept within range like a native bar";
 
-  Responder responder;
   ASSERT_NE(window.AboutAction(), nullptr);
   EXPECT_EQ(window.AboutAction()->text().toStdString(), kAboutMenuText);
   window.AboutAction()->trigger();
-  ASSERT_TRUE(SpinUntil([&] { return !responder.seen.empty(); }));
+  ASSERT_FALSE(responder.seen.empty()) << "the About box was answered";
   EXPECT_NE(responder.seen[0].find("版"), std::string::npos) << "the About box is in Chinese";
 }
 
@@ -152,13 +206,14 @@ TEST_F(WindowTest, ExportThenImportThroughTheWorker) {
   ASSERT_TRUE(window.ExportButton()->isEnabled());
 
   std::vector<int> progress;
-  QObject::connect(window.Progress(), &QProgressBar::valueChanged,
+  QObject scope;  // the recording ends with the test
+  QObject::connect(window.Progress(), &QProgressBar::valueChanged, &scope,
                    [&](int v) { progress.push_back(v); });
-  Responder responder;
   const QString wav = dir.path() + "/out.wav";
   responder.file = wav;
   window.ExportButton()->click();
-  ASSERT_TRUE(SpinUntil([&] { return responder.Seen("Receive Complete") && Idle(); }));
+  ASSERT_TRUE(Spin([&] { return responder.Seen("Receive Complete") && Idle(); },
+                   "the export's \"Receive Complete\" and an idle window"));
   EXPECT_EQ(responder.seen.front(), "chooser");
   ASSERT_GE(progress.size(), 2u);
   EXPECT_EQ(progress.end()[-2], 100);
@@ -175,7 +230,8 @@ TEST_F(WindowTest, ExportThenImportThroughTheWorker) {
   responder.seen.clear();
   progress.clear();
   window.ImportButton()->click();
-  ASSERT_TRUE(SpinUntil([&] { return responder.Seen("Send Complete") && Idle(); }));
+  ASSERT_TRUE(Spin([&] { return responder.Seen("Send Complete") && Idle(); },
+                   "the import's \"Send Complete\" and an idle window"));
   EXPECT_EQ(responder.seen[0],
             "Warning: It will delete the existing content of rendax. Do you want to continue?");
   EXPECT_EQ(responder.seen[1], "chooser");
@@ -196,13 +252,20 @@ TEST_F(WindowTest, ClosingDuringAJobWaitsForItWithoutDeadlock) {
   ASSERT_TRUE(
       WriteSimulatedLoop(root + "/pedal0", stream, LoopInfo{0, uint32_t(stream.size())}, error));
   Open();
-  Responder responder;
   responder.file = dir.path() + "/close.wav";
+  // The close box, pressed while the job surely runs: posted from its first progress, which the
+  // worker waits on, so the close comes before anything more the job sends the window (at
+  // least its message and the final progress 0).
+  QObject scope;
+  QObject::connect(window.Progress(), &QProgressBar::valueChanged, &scope, [&](int v) {
+    if (v > 0 && !window.Ended()) {
+      QObject::disconnect(window.Progress(), nullptr, &scope, nullptr);
+      QMetaObject::invokeMethod(&window, &QWidget::close, Qt::QueuedConnection);
+    }
+  });
   window.ExportButton()->click();
-  responder.holdMessages = true;  // the job cannot end before the window is closed
-  ASSERT_TRUE(SpinUntil([&] { return window.Progress()->value() > 0; }));
-  responder.holdMessages = false;
-  window.close();  // the close box: waits in a nested loop, serving progress and the box
+  // The close waits in a nested loop, serving progress and the box, until the job has ended.
+  ASSERT_TRUE(Spin([&] { return dialog->Closed(); }, "the window closing"));
   EXPECT_TRUE(responder.Seen("wait")) << "the window said the transfer is still running";
   EXPECT_TRUE(window.Ended());
   EXPECT_TRUE(dialog->Closed());
@@ -217,13 +280,13 @@ TEST_F(WindowTest, SimulatedPedalsPluggedInAndOutReachTheDialog) {
   ASSERT_FALSE(window.ExportButton()->isEnabled());
 
   AddPedal("pedal7", 2);
-  ASSERT_TRUE(SpinUntil([&] { return window.ExportButton()->isEnabled(); }));
+  ASSERT_TRUE(Spin([&] { return window.ExportButton()->isEnabled(); }, "the pedal's arrival"));
   EXPECT_EQ(dialog->Model(), 2);
 
   QFile marker(QString::fromStdString(root + "/pedal7/unplugged"));
   ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
   marker.close();
-  ASSERT_TRUE(SpinUntil([&] { return !window.ExportButton()->isEnabled(); }));
+  ASSERT_TRUE(Spin([&] { return !window.ExportButton()->isEnabled(); }, "the pedal's removal"));
   EXPECT_EQ(dialog->PedalPath(), "");
 }
 

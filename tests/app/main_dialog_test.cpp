@@ -10,6 +10,7 @@
 #include "app/about.h"
 #include "device/discovery.h"
 #include "device/firmware_check.h"
+#include "tests/support/wait.h"
 
 namespace rendax {
 namespace {
@@ -134,7 +135,8 @@ class FakeWindow : public WindowLayer {
   void PostDelayed(int, std::function<void()> call) override { posted.push_back(call); }
   void WaitUntil(const std::string& notice, const std::function<bool()>& done) override {
     waitNotice = notice;
-    while (!done()) onWait();
+    EXPECT_TRUE(testing::WaitUntil(done, testing::kWaitBound, "the end of the close's wait",
+                                   [this] { onWait(); }));
   }
   void RunPosted() {
     auto calls = std::move(posted);

@@ -8,11 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -21,6 +23,7 @@
 #include "app/main_dialog.h"
 #include "audio/sample_pages.h"
 #include "device/platform/sim/sim_pedal.h"
+#include "tests/support/wait.h"
 #include "tests/transfer/reference.h"
 #include "tests/transfer/test_support.h"
 
@@ -56,37 +59,43 @@ class PumpedWindow : public WindowLayer {
     if (std::this_thread::get_id() == windowThread_) return call();
     std::unique_lock<std::mutex> lock(mutex_);
     bool done = false;
-    queue_.push_back([&] {
+    auto task = std::make_shared<std::function<void()>>([&] {
       call();
       std::lock_guard<std::mutex> l(mutex_);
       done = true;
     });
+    queue_.push_back(task);
     wake_.notify_all();
+    if (wake_.wait_for(lock, testing::kWaitBound, [&] { return done; })) return;
+    // The test stopped serving the window: take the call back, so the job can end and the
+    // worker can be stopped. One the window thread has already taken runs to its end.
+    if (auto it = std::find(queue_.begin(), queue_.end(), task); it != queue_.end()) {
+      queue_.erase(it);
+      ADD_FAILURE() << "a call from the worker waited " << testing::kWaitBound.count() / 1000
+                    << " s for the window thread: dropped";
+      return;
+    }
     wake_.wait(lock, [&] { return done; });
   }
   void PostDelayed(int, std::function<void()> call) override { posted.push_back(std::move(call)); }
-  void WaitUntil(const std::string&, const std::function<bool()>& done) override { Pump(done); }
+  void WaitUntil(const std::string&, const std::function<bool()>& done) override {
+    EXPECT_TRUE(Pump(done, "the job ending while the window closes"));
+  }
 
-  // Runs the worker's calls on this thread until `done`; gives up after a minute.
-  bool Pump(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    while (!done()) {
-      std::function<void()> call;
+  // Runs the worker's calls on this thread until `done`.
+  ::testing::AssertionResult Pump(const std::function<bool()>& done, const std::string& what) {
+    return testing::WaitUntil(done, testing::kWaitBound, what, [&] {
+      std::shared_ptr<std::function<void()>> call;
       {
         std::unique_lock<std::mutex> lock(mutex_);
         wake_.wait_for(lock, std::chrono::milliseconds(20), [&] { return !queue_.empty(); });
-        if (!queue_.empty()) {
-          call = std::move(queue_.front());
-          queue_.pop_front();
-        }
+        if (queue_.empty()) return;
+        call = std::move(queue_.front());
+        queue_.pop_front();
       }
-      if (call) {
-        call();
-        wake_.notify_all();
-      }
-      if (std::chrono::steady_clock::now() > deadline) return false;
-    }
-    return true;
+      (*call)();
+      wake_.notify_all();
+    });
   }
 
   std::map<int, bool> enabled;
@@ -99,7 +108,7 @@ class PumpedWindow : public WindowLayer {
   std::thread::id windowThread_;
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<std::function<void()>> queue_;
+  std::deque<std::shared_ptr<std::function<void()>>> queue_;
 };
 
 // A simulated pedal of `model` holding a loop, a folder for files, the dialog and its worker.
@@ -130,8 +139,7 @@ class Rig {
   void Press(JobCode code, const std::string& file) {
     window_.chosenFile = file;
     code == JobExport ? dialog_->OnExport() : dialog_->OnImport();
-    ASSERT_TRUE(window_.Pump([&] { return dialog_->JobCode() == JobNone; }))
-        << "the job never ended";
+    ASSERT_TRUE(window_.Pump([&] { return dialog_->JobCode() == JobNone; }, "the job ending"));
   }
   // What every row checks once the job is over.
   void ExpectJobEnded(bool buttons) {

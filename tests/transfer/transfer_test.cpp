@@ -7,13 +7,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "audio/sample_pages.h"
 #include "device/device.h"
+#include "tests/support/wait.h"
 #include "tests/transfer/reference.h"
 #include "tests/transfer/test_support.h"
 #include "transfer/job.h"
@@ -448,7 +447,7 @@ TEST(Transfer, WorkerHandsJobsOverAndAJobKeepsItsOwnCopyOfTheState) {
   r.MakePedal(1);
   r.StoreLoop(NoiseBytes(300000, 2), {0, 300000});
   TransferState state;
-  Worker worker(state, r.device_, r.wav_, r.resample_, r.ui_);
+  // Before the worker, so they outlive its thread whatever way the test ends.
   std::atomic<bool> codeHeldAtEnd{true};
   std::atomic<bool> started{false}, changed{false};
   r.ui_.onProgress = [&](int percent) {
@@ -456,9 +455,11 @@ TEST(Transfer, WorkerHandsJobsOverAndAJobKeepsItsOwnCopyOfTheState) {
       codeHeldAtEnd = codeHeldAtEnd && state.jobCode.load() != JobNone;
     } else if (!started) {
       started = true;  // the job runs: now the window thread changes the shared state
-      while (!changed) std::this_thread::yield();
+      EXPECT_TRUE(WaitUntil([&] { return changed.load(); }, kWaitBound,
+                            "the window thread changing the state"));
     }
   };
+  Worker worker(state, r.device_, r.wav_, r.resample_, r.ui_);
   worker.Start();
   for (int round = 0; round < 3; ++round) {
     started = false;
@@ -472,14 +473,14 @@ TEST(Transfer, WorkerHandsJobsOverAndAJobKeepsItsOwnCopyOfTheState) {
     }
     state.jobCode.store(JobExport);
     EXPECT_TRUE(worker.Busy());
-    while (!started) std::this_thread::yield();
+    ASSERT_TRUE(WaitUntil([&] { return started.load(); }, kWaitBound, "the job's first progress"));
     {
       std::lock_guard<std::mutex> lock(state.mutex);
       state.exportPath = r.dir_ / "out/elsewhere.wav";
       state.model = 0;
     }
     changed = true;
-    while (worker.Busy()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(WaitUntil([&] { return !worker.Busy(); }, kWaitBound, "the job's end"));
     EXPECT_EQ(worker.LastResult(), JobResult::Success);
     const auto wav = ReadFileBytes(file);
     ASSERT_GE(wav.size(), 44u);

@@ -97,20 +97,24 @@ std::unique_ptr<NoticeFeed> OpenFeed(DevicePlatform& platform, std::string& erro
 #endif
 }
 
-// Sleeps until `fd` is readable or `wait` has passed.
-void WaitFor(int fd, Clock::duration wait) {
-  const auto ms = std::chrono::ceil<milliseconds>(std::max(wait, Clock::duration::zero()));
+class SteadyClock : public WatchClock {
+ public:
+  TimePoint Now() override { return Clock::now(); }
+  void WaitFor(int fd, TimePoint until) override {
+    const auto ms =
+        std::chrono::ceil<milliseconds>(std::max(until - Clock::now(), Clock::duration::zero()));
 #if defined(__linux__)
-  if (fd >= 0) {
-    pollfd p{fd, POLLIN, 0};
-    poll(&p, 1, static_cast<int>(std::min<long long>(ms.count(), 1 << 30)));
-    return;
-  }
+    if (fd >= 0) {
+      pollfd p{fd, POLLIN, 0};
+      poll(&p, 1, static_cast<int>(std::min<long long>(ms.count(), 1 << 30)));
+      return;
+    }
 #else
-  (void)fd;
+    (void)fd;
 #endif
-  std::this_thread::sleep_for(ms);
-}
+    std::this_thread::sleep_for(ms);
+  }
+};
 
 // The window's state as far as notices touch it: the model of the pedal it works with.
 class PedalSearch {
@@ -152,6 +156,12 @@ class PedalSearch {
 
 int RunWatch(DevicePlatform& platform, const WatchOptions& options, std::FILE* out,
              std::FILE* err) {
+  SteadyClock clock;
+  return RunWatch(platform, options, out, err, clock);
+}
+
+int RunWatch(DevicePlatform& platform, const WatchOptions& options, std::FILE* out, std::FILE* err,
+             WatchClock& clock) {
   std::string error;
   std::unique_ptr<NoticeFeed> feed = OpenFeed(platform, error);
   if (!feed) {
@@ -163,7 +173,7 @@ int RunWatch(DevicePlatform& platform, const WatchOptions& options, std::FILE* o
   std::fflush(err);
 
   const auto deadline = options.timeoutSeconds
-                            ? Clock::now() + std::chrono::seconds(*options.timeoutSeconds)
+                            ? clock.Now() + std::chrono::seconds(*options.timeoutSeconds)
                             : Clock::time_point::max();
   std::vector<HotplugNotice> pending;
   constexpr auto kNever = Clock::time_point::max();
@@ -171,8 +181,8 @@ int RunWatch(DevicePlatform& platform, const WatchOptions& options, std::FILE* o
   unsigned long printed = 0;
   for (;;) {
     auto wake = std::min(deadline, flushAt);
-    if (feed->Fd() < 0) wake = std::min(wake, Clock::now() + kSimulatorScan);
-    WaitFor(feed->Fd(), wake - Clock::now());
+    if (feed->Fd() < 0) wake = std::min(wake, clock.Now() + kSimulatorScan);
+    clock.WaitFor(feed->Fd(), wake);
 
     std::vector<HotplugNotice> came;
     if (!feed->Read(came)) {
@@ -181,9 +191,9 @@ int RunWatch(DevicePlatform& platform, const WatchOptions& options, std::FILE* o
     }
     for (HotplugNotice n : came) {
       if (pending.empty() || pending.back() != n) pending.push_back(n);
-      if (flushAt == kNever) flushAt = Clock::now() + kSettle;
+      if (flushAt == kNever) flushAt = clock.Now() + kSettle;
     }
-    const auto now = Clock::now();
+    const auto now = clock.Now();
     if (!pending.empty() && (now >= flushAt || now >= deadline)) {
       for (HotplugNotice n : pending) {
         std::fprintf(out, "%s\n", search.Line(n).c_str());

@@ -2,6 +2,7 @@
 // search the window runs for it.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <optional>
 
@@ -29,5 +30,18 @@ struct WatchOptions {
 // `unplugged` marker) a removal. Notices that come within 300 ms of each other are grouped as
 // the window groups them: a run of equal notices is one.
 int RunWatch(DevicePlatform& platform, const WatchOptions& options, std::FILE* out, std::FILE* err);
+
+// The watch's sense of time: the steady clock and a sleep on the feed. Another clock decides
+// which scan sees what, so the grouping can be followed step by step.
+class WatchClock {
+ public:
+  using TimePoint = std::chrono::steady_clock::time_point;
+  virtual ~WatchClock() = default;
+  virtual TimePoint Now() = 0;
+  // Returns once `fd` is readable (never when it is -1) or `until` has come.
+  virtual void WaitFor(int fd, TimePoint until) = 0;
+};
+int RunWatch(DevicePlatform& platform, const WatchOptions& options, std::FILE* out, std::FILE* err,
+             WatchClock& clock);
 
 }  // namespace rendax

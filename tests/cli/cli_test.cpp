@@ -1,13 +1,12 @@
 // rendax-cli end to end on simulated pedals: files made by sox, read back by libsndfile.
 #include <sndfile.h>
-#include <sys/wait.h>
 
 #include <cmath>
-#include <cstdlib>
 
 #include <gtest/gtest.h>
 
 #include "cli/demo_loop.h"
+#include "tests/support/process.h"
 #include "tests/transfer/reference.h"
 #include "tests/transfer/test_support.h"
 
@@ -34,9 +33,7 @@ class Cli {
     const std::string cmd = "cd '" + dir_.path().string() + "' && RENDAX_SIMULATOR='" +
                             (dir_ / "sim") + "' '" + RENDAX_CLI + "' " + args +
                             " <stdin >stdout 2>stderr";
-    const int raw = std::system(cmd.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(dir_ / "stdout"),
-            ReadText(dir_ / "stderr")};
+    return {RunShell(cmd), ReadText(dir_ / "stdout"), ReadText(dir_ / "stderr")};
   }
   // Makes a pedal; returns its device path.
   std::string Pedal(const std::string& name, int model, const std::string& extra = "") {
@@ -47,7 +44,7 @@ class Cli {
   }
   void Sox(const std::string& args) {
     const std::string cmd = "cd '" + dir_.path().string() + "' && sox " + args + " 2>/dev/null";
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    ASSERT_EQ(RunShell(cmd), 0) << cmd;
   }
   std::string operator/(const std::string& leaf) const { return dir_ / leaf; }
   const std::filesystem::path& path() const { return dir_.path(); }

@@ -1,20 +1,23 @@
 // rendax-cli watch on the simulator: pedal folders coming and going while it runs.
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "cli/watch.h"
 #include "device/platform/sim/sim_pedal.h"
+#include "tests/support/process.h"
 #include "tests/transfer/test_support.h"
 
 namespace rendax::testing {
 namespace {
+
+using namespace std::chrono_literals;
 
 std::string ReadText(const std::string& path) {
   std::ifstream f(path);
@@ -23,61 +26,43 @@ std::string ReadText(const std::string& path) {
   return s.str();
 }
 
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream s(text);
+  for (std::string line; std::getline(s, line);) lines.push_back(line);
+  return lines;
+}
+
 // `rendax-cli watch ...` running in the background on the folder `sim`, its output in files.
 class Watch {
  public:
   Watch(const TempDir& dir, const std::vector<std::string>& args)
-      : out_(dir / "watch.out"), err_(dir / "watch.err"), sim_(dir / "sim") {
-    pid_ = fork();
-    if (pid_ == 0) {
-      setenv("RENDAX_SIMULATOR", sim_.c_str(), 1);
-      const int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(out, 1);
-      dup2(err, 2);
-      std::vector<char*> argv{const_cast<char*>(RENDAX_CLI), const_cast<char*>("watch")};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(RENDAX_CLI, argv.data());
-      _exit(127);
-    }
-  }
-  ~Watch() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
+      : out_(dir / "watch.out"),
+        err_(dir / "watch.err"),
+        child_(Command(args), {"RENDAX_SIMULATOR=" + dir / "sim"}, out_, err_) {}
 
-  // Waits (within a generous bound, not a timing check) until standard output has `n` lines,
-  // or standard error names the feed when `n` is 0.
-  bool Reached(size_t n) const {
-    for (int i = 0; i < 1500; ++i) {
-      if (n == 0 ? ReadText(err_).find("Watching for pedals") != std::string::npos
-                 : Lines().size() >= n) {
-        return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+  // Until standard output has `n` lines, or standard error names the feed when `n` is 0.
+  ::testing::AssertionResult Reached(size_t n) const {
+    return WaitUntil(
+        [&] {
+          return n == 0 ? Err().find("Watching for pedals") != std::string::npos
+                        : Lines().size() >= n;
+        },
+        kWaitBound, n == 0 ? "the watch starting" : "line " + std::to_string(n) + " of the watch",
+        [] { std::this_thread::sleep_for(10ms); });
   }
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    std::istringstream s(ReadText(out_));
-    for (std::string line; std::getline(s, line);) lines.push_back(line);
-    return lines;
-  }
+  std::vector<std::string> Lines() const { return SplitLines(ReadText(out_)); }
   std::string Err() const { return ReadText(err_); }
-  int Status() {
-    int raw = 0;
-    waitpid(pid_, &raw, 0);
-    pid_ = -1;
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  }
+  int Status() { return child_.Wait("rendax-cli watch"); }
 
  private:
-  std::string out_, err_, sim_;
-  pid_t pid_ = -1;
+  static std::vector<std::string> Command(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{RENDAX_CLI, "watch"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+  }
+  std::string out_, err_;
+  Child child_;
 };
 
 void Plug(const TempDir& dir, const std::string& name, uint8_t model) {
@@ -111,23 +96,66 @@ TEST(CliWatch, ReportsEachNoticeWithTheWindowsSearch) {
                            }));
 }
 
-TEST(CliWatch, PedalsPluggedTogetherAreOneArrival) {
-  TempDir dir("watch");
-  Plug(dir, "old", 2);  // attached before the start: no notice, but the current model
-  Watch watch(dir, {"--count", "2", "--timeout", "60"});
-  ASSERT_TRUE(watch.Reached(0)) << watch.Err();
-  // Seen by different scans of the folder, yet within one settling time.
-  Plug(dir, "p", 1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(120));
-  Plug(dir, "q", 1);
-  ASSERT_TRUE(watch.Reached(1)) << watch.Err();
-  std::filesystem::remove_all(dir / "sim/old");
-  EXPECT_EQ(watch.Status(), 0) << watch.Err();
-  // After the arrival the current model is 1, so the Mini leaving changes nothing.
-  EXPECT_EQ(watch.Lines(), (std::vector<std::string>{
-                               "arrival  " + dir / "sim/p" + "  Rendax Twin (model 1)",
-                               "removal  " + dir / "sim/p" + "  Rendax Twin (model 1)",
-                           }));
+// A clock that moves only when the watch waits: each wait jumps to the time asked for, after
+// doing what the script says happens by then, so each scan sees what the test decided.
+class ScriptedClock : public WatchClock {
+ public:
+  struct Step {
+    std::chrono::milliseconds at;
+    std::function<void()> act;
+  };
+  explicit ScriptedClock(std::vector<Step> steps) : steps_(std::move(steps)) {}
+  TimePoint Now() override { return now_; }
+  void WaitFor(int fd, TimePoint until) override {
+    EXPECT_EQ(fd, -1) << "the simulator has no descriptor to wait on";
+    now_ = until;
+    while (next_ < steps_.size() && TimePoint{} + steps_[next_].at <= now_) steps_[next_++].act();
+  }
+
+ private:
+  std::vector<Step> steps_;
+  size_t next_ = 0;
+  TimePoint now_{};
+};
+
+TEST(CliWatch, PedalsPluggedWithinOneSettlingTimeAreOneArrival) {
+  // A twin plugged in, then a Rendax `gap` later (seen by a later scan either way); at 3 s the
+  // Mini attached before the start leaves.
+  struct Case {
+    std::chrono::milliseconds gap;
+    std::vector<std::string> lines;  // "p" and "q" stand for the pedals' folders
+  } cases[] = {
+      // One search after both: the Rendax wins it and becomes the current model.
+      {100ms, {"arrival  q  Rendax (model 0)", "removal  q  Rendax (model 0)"}},
+      {500ms,
+       {"arrival  p  Rendax Twin (model 1)", "arrival  q  Rendax (model 0)",
+        "removal  q  Rendax (model 0)"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.gap.count());
+    TempDir dir("watch");
+    Plug(dir, "old", 2);
+    ScriptedClock clock({{100ms, [&] { Plug(dir, "p", 1); }},
+                         {100ms + c.gap, [&] { Plug(dir, "q", 0); }},
+                         {3000ms, [&] { std::filesystem::remove_all(dir / "sim/old"); }}});
+    SimulatorPlatform platform(dir / "sim");
+    char *out = nullptr, *err = nullptr;
+    size_t outSize = 0, errSize = 0;
+    std::FILE* outFile = open_memstream(&out, &outSize);
+    std::FILE* errFile = open_memstream(&err, &errSize);
+    const int status = RunWatch(platform, {c.lines.size(), 60}, outFile, errFile, clock);
+    std::fclose(outFile);
+    std::fclose(errFile);
+    std::vector<std::string> want;
+    for (std::string line : c.lines) {
+      const size_t at = line.find("  ") + 2;
+      want.push_back(line.replace(at, 1, dir / ("sim/" + line.substr(at, 1))));
+    }
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(SplitLines(std::string(out, outSize)), want);
+    std::free(out);
+    std::free(err);
+  }
 }
 
 TEST(CliWatch, TimeoutEndsWithFailure) {
@@ -148,11 +176,10 @@ TEST(CliWatch, OptionsAreCheckedBeforeWatching) {
   for (const Case& c : cases) {
     const std::string cmd = "RENDAX_SIMULATOR='" + dir / "sim" + "' '" + RENDAX_CLI + "' " +
                             c.args + " </dev/null >/dev/null 2>&1";
-    const int raw = std::system(cmd.c_str());
-    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status) << c.args;
+    EXPECT_EQ(RunShell(cmd), c.status) << c.args;
   }
   const std::string help = dir / "help";
-  ASSERT_EQ(std::system(("'" + std::string(RENDAX_CLI) + "' --help >'" + help + "'").c_str()), 0);
+  ASSERT_EQ(RunShell("'" + std::string(RENDAX_CLI) + "' --help >'" + help + "'"), 0);
   EXPECT_NE(ReadText(help).find("watch [--count N] [--timeout SECONDS]"), std::string::npos);
 }
 

@@ -19,6 +19,7 @@
 #include "device/firmware_check.h"
 #include "device/platform.h"
 #include "device/platform/sim/sim_pedal.h"
+#include "rendax_version.h"
 #if defined(_WIN32)
 #include "device/platform/win32/win32_platform.h"
 #endif
@@ -54,6 +55,7 @@ const char kUsage[] =
     "options:\n"
     "  --pedal PATH  use the pedal at PATH; otherwise the first pedal of model 0, 1, then 2\n"
     "  --help        this text\n"
+    "  --version     the program's version\n"
     "\n"
     "Simulated pedals are used when RENDAX_SIMULATOR names the folder that holds them.\n";
 
@@ -63,7 +65,7 @@ struct Args {
   std::optional<std::string> model;
   std::optional<std::string> firmware;
   std::optional<std::string> count, timeout;
-  bool update = false, yes = false, verify = false, demoLoop = false, help = false;
+  bool update = false, yes = false, verify = false, demoLoop = false, help = false, version = false;
 };
 
 bool Parse(int argc, char** argv, Args& a, std::string& error) {
@@ -79,6 +81,8 @@ bool Parse(int argc, char** argv, Args& a, std::string& error) {
     };
     if (s == "--help" || s == "-h") {
       a.help = true;
+    } else if (s == "--version") {
+      a.version = true;
     } else if (s == "--pedal") {
       if (!value(a.pedal)) return false;
     } else if (s == "--model") {
@@ -323,6 +327,10 @@ int Main(int argc, char** argv) {
   }
   if (a.help) {
     std::printf("%s", kUsage);
+    return kExitOk;
+  }
+  if (a.version) {
+    std::printf("rendax-cli %s\n", RENDAX_VERSION);
     return kExitOk;
   }
   if (a.words.empty()) {

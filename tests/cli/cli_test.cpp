@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/demo_loop.h"
+#include "rendax_version.h"
 #include "tests/support/process.h"
 #include "tests/transfer/reference.h"
 #include "tests/transfer/test_support.h"
@@ -108,7 +109,7 @@ TEST(Cli, DemoPedalExportsAFileThatLibsndfileReads) {
   Cli cli;
   for (int model = 0; model < 3; ++model) {
     SCOPED_TRACE(model);
-    const std::string pedal = cli.Pedal("d" + std::to_string(model), model, "--demo-loop");
+    const std::string pedal = cli.Pedal("demo" + std::to_string(model), model, "--demo-loop");
     const std::string file = "demo" + std::to_string(model) + ".wav";
     const Outcome o = cli.Run("--pedal '" + pedal + "' export " + file);
     ASSERT_EQ(o.status, 0) << o.err;
@@ -158,7 +159,7 @@ TEST(Cli, ASineSurvivesTheRoundTripThroughThePedal) {
   for (int model : {0, 1}) {
     for (int rate : {44100, 48000}) {
       SCOPED_TRACE("model " + std::to_string(model) + ", " + std::to_string(rate) + " Hz");
-      const std::string pedal = cli.Pedal("s" + std::to_string(model), model);
+      const std::string pedal = cli.Pedal("sine" + std::to_string(model), model);
       cli.Sox("-n -r " + std::to_string(rate) +
               " -b 24 -c 1 -t wavpcm sine.wav synth 2 sine 1000 vol 0.5");
       ASSERT_EQ(cli.Run("--pedal '" + pedal + "' import sine.wav --yes").status, 0);
@@ -263,6 +264,9 @@ TEST(Cli, PedalChoiceFirmwareAndUsage) {
     EXPECT_EQ(cli.Run(bad).status, 2);
   }
   EXPECT_EQ(cli.Run("--help").status, 0);
+  o = cli.Run("--version");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, "rendax-cli " RENDAX_VERSION "\n");
 }
 
 }  // namespace

@@ -24,11 +24,14 @@ set(CMAKE_C_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "")
 set(CMAKE_CXX_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "")
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
 
-# Test programs run under wine (ctest, test discovery). Debian's /usr/bin/wine always takes the
-# 32-bit loader once wine32 is installed, so each build names its own loader.
+# Test programs run under wine (ctest, test discovery), each build in its own wine prefix.
+# Debian's /usr/bin/wine always takes the 32-bit loader once wine32 is installed, so each build
+# names its own loader.
 find_program(RENDAX_WINE_LOADER NAMES ${RENDAX_WINE_LOADER_NAME} PATHS /usr/lib/wine NO_DEFAULT_PATH)
 if(RENDAX_WINE_LOADER)
-  set(CMAKE_CROSSCOMPILING_EMULATOR env WINELOADER=${RENDAX_WINE_LOADER} ${RENDAX_WINE_LOADER})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run ${RENDAX_WINE_LOADER}
+                                    ${CMAKE_BINARY_DIR}/wine-prefix)
 endif()
-# Discovering tests at build time would start wine for every test program during the build.
+# Discovering tests at build time would start wine for every test program during the build, and
+# the 32-bit programs cannot start at all where the kernel has no 32-bit support.
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)

@@ -47,7 +47,12 @@ CliRun RunCli(const fs::path& simulator, const std::wstring& arguments) {
   PROCESS_INFORMATION pi{};
   if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
                      &pi)) {
-    WaitForSingleObject(pi.hProcess, INFINITE);
+    // A run that never ends fails the test instead of holding up the suite.
+    if (WaitForSingleObject(pi.hProcess, 120000) != WAIT_OBJECT_0) {
+      TerminateProcess(pi.hProcess, 0xFFFFFFFF);
+      WaitForSingleObject(pi.hProcess, 10000);
+      ADD_FAILURE() << "rendax-cli.exe did not end within 120 s";
+    }
     GetExitCodeProcess(pi.hProcess, &run.exitCode);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);

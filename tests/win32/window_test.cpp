@@ -313,10 +313,12 @@ TEST(Win32Window, SetPosIsARegisteredMessageSentFromAnotherThread) {
     rig.window_->SendToWindow([&] { ranOn = GetCurrentThreadId(); });
     done = true;
   });
-  for (int i = 0; i < 100000 && !done; ++i) {
+  // Pumping is what lets the worker's sends finish; 30 s of it without them is a failure.
+  for (int i = 0; i < 3000 && !done; ++i) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     Pump();
   }
+  EXPECT_TRUE(done) << "the worker's sends were not served within 30 s";
   worker.join();
   EXPECT_EQ(seenAfterSend, 37);
   EXPECT_EQ(ranOn, GetCurrentThreadId());

@@ -41,6 +41,8 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(rendax::kAppName);
   QApplication::setApplicationVersion(RENDAX_VERSION);
+  // Wayland docks match the window to its menu entry by this name, not by the window class.
+  QGuiApplication::setDesktopFileName("io.github.rendax.companion");
 
   rendax::MainWindow window;
   auto hotplug =

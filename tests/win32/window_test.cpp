@@ -16,6 +16,7 @@
 
 #include "app/about.h"
 #include "device/platform/sim/sim_pedal.h"
+#include "rendax_version.h"
 
 namespace rendax {
 namespace {
@@ -217,10 +218,13 @@ TEST(Win32Window, ResourcesCarryTheAboutBoxManifestAndVersion) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT size = 0;
   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &size));
-  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-  EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
-  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-  EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
+  // The record carries the project's version, the same four numbers as --version and About.
+  const DWORD ms = (RENDAX_VERSION_MAJOR << 16) | RENDAX_VERSION_MINOR;
+  const DWORD ls = (RENDAX_VERSION_PATCH << 16) | RENDAX_VERSION_TWEAK;
+  EXPECT_EQ(fixed->dwFileVersionMS, ms);
+  EXPECT_EQ(fixed->dwFileVersionLS, ls);
+  EXPECT_EQ(fixed->dwProductVersionMS, ms);
+  EXPECT_EQ(fixed->dwProductVersionLS, ls);
   WORD* translation = nullptr;
   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation",
                              reinterpret_cast<void**>(&translation), &size));

@@ -237,6 +237,33 @@ TEST(Cli, EveryFailureSaysWhatAndLeavesThingsAsTheyWere) {
   }
 }
 
+TEST(Cli, APedalHeldByAnotherProcessIsRefusedAndKeptAsItWas) {
+  Cli cli;
+  const std::string pedal = cli.Pedal("p", 1, "--demo-loop");
+  LoopInfo before;
+  const auto loopBefore = StoredLoop(pedal, before);
+  cli.Sox("-n -r 44100 -b 16 -c 2 -t wavpcm in.wav synth 1 sine 300");
+  const std::string inUse = std::string(kMsgPedalInUse) + ": " + pedal + "\n";
+  {
+    // This test's process holds the pedal as a running job of another program would.
+    SimulatorPlatform other(cli / "sim");
+    int osError = 0;
+    const auto held = other.Open(pedal, kGenericRead | kGenericWrite, 3, osError);
+    ASSERT_NE(held, nullptr);
+    for (const char* args : {"export out.wav", "import in.wav --yes", "import in.wav"}) {
+      SCOPED_TRACE(args);
+      const Outcome o = cli.Run(args, "y\n");
+      EXPECT_EQ(o.status, 1);
+      EXPECT_EQ(o.err, inUse) << "refused at once, before any question";
+      EXPECT_FALSE(std::filesystem::exists(cli / "out.wav"));
+    }
+    LoopInfo after;
+    EXPECT_EQ(StoredLoop(pedal, after), loopBefore);
+    EXPECT_EQ(after.length, before.length);
+  }
+  EXPECT_EQ(cli.Run("export out.wav").status, 0) << "free again once the holder closed it";
+}
+
 TEST(Cli, PedalChoiceFirmwareAndUsage) {
   Cli cli;
   EXPECT_NE(cli.Run("export").err.find("No Rendax pedal found"), std::string::npos);

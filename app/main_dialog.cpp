@@ -125,7 +125,7 @@ void CSdkManager_MFCDlg::OnExport() {
   chooser.defaultExtension = "wav";
   chooser.initialName = "Rendax";
   chooser.filter = kWaveFilter;
-  chooser.confirmOverwrite = false;
+  chooser.confirmOverwrite = true;
   if (auto path = window_.ChooseFile(chooser)) StoreJob(JobExport, *path);
 }
 

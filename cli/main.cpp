@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -39,7 +40,8 @@ const char kUsage[] =
     "  list                         the pedals attached: path, model, firmware version\n"
     "  firmware [--update] [--yes]  show the firmware version; --update checks it and, after\n"
     "                               asking, writes this program's firmware into the pedal\n"
-    "  export [FILE]                save the pedal's loop as a WAV file (default Rendax.wav)\n"
+    "  export [FILE] [--force]      save the pedal's loop as a WAV file (default Rendax.wav);\n"
+    "                               an existing file is replaced only with --force\n"
     "  import FILE [--yes] [--verify]\n"
     "                               replace the pedal's loop with a WAV file (PCM, 44,100 or\n"
     "                               48,000 Hz, 16 or 24 bits, 1 or 2 channels); --verify reads\n"
@@ -66,6 +68,7 @@ struct Args {
   std::optional<std::string> firmware;
   std::optional<std::string> count, timeout;
   bool update = false, yes = false, verify = false, demoLoop = false, help = false, version = false;
+  bool force = false;
 };
 
 bool Parse(int argc, char** argv, Args& a, std::string& error) {
@@ -97,6 +100,8 @@ bool Parse(int argc, char** argv, Args& a, std::string& error) {
       a.update = true;
     } else if (s == "--yes" || s == "-y") {
       a.yes = true;
+    } else if (s == "--force") {
+      a.force = true;
     } else if (s == "--verify") {
       a.verify = true;
     } else if (s == "--demo-loop") {
@@ -116,7 +121,7 @@ bool OnlyOptions(const Args& a, bool pedal, bool update, bool yes, bool verify, 
                  std::string& error) {
   if ((a.pedal && !pedal) || (a.update && !update) || (a.yes && !yes) || (a.verify && !verify) ||
       ((a.model || a.firmware || a.demoLoop) && !sim) ||
-      ((a.count || a.timeout) && a.words[0] != "watch")) {
+      ((a.count || a.timeout) && a.words[0] != "watch") || (a.force && a.words[0] != "export")) {
     error = "an option does not belong to the command '" + a.words[0] + "'";
     return false;
   }
@@ -237,6 +242,15 @@ int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCod
                 const std::string& file) {
   std::string path, error;
   uint8_t model = 0;
+  // A file is replaced only when asked for, as the window's chooser asks; a folder is left to
+  // the job, which refuses it.
+  const std::filesystem::path target(
+      std::u8string(reinterpret_cast<const char8_t*>(file.data()), file.size()));
+  std::error_code ec;
+  if (code == JobExport && !a.force && std::filesystem::exists(target, ec) &&
+      !std::filesystem::is_directory(target, ec)) {
+    return Fail(file + " exists; 'rendax-cli export --force' replaces it");
+  }
   if (!SelectPedal(platform, a, path, model, error)) return Fail(error);
   CMassStorageDevice device(platform);
   uint16_t version = 0;

@@ -48,7 +48,7 @@ std::string DescribeOpenError(const std::string& path, int osError) {
   if (osError == kNotFound || osError == kPathNotFound) {
     return "The pedal at " + path + " is no longer attached.";
   }
-  if (osError == kSharing) return "The pedal at " + path + " is in use by another program.";
+  if (osError == kSharing) return std::string(kMsgPedalInUse) + ": " + path;
   return "Cannot open the pedal at " + path + ": " + std::system_category().message(osError) + ".";
 #else
   if (osError == EACCES || osError == EPERM) {
@@ -61,7 +61,7 @@ std::string DescribeOpenError(const std::string& path, int osError) {
   if (osError == ENOENT || osError == ENODEV || osError == ENXIO) {
     return "The pedal at " + path + " is no longer attached.";
   }
-  if (osError == EBUSY) return "The pedal at " + path + " is in use.";
+  if (osError == EBUSY) return std::string(kMsgPedalInUse) + ": " + path;
   return "Cannot open the pedal at " + path + ": " +
          std::error_code(osError, std::generic_category()).message() + ".";
 #endif

@@ -2,6 +2,7 @@
 // implementation per platform under device/platform/; tests inject their own.
 #pragma once
 
+#include <cerrno>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,6 +53,17 @@ class DevicePlatform {
   virtual std::unique_ptr<DeviceChannel> Open(const std::string& path, uint32_t access,
                                               uint32_t share, int& osError) = 0;
 };
+
+// What a job says when another program holds the pedal: one program at a time may talk to it,
+// or two transfers would interleave their commands in one loop.
+inline constexpr const char* kMsgPedalInUse = "The pedal is in use by another program";
+// The open error that every platform reports for a pedal held by another program (the system's
+// own code for it: ERROR_SHARING_VIOLATION on Windows, EBUSY elsewhere).
+#if defined(_WIN32)
+inline constexpr int kPedalInUseError = 32;
+#else
+inline constexpr int kPedalInUseError = EBUSY;
+#endif
 
 // The platform this process talks to: the simulated pedals when the environment variable
 // RENDAX_SIMULATOR names a folder, otherwise the operating system's devices.

@@ -124,7 +124,8 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
   }
   block.reset();
   out.reset();
-  if (!file.Close()) return fail(kMsgReceiveError, "the file could not be written");
+  // On the disk before the rename, or a power cut could leave the target empty.
+  if (!file.SyncAndClose()) return fail(kMsgReceiveError, "the file could not be written");
   if (!ReplaceFile(tempPath, target)) {
     return fail(kMsgFileCreationError, "the finished file could not replace " + target);
   }

@@ -6,9 +6,13 @@
 #include <system_error>
 
 #ifdef _WIN32
+#include <io.h>
 #include <process.h>
+#include <windows.h>
 #define RENDAX_GETPID _getpid
 #else
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #define RENDAX_GETPID getpid
 #endif
@@ -34,6 +38,17 @@ File& File::operator=(File&& other) noexcept {
     other.f_ = nullptr;
   }
   return *this;
+}
+
+bool File::SyncAndClose() {
+  if (!f_) return false;
+  bool ok = std::fflush(f_) == 0;
+#ifdef _WIN32
+  ok = ok && FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f_))));
+#else
+  ok = ok && ::fsync(fileno(f_)) == 0;
+#endif
+  return Close() && ok;
 }
 
 bool File::Close() {
@@ -73,6 +88,13 @@ File CreateTempBeside(const std::string& target, std::string& tempPath) {
                              std::to_string(counter.fetch_add(1)) + ".part";
     tempPath = U8String(folder / U8Path(name));
     File f = OpenFile(tempPath, "wbx");
+#ifndef _WIN32
+    // The file that replaces the target keeps the target's permission bits.
+    struct stat st;
+    if (f && ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      (void)::fchmod(fileno(f.get()), st.st_mode & 07777);
+    }
+#endif
     if (f) return f;
     if (errno != EEXIST) break;
   }
@@ -81,9 +103,25 @@ File CreateTempBeside(const std::string& target, std::string& tempPath) {
 }
 
 bool ReplaceFile(const std::string& from, const std::string& target) {
+#ifdef _WIN32
+  // Written through: the new name is on the disk when the call returns.
+  return MoveFileExW(U8Path(from).c_str(), U8Path(target).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
   std::error_code ec;
   fs::rename(U8Path(from), U8Path(target), ec);
-  return !ec;
+  if (ec) return false;
+  // The rename lives in the folder: until the folder is on the disk, a power cut may bring back
+  // the old file. The target is replaced either way, so a folder that cannot be synced is no
+  // failure to report.
+  fs::path folder = U8Path(target).parent_path();
+  if (folder.empty()) folder = ".";
+  if (const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
+    (void)::fsync(fd);
+    ::close(fd);
+  }
+  return true;
+#endif
 }
 
 void RemoveFile(const std::string& path) {

@@ -22,6 +22,9 @@ class File {
   std::FILE* get() const { return f_; }
   // Returns true when the stream was open and closed without error (all data flushed).
   bool Close();
+  // Flushes the stream and the system's buffers to the disk, then closes; true when all of it
+  // worked.
+  bool SyncAndClose();
 
  private:
   std::FILE* f_ = nullptr;
@@ -34,10 +37,12 @@ File OpenFile(const std::string& path, const char* mode);
 int64_t FileSize(std::FILE* f);
 
 // A fresh file in the folder of `target`, created exclusively, for writing a result that
-// replaces `target` only when complete. Sets `tempPath`; returns a closed File on failure.
+// replaces `target` only when complete, with the permission bits of an existing `target`. Sets
+// `tempPath`; returns a closed File on failure.
 File CreateTempBeside(const std::string& target, std::string& tempPath);
 
-// Replaces `target` by `from` in one step. Returns true on success.
+// Replaces `target` by `from` in one step and puts the change on the disk. Returns true on
+// success.
 bool ReplaceFile(const std::string& from, const std::string& target);
 
 // Removes a file, ignoring failure.

@@ -22,9 +22,17 @@ JobRequest TransferState::Snapshot() const {
 JobResult RunJob(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
                  JobFrontEnd& ui) {
   JobResult result = JobResult::NotOpened;
-  // Without a known model the page layout is unknown: treat it like a pedal that is not there.
-  if (job.model <= 2 && !job.pedalPath.empty() &&
-      device.Open(job.pedalPath, kGenericRead | kGenericWrite, kFileShareRead | kFileShareWrite)) {
+  if (job.model > 2 || job.pedalPath.empty()) {
+    // Without a known model the page layout is unknown: treat it like a pedal that is not there.
+  } else if (!device.Open(job.pedalPath, kGenericRead | kGenericWrite,
+                          kFileShareRead | kFileShareWrite)) {
+    // A pedal that is gone says nothing; one that another program holds would otherwise look
+    // like a click that did nothing.
+    if (device.LastOpenError() == kPedalInUseError) {
+      ui.ShowMessageWithReason(kMsgPedalInUse, job.pedalPath);
+      result = JobResult::Failed;
+    }
+  } else {
     switch (job.code) {
       case JobExport:
         result = RunExport(job, device, wav, resample, ui);

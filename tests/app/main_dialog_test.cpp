@@ -249,7 +249,7 @@ TEST_F(DialogTest, ExportAndImportStoreThePathThenTheJob) {
   EXPECT_EQ(save.defaultExtension, "wav");
   EXPECT_EQ(save.initialName, "Rendax");
   EXPECT_EQ(save.filter, "WAVE Files (*.wav))|*.wav||");
-  EXPECT_FALSE(save.confirmOverwrite);
+  EXPECT_TRUE(save.confirmOverwrite) << "an existing file is replaced only when the user says so";
   EXPECT_EQ(dialog->JobCode(), JobNone);
 
   window.chosenFile = "/home/u/Rendax.wav";

@@ -163,8 +163,18 @@ TEST(Cli, ASineSurvivesTheRoundTripThroughThePedal) {
       cli.Sox("-n -r " + std::to_string(rate) +
               " -b 24 -c 1 -t wavpcm sine.wav synth 2 sine 1000 vol 0.5");
       ASSERT_EQ(cli.Run("--pedal '" + pedal + "' import sine.wav --yes").status, 0);
-      const Outcome o = cli.Run("--pedal '" + pedal + "' export back.wav");
+      // Later passes replace the first one's file, which keeps its permission bits.
+      const bool again = std::filesystem::exists(cli / "back.wav");
+      if (again) {
+        std::filesystem::permissions(cli / "back.wav", std::filesystem::perms(0640),
+                                     std::filesystem::perm_options::replace);
+      }
+      const Outcome o = cli.Run("--pedal '" + pedal + "' export back.wav --force");
       ASSERT_EQ(o.status, 0) << o.err;
+      if (again) {
+        EXPECT_EQ(std::filesystem::status(cli / "back.wav").permissions(),
+                  std::filesystem::perms(0640));
+      }
 
       SF_INFO info;
       auto s = ReadWithSndfile(cli / "back.wav", info);
@@ -198,8 +208,9 @@ TEST(Cli, EveryFailureSaysWhatAndLeavesThingsAsTheyWere) {
     const char* message;
   };
   const Case cases[] = {
-      {"read fails", "fail LoopDataRead 2", "export old.wav", "", "Receive Error"},
-      {"pedal pulled out", "unplug-after 4", "export old.wav", "", "Receive Error"},
+      {"read fails", "fail LoopDataRead 2", "export old.wav --force", "", "Receive Error"},
+      {"pedal pulled out", "unplug-after 4", "export old.wav --force", "", "Receive Error"},
+      {"target exists", "", "export old.wav", "", "old.wav exists; 'rendax-cli export --force'"},
       {"write fails", "fail LoopDataWrite 2", "import big.wav --yes", "", "Send Error"},
       {"length not stored", "fail LoopInfoWrite", "import big.wav --yes", "", "Send Error"},
       {"8-bit file", "", "import eight.wav --yes", "", "The file format is wrong: "},
@@ -235,6 +246,33 @@ TEST(Cli, EveryFailureSaysWhatAndLeavesThingsAsTheyWere) {
     EXPECT_EQ(StoredLoop(pedal, after), loopBefore);
     EXPECT_EQ(after.length, before.length);
   }
+}
+
+TEST(Cli, APedalHeldByAnotherProcessIsRefusedAndKeptAsItWas) {
+  Cli cli;
+  const std::string pedal = cli.Pedal("p", 1, "--demo-loop");
+  LoopInfo before;
+  const auto loopBefore = StoredLoop(pedal, before);
+  cli.Sox("-n -r 44100 -b 16 -c 2 -t wavpcm in.wav synth 1 sine 300");
+  const std::string inUse = std::string(kMsgPedalInUse) + ": " + pedal + "\n";
+  {
+    // This test's process holds the pedal as a running job of another program would.
+    SimulatorPlatform other(cli / "sim");
+    int osError = 0;
+    const auto held = other.Open(pedal, kGenericRead | kGenericWrite, 3, osError);
+    ASSERT_NE(held, nullptr);
+    for (const char* args : {"export out.wav", "import in.wav --yes", "import in.wav"}) {
+      SCOPED_TRACE(args);
+      const Outcome o = cli.Run(args, "y\n");
+      EXPECT_EQ(o.status, 1);
+      EXPECT_EQ(o.err, inUse) << "refused at once, before any question";
+      EXPECT_FALSE(std::filesystem::exists(cli / "out.wav"));
+    }
+    LoopInfo after;
+    EXPECT_EQ(StoredLoop(pedal, after), loopBefore);
+    EXPECT_EQ(after.length, before.length);
+  }
+  EXPECT_EQ(cli.Run("export out.wav").status, 0) << "free again once the holder closed it";
 }
 
 TEST(Cli, PedalChoiceFirmwareAndUsage) {

@@ -432,6 +432,30 @@ TEST(FaultMatrix, APedalGoneBeforeTheJobShowsNothingAndRunsNothing) {
   }
 }
 
+TEST(FaultMatrix, APedalHeldByAnotherProgramIsRefusedBeforeAnythingMoves) {
+  for (const JobCode code : {JobExport, JobImport}) {
+    SCOPED_TRACE(code == JobExport ? "export" : "import");
+    Rig rig(0);
+    const std::string file = rig.dir_ / "out/loop.wav";
+    const auto wav = MakeWav(NoiseBytes(30000, 5), 16, 2, 44100);
+    if (code == JobImport) WriteFileBytes(file, wav);
+    // Another program's open of the same pedal, held through the job.
+    SimulatorPlatform other(rig.dir_ / "pedals");
+    int osError = 0;
+    const auto held = other.Open(rig.pedal_, kGenericRead | kGenericWrite, 3, osError);
+    ASSERT_NE(held, nullptr);
+    rig.Press(code, file);
+    EXPECT_EQ(rig.window_.messages, std::vector<std::string>{kMsgPedalInUse});
+    rig.ExpectJobEnded(true);
+    EXPECT_EQ(FilesIn(rig.dir_.path() / "out"), code == JobImport
+                                                    ? std::vector<std::string>{"loop.wav"}
+                                                    : std::vector<std::string>{});
+    LoopInfo info;
+    EXPECT_EQ(rig.StoredLoop(info), Rig::Loop());
+    EXPECT_EQ(info.length, Rig::kLoopBytes);
+  }
+}
+
 TEST(FaultMatrix, FirmwareFaultsLeaveThePedalUnusableAndClosed) {
   struct Row {
     const char* fault;

@@ -200,6 +200,8 @@ guest_checks() {
     reexport-0.wav reexport-1.out reexport-1.err reexport-1.rc reexport-1.wav
 
   stamp compared
+  in_use_checks
+  stamp in-use
   refusing_device_checks
   stamp refusing
   permission_checks
@@ -207,6 +209,28 @@ guest_checks() {
   unplug_checks
   stamp unplug
   kernel_uevents_check
+}
+
+in_use_checks() {
+  # Another program holds the pedal's node open (the shell, from a second process's point of
+  # view): the sg driver refuses rendax-cli's exclusive open at once, and nothing is written.
+  exec 9<>"$sg0"
+  rendax-cli --pedal "$sg0" export /tmp/held.wav >/out/held.out 2>/out/held.err
+  rc=$?
+  exec 9<&-
+  if [ $rc = 1 ] && [ "$(cat /out/held.err)" = "The pedal is in use by another program: $sg0" ] &&
+    [ ! -s /out/held.out ] && [ ! -e /tmp/held.wav ]; then
+    pass "a second program on a real sg node: in use, nothing written"
+  else
+    fail "second program on $sg0 (status $rc):"; cat /out/held.out /out/held.err
+  fi
+  rendax-cli --pedal "$sg0" export /tmp/freed.wav >/dev/null 2>/out/freed.err
+  rc=$?
+  if [ $rc = 0 ] && cmp -s /tmp/freed.wav /out/reexport-0.wav; then
+    pass "released by the other program: the pedal exports again"
+  else
+    fail "export after the other program let go (status $rc):"; cat /out/freed.err
+  fi
 }
 
 refusing_device_checks() {

@@ -48,6 +48,9 @@ class FakeKernel32 : public Kernel32 {
   std::vector<void*> dataBuffers;
   std::vector<std::vector<uint8_t>> dataOut;  // what Out commands carried
   int openHandles = 0;
+  std::map<std::wstring, int> claims;  // named objects: handles open on each
+  std::map<HANDLE, std::wstring> claimHandles;
+  uintptr_t claimsMade = 0;
   DWORD lastError = 0;
 
   // The volume set of the tests: a USB pedal on E:, a fixed disk on C:, a USB
@@ -127,8 +130,20 @@ class FakeKernel32 : public Kernel32 {
     return Fail(ERROR_INVALID_FUNCTION);
   }
 
-  BOOL CloseHandle(HANDLE) override {
-    --openHandles;
+  HANDLE CreateMutexW(const wchar_t* name) override {
+    const int holders = claims[name]++;
+    lastError = holders > 0 ? ERROR_ALREADY_EXISTS : 0;
+    const auto h = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x100000 + ++claimsMade));
+    claimHandles[h] = name;
+    return h;
+  }
+  BOOL CloseHandle(HANDLE h) override {
+    if (auto it = claimHandles.find(h); it != claimHandles.end()) {
+      --claims[it->second];
+      claimHandles.erase(it);
+    } else {
+      --openHandles;
+    }
     return TRUE;
   }
   DWORD GetLastError() override { return lastError; }

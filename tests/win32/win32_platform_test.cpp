@@ -194,6 +194,25 @@ TEST(Win32Channel, FailuresKeepTheOsErrorApartFromTheDevice) {
   }
 }
 
+TEST(Win32Open, AVolumeIsHeldByOneChannelAtATime) {
+  FakeKernel32 k = FakeKernel32::VolumeSet();
+  Win32Platform platform(k);
+  CMassStorageDevice first(platform), second(platform);
+  ASSERT_EQ(first.Open("\\\\.\\E:", kGenericRead | kGenericWrite, 3), 1);
+  EXPECT_EQ(second.Open("\\\\.\\E:", kGenericRead | kGenericWrite, 3), 0);
+  EXPECT_EQ(second.LastOpenError(), kPedalInUseError);
+  EXPECT_NE(DescribeOpenError("\\\\.\\E:", kPedalInUseError).find(kMsgPedalInUse),
+            std::string::npos);
+  EXPECT_EQ(second.Open("\\\\.\\F:", kGenericRead | kGenericWrite, 3), 1) << "another volume";
+  second.Close();
+  EXPECT_EQ(second.Open("\\\\.\\Q:", kGenericRead | kGenericWrite, 3), 0);
+  first.Close();
+  EXPECT_EQ(second.Open("\\\\.\\E:", kGenericRead | kGenericWrite, 3), 1) << "released";
+  second.Close();
+  for (const auto& [name, holders] : k.claims) EXPECT_EQ(holders, 0) << "claim left on a volume";
+  EXPECT_EQ(k.openHandles, 0);
+}
+
 TEST(Win32Channel, MisalignedBufferGoesThroughAnAlignedCopy) {
   FakeKernel32 k = FakeKernel32::VolumeSet();
   k.alignmentMask = 3;

@@ -369,7 +369,8 @@ TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
   WindowRig rig(true);
   Recorder& r = rig.recorder_;
 
-  // Export: the save chooser proposes "Rendax" with the .wav extension, no overwrite question.
+  // Export: the save chooser proposes "Rendax" with the .wav extension and asks before it
+  // replaces a file.
   r.chosen.clear();
   rig.Click(kExportButton);
   ASSERT_EQ(r.saves.size(), 1u);
@@ -379,7 +380,7 @@ TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
   EXPECT_EQ(r.saves[0].nMaxFile, 260u);
   EXPECT_EQ(r.saves[0].hwndOwner, nullptr);
   EXPECT_TRUE(r.saves[0].Flags & OFN_PATHMUSTEXIST);
-  EXPECT_FALSE(r.saves[0].Flags & OFN_OVERWRITEPROMPT);
+  EXPECT_TRUE(r.saves[0].Flags & OFN_OVERWRITEPROMPT);
   EXPECT_EQ(rig.dialog_->JobCode(), JobNone) << "cancelled: nothing changes";
   r.chosen = L"C:\\loops\\Rendax.wav";
   rig.Click(kExportButton);

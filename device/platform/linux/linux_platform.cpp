@@ -75,10 +75,17 @@ bool SitsOnUsb(const fs::path& deviceDir, const fs::path& sysfsRoot) {
   return false;
 }
 
+class SystemCalls : public SgNodeCalls {
+ public:
+  int Open(const char* path, int flags) override { return ::open(path, flags); }
+  int SetFlags(int fd, int flags) override { return ::fcntl(fd, F_SETFL, flags); }
+  int Close(int fd) override { return ::close(fd); }
+};
+
 class SgChannel : public DeviceChannel {
  public:
-  explicit SgChannel(int fd) : fd_(fd) {}
-  ~SgChannel() override { ::close(fd_); }
+  SgChannel(SgNodeCalls& calls, int fd) : calls_(calls), fd_(fd) {}
+  ~SgChannel() override { calls_.Close(fd_); }
   PassThroughResult Execute(const PassThroughRequest& request) override {
     uint8_t sense[kSenseArea] = {};
     sg_io_hdr_t header;
@@ -89,6 +96,7 @@ class SgChannel : public DeviceChannel {
   }
 
  private:
+  SgNodeCalls& calls_;
   int fd_;
 };
 
@@ -141,8 +149,13 @@ PassThroughResult MapSgResult(int ioctlResult, int savedErrno, const sg_io_hdr_t
   return r;
 }
 
-LinuxPlatform::LinuxPlatform(std::string sysfsRoot, std::string devRoot)
-    : sysfs_(std::move(sysfsRoot)), dev_(std::move(devRoot)) {}
+SgNodeCalls& SystemSgNodeCalls() {
+  static SystemCalls calls;
+  return calls;
+}
+
+LinuxPlatform::LinuxPlatform(std::string sysfsRoot, std::string devRoot, SgNodeCalls& calls)
+    : sysfs_(std::move(sysfsRoot)), dev_(std::move(devRoot)), calls_(calls) {}
 
 bool LinuxPlatform::ListCandidates(std::vector<std::string>& paths, std::string& error) {
   paths.clear();
@@ -185,14 +198,23 @@ std::optional<StorageIdentity> LinuxPlatform::Identify(const std::string& path) 
 
 std::unique_ptr<DeviceChannel> LinuxPlatform::Open(const std::string& path, uint32_t, uint32_t,
                                                    int& osError) {
-  // Read-write: the kernel lets vendor opcodes through sg only on a writable open.
-  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  // Read-write: the kernel lets vendor opcodes through sg only on a writable open (and takes
+  // O_EXCL only on one). Exclusive, so that two programs never interleave their commands in one
+  // loop; non-blocking, so that a held pedal is refused at once instead of waiting for it.
+  const int fd = calls_.Open(path.c_str(), O_RDWR | O_EXCL | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     osError = errno;
     return nullptr;
   }
+  // The exclusion stays with the open; clearing O_NONBLOCK makes the commands plain blocking
+  // SG_IO calls.
+  if (calls_.SetFlags(fd, 0) != 0) {
+    osError = errno;
+    calls_.Close(fd);
+    return nullptr;
+  }
   osError = 0;
-  return std::make_unique<SgChannel>(fd);
+  return std::make_unique<SgChannel>(calls_, fd);
 }
 
 }  // namespace rendax

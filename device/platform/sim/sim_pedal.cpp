@@ -1,5 +1,13 @@
 #include "device/platform/sim/sim_pedal.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -102,15 +110,70 @@ bool IsAttached(const fs::path& dir) {
          ReadSimulatedModel(dir.string(), model);
 }
 
+// Held while a pedal folder is open, as a real pedal is held by the open of its device: a second
+// open, from this process or another, is refused with kPedalInUseError. The system drops the
+// lock with the process, so a killed program never leaves the pedal held.
+class FolderLock {
+ public:
+  static std::unique_ptr<FolderLock> Take(const fs::path& folder, int& osError) {
+#if defined(_WIN32)
+    // A file nobody else may open, gone with the last handle.
+    HANDLE h =
+        ::CreateFileW((folder / "in-use").wstring().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      const DWORD e = ::GetLastError();
+      // A file pending deletion by the last holder is refused as access denied.
+      osError = e == ERROR_SHARING_VIOLATION || e == ERROR_ACCESS_DENIED ? kPedalInUseError
+                                                                         : static_cast<int>(e);
+      return nullptr;
+    }
+    return std::unique_ptr<FolderLock>(new FolderLock(h));
+#else
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+      osError = errno;
+      return nullptr;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      osError = errno == EWOULDBLOCK ? kPedalInUseError : errno;
+      ::close(fd);
+      return nullptr;
+    }
+    return std::unique_ptr<FolderLock>(new FolderLock(fd));
+#endif
+  }
+  ~FolderLock() {
+#if defined(_WIN32)
+    ::CloseHandle(handle_);
+#else
+    ::close(handle_);
+#endif
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+#if defined(_WIN32)
+  using Handle = HANDLE;
+#else
+  using Handle = int;
+#endif
+  explicit FolderLock(Handle h) : handle_(h) {}
+  Handle handle_;
+};
+
 class SimulatedChannel : public DeviceChannel {
  public:
-  explicit SimulatedChannel(std::string folder) : firmware_(std::move(folder)) {}
+  SimulatedChannel(std::string folder, std::unique_ptr<FolderLock> lock)
+      : lock_(std::move(lock)), firmware_(std::move(folder)) {}
   PassThroughResult Execute(const PassThroughRequest& request) override {
     return firmware_.Execute(request);
   }
   bool IsSimulated() const override { return true; }
 
  private:
+  std::unique_ptr<FolderLock> lock_;
   SimulatedPedalFirmware firmware_;
 };
 
@@ -428,8 +491,10 @@ std::unique_ptr<DeviceChannel> SimulatorPlatform::Open(const std::string& path, 
     osError = fs::exists(fs::path(path) / "unplugged", ec) ? ENODEV : ENOENT;
     return nullptr;
   }
+  auto lock = FolderLock::Take(path, osError);
+  if (!lock) return nullptr;
   osError = 0;
-  return std::make_unique<SimulatedChannel>(path);
+  return std::make_unique<SimulatedChannel>(path, std::move(lock));
 }
 
 }  // namespace rendax

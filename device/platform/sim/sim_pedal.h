@@ -123,6 +123,8 @@ bool ReadSimulatedModel(const std::string& dir, uint8_t& model);
 // The simulator as a platform: each subfolder of `root` is one attached USB pedal (vendor
 // "QELM    ", its model's product string), in name order, with the folder path as device path.
 // A folder with the `unplugged` marker or without a valid `model` is not attached.
+// An open pedal is held as a real one is: until its channel is closed, every other Open of the
+// folder, from this process or another, fails with kPedalInUseError.
 class SimulatorPlatform : public DevicePlatform {
  public:
   explicit SimulatorPlatform(std::string root);

@@ -19,6 +19,9 @@ class Kernel32 {
   // nonzero on success, with the bytes placed in `out` in `returned`.
   virtual BOOL DeviceIoControl(HANDLE handle, DWORD code, void* in, DWORD inBytes, void* out,
                                DWORD outBytes, DWORD* returned) = 0;
+  // As ::CreateMutexW with no security attributes, not owned: a handle to the named object, with
+  // GetLastError() ERROR_ALREADY_EXISTS when another handle already had it; nullptr on failure.
+  virtual HANDLE CreateMutexW(const wchar_t* name) = 0;
   virtual BOOL CloseHandle(HANDLE handle) = 0;
   virtual DWORD GetLastError() = 0;
 };

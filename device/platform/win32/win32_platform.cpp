@@ -28,6 +28,7 @@ class SystemCalls : public Kernel32 {
                        DWORD outBytes, DWORD* returned) override {
     return ::DeviceIoControl(handle, code, in, inBytes, out, outBytes, returned, nullptr);
   }
+  HANDLE CreateMutexW(const wchar_t* name) override { return ::CreateMutexW(nullptr, FALSE, name); }
   BOOL CloseHandle(HANDLE handle) override { return ::CloseHandle(handle); }
   DWORD GetLastError() override { return ::GetLastError(); }
 };
@@ -54,11 +55,21 @@ bool IsTransportError(DWORD error) {
          error == ERROR_DEVICE_REMOVED || error == ERROR_BUS_RESET;
 }
 
+// The name of the object that marks a volume as held by a job, the same in every session.
+std::wstring ClaimName(const std::string& path) {
+  std::wstring name = L"Global\\RendaxPedal-";
+  for (wchar_t c : Widen(path)) name += c == L'\\' ? L'_' : c;
+  return name;
+}
+
 class SptiChannel : public DeviceChannel {
  public:
-  SptiChannel(Kernel32& kernel, HANDLE handle, ULONG alignmentMask)
-      : kernel_(kernel), handle_(handle), mask_(alignmentMask) {}
-  ~SptiChannel() override { kernel_.CloseHandle(handle_); }
+  SptiChannel(Kernel32& kernel, HANDLE handle, HANDLE claim, ULONG alignmentMask)
+      : kernel_(kernel), handle_(handle), claim_(claim), mask_(alignmentMask) {}
+  ~SptiChannel() override {
+    kernel_.CloseHandle(handle_);
+    kernel_.CloseHandle(claim_);
+  }
 
   PassThroughResult Execute(const PassThroughRequest& request) override {
     // The caller's buffer goes straight to the driver; only a buffer the adapter cannot take
@@ -121,6 +132,7 @@ class SptiChannel : public DeviceChannel {
  private:
   Kernel32& kernel_;
   HANDLE handle_;
+  HANDLE claim_;
   ULONG mask_;
 };
 
@@ -205,14 +217,28 @@ std::unique_ptr<DeviceChannel> Win32Platform::Open(const std::string& path, uint
                                                    uint32_t share, int& osError) {
   // Opened for synchronous I/O: the commands are issued without an OVERLAPPED structure, which
   // on an overlapped handle could report a command finished before it is.
+  //
+  // One program per pedal: a volume opens only when shared for writing, so no share mode can
+  // refuse a second handle; a named object per volume, held as long as the channel, does.
+  HANDLE claim = kernel_.CreateMutexW(ClaimName(path).c_str());
+  if (claim == nullptr) {
+    osError = static_cast<int>(kernel_.GetLastError());
+    return nullptr;
+  }
+  if (kernel_.GetLastError() == ERROR_ALREADY_EXISTS) {
+    kernel_.CloseHandle(claim);
+    osError = kPedalInUseError;
+    return nullptr;
+  }
   HANDLE handle =
       kernel_.CreateFileW(Widen(path).c_str(), access, share, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (handle == INVALID_HANDLE_VALUE) {
     osError = static_cast<int>(kernel_.GetLastError());
+    kernel_.CloseHandle(claim);
     return nullptr;
   }
   osError = 0;
-  return std::make_unique<SptiChannel>(kernel_, handle, QueryAlignmentMask(kernel_, handle));
+  return std::make_unique<SptiChannel>(kernel_, handle, claim, QueryAlignmentMask(kernel_, handle));
 }
 
 }  // namespace rendax

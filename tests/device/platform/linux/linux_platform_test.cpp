@@ -1,5 +1,6 @@
 #include "device/platform/linux/linux_platform.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -172,6 +173,50 @@ TEST(LinuxOpen, FailuresCarryErrnoAndDeniedAccessExplainsTheUdevRule) {
   EXPECT_NE(hint.find("70-rendax-pedal.rules /etc/udev/rules.d/"), std::string::npos);
   EXPECT_NE(hint.find("udevadm control --reload-rules"), std::string::npos);
   EXPECT_NE(DescribeOpenError("/dev/sg2", ENODEV).find("no longer attached"), std::string::npos);
+}
+
+// The node's system calls as the platform makes them; the open answers with `openErrno` or fd 7.
+struct RecordingSgCalls : SgNodeCalls {
+  int openErrno = 0;
+  std::vector<int> openFlags, setFlags, closed;
+  int Open(const char*, int flags) override {
+    openFlags.push_back(flags);
+    errno = openErrno;
+    return openErrno != 0 ? -1 : 7;
+  }
+  int SetFlags(int fd, int flags) override {
+    EXPECT_EQ(fd, 7);
+    setFlags.push_back(flags);
+    return 0;
+  }
+  int Close(int fd) override {
+    closed.push_back(fd);
+    return 0;
+  }
+};
+
+TEST(LinuxOpen, TheNodeIsHeldExclusivelyAndAHeldOneIsRefusedAtOnce) {
+  RecordingSgCalls calls;
+  LinuxPlatform platform("/sys", "/dev", calls);
+  int osError = -1;
+  {
+    auto channel = platform.Open("/dev/sg2", 0, 0, osError);
+    ASSERT_NE(channel, nullptr);
+    EXPECT_EQ(osError, 0);
+    ASSERT_EQ(calls.openFlags.size(), 1u);
+    const int flags = calls.openFlags[0];
+    EXPECT_EQ(flags & O_ACCMODE, O_RDWR) << "sg takes vendor opcodes and O_EXCL only read-write";
+    EXPECT_TRUE(flags & O_EXCL);
+    EXPECT_TRUE(flags & O_NONBLOCK) << "a held node must refuse, not wait";
+    EXPECT_EQ(calls.setFlags, std::vector<int>{0}) << "commands run blocking";
+    EXPECT_TRUE(calls.closed.empty()) << "held while the channel lives";
+  }
+  EXPECT_EQ(calls.closed, std::vector<int>{7});
+
+  calls.openErrno = EBUSY;
+  EXPECT_EQ(platform.Open("/dev/sg2", 0, 0, osError), nullptr);
+  EXPECT_EQ(osError, kPedalInUseError);
+  EXPECT_EQ(DescribeOpenError("/dev/sg2", osError), std::string(kMsgPedalInUse) + ": /dev/sg2");
 }
 
 }  // namespace

@@ -126,7 +126,7 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
   out.reset();
   // On the disk before the rename, or a power cut could leave the target empty.
   if (!file.SyncAndClose()) return fail(kMsgReceiveError, "the file could not be written");
-  if (!ReplaceFile(tempPath, target)) {
+  if (!MoveIntoPlace(tempPath, target)) {
     return fail(kMsgFileCreationError, "the finished file could not replace " + target);
   }
 

@@ -102,7 +102,7 @@ File CreateTempBeside(const std::string& target, std::string& tempPath) {
   return File();
 }
 
-bool ReplaceFile(const std::string& from, const std::string& target) {
+bool MoveIntoPlace(const std::string& from, const std::string& target) {
 #ifdef _WIN32
   // Written through: the new name is on the disk when the call returns.
   return MoveFileExW(U8Path(from).c_str(), U8Path(target).c_str(),

@@ -43,7 +43,7 @@ File CreateTempBeside(const std::string& target, std::string& tempPath);
 
 // Replaces `target` by `from` in one step and puts the change on the disk. Returns true on
 // success.
-bool ReplaceFile(const std::string& from, const std::string& target);
+bool MoveIntoPlace(const std::string& from, const std::string& target);
 
 // Removes a file, ignoring failure.
 void RemoveFile(const std::string& path);

@@ -5,7 +5,6 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -48,8 +47,7 @@ class Watch {
           return n == 0 ? Err().find("Watching for pedals") != std::string::npos
                         : Lines().size() >= n;
         },
-        kWaitBound, n == 0 ? "the watch starting" : "line " + std::to_string(n) + " of the watch",
-        [] { std::this_thread::sleep_for(10ms); });
+        kWaitBound, n == 0 ? "the watch starting" : "line " + std::to_string(n) + " of the watch");
   }
   std::vector<std::string> Lines() const { return SplitLines(ReadText(out_)); }
   std::string Err() const { return ReadText(err_); }

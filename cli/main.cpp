@@ -289,6 +289,8 @@ int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCod
       return Fail(DescribeOpenError(path, device.LastOpenError()));
     case JobResult::Failed:
       break;
+    case JobResult::Interrupted:
+      return 130;
   }
   return kExitFailed;  // the job has shown its message
 }

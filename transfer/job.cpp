@@ -16,6 +16,11 @@ JobRequest TransferState::Snapshot() const {
   job.exportPath = exportPath;
   job.importPath = importPath;
   job.verify = verify;
+  job.native = native;
+  job.backup = backup;
+  job.backupFolder = backupFolder;
+  job.backupsKept = backupsKept;
+  job.cancel = &cancel;
   return job;
 }
 

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -31,6 +32,11 @@ inline constexpr const char* kMsgSendError = "Send Error";
 inline constexpr const char* kMsgVerifyComplete = "Verify Complete";
 inline constexpr const char* kMsgVerifyError = "Verify Error";
 
+// What follows the reason when an import stopped after its first write (interrupted or a
+// write failed): the pedal's loop is incomplete, and where its earlier loop is. `backupPath` is
+// empty when no backup was made; `hadLoop` tells whether there was a loop to lose.
+std::string LoopIncompleteAdvice(const std::string& backupPath, bool hadLoop);
+
 // What one job works on, copied from the shared state when it starts: nothing another thread
 // does afterwards can change a running job.
 struct JobRequest {
@@ -40,6 +46,12 @@ struct JobRequest {
   std::string exportPath;  // UTF-8
   std::string importPath;  // UTF-8
   bool verify = false;     // import: read the loop back and compare it with what was sent
+  bool native = false;     // export: the lossless form (46,875 Hz, the stored samples as they are)
+  bool backup = true;      // import: save the pedal's loop before replacing it
+  std::string backupFolder;  // empty: DefaultBackupFolder()
+  unsigned backupsKept = 20;
+  // Set from another thread or a signal handler: the job stops at the next block boundary.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 // The state that the window thread and the worker share. The window thread stores a path and
@@ -54,13 +66,23 @@ struct TransferState {
   std::string exportPath;
   std::string importPath;
   bool verify = false;
+  bool native = false;
+  bool backup = true;
+  std::string backupFolder;
+  unsigned backupsKept = 20;
 
-  // A copy of the guarded fields, with `code` taken from jobCode.
+  // Asks a running job to stop at the next block boundary (a signal, a Cancel button). Whoever
+  // stores a job code clears it first; a request that comes before the job starts still holds.
+  std::atomic<bool> cancel{false};
+
+  // A copy of the guarded fields, with `code` taken from jobCode and `cancel` pointing here.
   JobRequest Snapshot() const;
 };
 
 // How a job ended, for front ends that report an exit status.
-enum class JobResult { Success, Failed, NotOpened };
+// Interrupted: stopped on request; the job has said what is left (exit status 130 on the
+// command line).
+enum class JobResult { Success, Failed, NotOpened, Interrupted };
 
 // The job frame: open the pedal, dispatch, close, report progress 0. NotOpened when the pedal
 // could not be opened (nothing is shown: the front end decides what to say).
@@ -74,6 +96,22 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
 // command to the pedal succeeded (and, with job.verify, the loop read back matches).
 JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
                     JobFrontEnd& ui);
+
+// What an import of `path` into a pedal of `model` would write, found before anything is asked
+// or written. On refusal `text` is the message (kMsgCantOpenFile, kMsgFormatWrong) and `reason`
+// says why.
+struct ImportCheck {
+  WavFormat wav;
+  uint32_t audioOffset = 0;
+  uint32_t audioBytes = 0;        // the audio the file really holds (less than the header says when
+                                  // the file ends early)
+  uint64_t streamBytes = 0;       // page stream bytes the import will write (the loop's length)
+  bool native = false;            // 46,875 Hz 24-bit with the model's channels: packed as it is
+  bool endsEarly = false;         // shorter than its header says
+  std::optional<uint8_t> status;  // a lossless file's stored loop status
+  std::string text, reason;
+};
+bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check);
 
 // The worker thread: polls the job code every 200 ms and runs one job at a time.
 class Worker {

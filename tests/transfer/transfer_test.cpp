@@ -47,8 +47,14 @@ class Rig {
     ASSERT_TRUE(WriteSimulatedFaults(pedal_, text, error)) << error;
   }
   JobResult Run(JobCode code, const std::string& file, bool verify = false) {
-    JobRequest job{
-        code, pedal_, model_, code == JobExport ? file : "", code == JobImport ? file : "", verify};
+    JobRequest job;
+    job.code = code;
+    job.pedalPath = pedal_;
+    job.model = model_;
+    (code == JobExport ? job.exportPath : job.importPath) = file;
+    job.verify = verify;
+    // The plain paths, command for command; backups have tests of their own.
+    job.backup = false;
     const JobResult r = RunJob(job, device_, wav_, resample_, ui_);
     EXPECT_FALSE(device_.IsOpen());
     EXPECT_EQ(ui_.progress.back(), 0);  // every job ends with progress 0
@@ -434,7 +440,10 @@ TEST(Transfer, VerifyComparesTheAudioReadBackButNotTheFiller) {
 
 TEST(Transfer, AJobWithoutAPedalShowsNothingAndResetsProgress) {
   Rig r;
-  JobRequest job{JobExport, "", 0, r.dir_ / "out/x.wav", "", false};
+  JobRequest job;
+  job.code = JobExport;
+  job.model = 0;
+  job.exportPath = r.dir_ / "out/x.wav";
   EXPECT_EQ(RunJob(job, r.device_, r.wav_, r.resample_, r.ui_), JobResult::NotOpened);
   job.pedalPath = r.dir_ / "pedals/none";
   EXPECT_EQ(RunJob(job, r.device_, r.wav_, r.resample_, r.ui_), JobResult::NotOpened);

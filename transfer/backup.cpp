@@ -1,0 +1,3 @@
+#include "transfer/backup.h"
+
+namespace rendax {}  // namespace rendax

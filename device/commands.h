@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "device/device.h"
 
@@ -29,6 +30,10 @@ Cdb CdbLoopDataWrite();       // CB FF 01 00 00 ...
 int SendCommandIn(const Cdb& cdb, CDevice& device, uint32_t length, void* buffer);
 // The same with `length` bytes of `buffer` sent to the device.
 int SendCommandOut(const Cdb& cdb, CDevice& device, uint32_t length, const void* buffer);
+
+// Why a command failed, as a short lower-case phrase to follow a message ("the pedal was
+// disconnected", "the pedal refused the command (sense 05/20/00)"). Empty for a GOOD command.
+std::string DescribeCommandResult(const PassThroughResult& r);
 
 // The 5-byte loop info record: status, then the page stream's length, little-endian.
 struct LoopInfo {

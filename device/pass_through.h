@@ -39,11 +39,22 @@ struct PassThroughResult {
   uint32_t residual = 0;  // bytes not transferred; only meaningful when Good
   uint8_t senseLength = 0;
   std::array<uint8_t, 32> sense{};
+  // What the host adapter and its driver said about a TransportError, in the Linux sg codes
+  // (DID_*, DRIVER_*): they tell a pulled cable from a timeout. Zero where the platform reports
+  // none.
+  uint16_t hostStatus = 0;
+  uint16_t driverStatus = 0;
 
   bool ok() const { return outcome == CommandOutcome::Good; }
 };
 
 inline constexpr uint8_t kScsiStatusGood = 0x00;
 inline constexpr uint8_t kScsiStatusCheckCondition = 0x02;
+
+// Host statuses that say why a command never reached the pedal or never came back.
+inline constexpr uint16_t kHostNoConnect = 0x01;  // the device is gone
+inline constexpr uint16_t kHostTimeOut = 0x03;
+// The driver status's low nibble when the command timed out.
+inline constexpr uint16_t kDriverTimeOut = 0x06;
 
 }  // namespace rendax

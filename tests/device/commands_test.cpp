@@ -125,6 +125,57 @@ TEST(Commands, ResultIsTheCommandsRealOutcome) {
   }
 }
 
+TEST(Commands, EveryFailedOutcomeSaysWhyInWords) {
+  PassThroughResult fixedSense = Outcome(CommandOutcome::ScsiStatus, kScsiStatusCheckCondition);
+  fixedSense.senseLength = 18;
+  fixedSense.sense[0] = 0x70;
+  fixedSense.sense[2] = 0x05;
+  fixedSense.sense[12] = 0x20;
+  PassThroughResult descriptorSense = fixedSense;
+  descriptorSense.senseLength = 8;
+  descriptorSense.sense = {0x72, 0x04, 0x44, 0x01};
+  PassThroughResult gone = Outcome(CommandOutcome::OsError);
+  PassThroughResult failed = Outcome(CommandOutcome::OsError);
+#if defined(_WIN32)
+  gone.osError = 1167;  // ERROR_DEVICE_NOT_CONNECTED
+  failed.osError = 5;   // ERROR_ACCESS_DENIED; its wording is the system's
+#else
+  gone.osError = ENODEV;
+  failed.osError = EIO;
+#endif
+  PassThroughResult late = Outcome(CommandOutcome::TransportError);
+  late.driverStatus = kDriverTimeOut;
+  PassThroughResult hostError = Outcome(CommandOutcome::TransportError);
+  hostError.hostStatus = 0x07;
+  struct Row {
+    PassThroughResult result;
+    std::string text;
+  };
+  const Row rows[] = {
+    {Outcome(CommandOutcome::Good), ""},
+    {Outcome(CommandOutcome::NotOpen), "the pedal is not open"},
+    {fixedSense, "the pedal refused the command (sense 05/20/00)"},
+    {descriptorSense, "the pedal refused the command (sense 04/44/01)"},
+    {Outcome(CommandOutcome::ScsiStatus, kScsiStatusCheckCondition),
+     "the pedal answered status 0x02 (check condition)"},
+    {Outcome(CommandOutcome::ScsiStatus, 0x08), "the pedal answered status 0x08 (busy)"},
+    {Outcome(CommandOutcome::ScsiStatus, 0x3C), "the pedal answered status 0x3C"},
+    {gone, "the pedal was disconnected"},
+    {late, "the pedal did not answer in time"},
+#if !defined(_WIN32)
+    {failed, "input/output error (error 5)"},
+#endif
+    {hostError, "the connection to the pedal failed (host status 0x07, driver status 0x00)"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(DescribeCommandResult(row.result), row.text);
+  }
+#if defined(_WIN32)
+  const std::string said = DescribeCommandResult(failed);
+  EXPECT_TRUE(said.ends_with(" (error 5)") && said.size() > 11) << said;
+#endif
+}
+
 TEST(Commands, SenseOfOneCommandNeverReachesTheNext) {
   FakePlatform platform;
   PassThroughResult refused = Outcome(CommandOutcome::ScsiStatus, kScsiStatusCheckCondition);

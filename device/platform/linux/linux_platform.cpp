@@ -135,6 +135,8 @@ PassThroughResult MapSgResult(int ioctlResult, int savedErrno, const sg_io_hdr_t
   if (header.host_status != 0 || (driverByte & ~kDriverSense) != 0) {
     r.outcome = CommandOutcome::TransportError;
     r.scsiStatus = header.status;
+    r.hostStatus = header.host_status;
+    r.driverStatus = header.driver_status;
     return r;
   }
   if (header.status != kScsiStatusGood) {

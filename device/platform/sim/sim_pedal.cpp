@@ -59,6 +59,9 @@ PassThroughResult Pulled() {
   PassThroughResult r;
   r.outcome = CommandOutcome::TransportError;
   r.osError = ENODEV;
+  // As a Linux host reports a command to a device that left the bus; unlike the errno, this
+  // means the same on every platform the simulator runs on.
+  r.hostStatus = kHostNoConnect;
   return r;
 }
 

@@ -153,10 +153,13 @@ TEST(LinuxSg, OutcomeComesFromStatusNotFromTheIoctl) {
 
   EXPECT_EQ(MapSgResult(-1, EPERM, header(0, 0, 0, 0, 0), sense).osError, EPERM);
   EXPECT_EQ(MapSgResult(-1, EPERM, header(0, 0, 0, 0, 0), sense).outcome, CommandOutcome::OsError);
-  EXPECT_EQ(MapSgResult(0, 0, header(0, 0x01, 0, 0, 0), sense).outcome,  // DID_NO_CONNECT
-            CommandOutcome::TransportError);
-  EXPECT_EQ(MapSgResult(0, 0, header(0, 0, 0x06, 0, 0), sense).outcome,  // DRIVER_TIMEOUT
-            CommandOutcome::TransportError);
+  // The host and driver statuses stay: they tell a pulled cable from a timeout.
+  const PassThroughResult pulled = MapSgResult(0, 0, header(0, 0x01, 0, 0, 0), sense);
+  EXPECT_EQ(pulled.outcome, CommandOutcome::TransportError);
+  EXPECT_EQ(pulled.hostStatus, kHostNoConnect);
+  const PassThroughResult late = MapSgResult(0, 0, header(0, 0, 0x06, 0, 0), sense);
+  EXPECT_EQ(late.outcome, CommandOutcome::TransportError);
+  EXPECT_EQ(late.driverStatus, kDriverTimeOut);
   const PassThroughResult good = MapSgResult(0, 0, header(0, 0, 0, 3, 0), sense);
   EXPECT_EQ(good.outcome, CommandOutcome::Good);
   EXPECT_EQ(good.residual, 3u);

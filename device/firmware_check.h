@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -15,8 +16,24 @@ class Prompter {
   virtual ~Prompter() = default;
   // A modal message box owned by the main window, captioned with the application's name.
   virtual void ShowMessage(const std::string& text) = 0;
+  // A message that comes with a reason, e.g. why a file was refused. `text` is the message the
+  // window shows; front ends with room for more may add `reason` behind it.
+  virtual void ShowMessageWithReason(const std::string& text, const std::string& reason) {
+    (void)reason;
+    ShowMessage(text);
+  }
   // A Yes/No question without owner window; true for Yes.
   virtual bool AskYesNo(const std::string& text, const std::string& caption) = 0;
+};
+
+// How an update may go, beyond the user's Yes.
+struct FirmwareUpdateOptions {
+  // False: a pedal with newer firmware than the program carries is left as it is, unasked.
+  bool allowDowngrade = true;
+  // Runs with the pedal open after the user said Yes and before the image is written, e.g. to
+  // save the pedal's loop first. Returning false cancels the update with `reason`; nothing is
+  // written.
+  std::function<bool(CDevice& device, std::string& reason)> beforeWrite;
 };
 
 // The firmware images carried with the program, one per model.
@@ -28,6 +45,7 @@ bool FirmwareImagesAreDevelopment();
 // from the model's expected version asks whether to update and writes the model's image.
 // Returns 1 when the pedal is usable, 0 when not. The device is closed on every path.
 int CheckFirmware(CDevice& device, const std::string& pedalPath, uint8_t model,
-                  uint16_t& firmwareVersion, Prompter& prompter);
+                  uint16_t& firmwareVersion, Prompter& prompter,
+                  const FirmwareUpdateOptions& options = {});
 
 }  // namespace rendax

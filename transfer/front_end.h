@@ -14,12 +14,6 @@ class JobFrontEnd : public Prompter {
   virtual void ReportProgress(int percent) = 0;
   // Enables (true) or disables (false) the Import button, then the Export button.
   virtual void EnableTransferButtons(bool enable) = 0;
-  // A message that comes with a reason, e.g. why a file was refused. `text` is the message the
-  // window shows; front ends with room for more may add `reason` behind it.
-  virtual void ShowMessageWithReason(const std::string& text, const std::string& reason) {
-    (void)reason;
-    ShowMessage(text);
-  }
 };
 
 }  // namespace rendax

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -20,9 +21,16 @@ const char kQuestion[] = "The rendax pedal does not match the software. Do you w
 
 struct ScriptedPrompter : Prompter {
   bool answer = false;
-  std::vector<std::string> messages;
+  std::vector<std::string> messages, reasons;
   std::vector<std::pair<std::string, std::string>> questions;
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  void ShowMessage(const std::string& text) override {
+    messages.push_back(text);
+    reasons.emplace_back();
+  }
+  void ShowMessageWithReason(const std::string& text, const std::string& reason) override {
+    messages.push_back(text);
+    reasons.push_back(reason);
+  }
   bool AskYesNo(const std::string& text, const std::string& caption) override {
     questions.emplace_back(text, caption);
     return answer;
@@ -46,9 +54,9 @@ struct SimRun {
     EXPECT_TRUE(CreateSimulatedPedal(root / "pedal", model, pedalVersion, error));
     EXPECT_TRUE(WriteSimulatedFaults(root / "pedal", faults, error));
   }
-  int Check(uint8_t model, bool yes) {
+  int Check(uint8_t model, bool yes, const FirmwareUpdateOptions& options = {}) {
     prompter.answer = yes;
-    const int result = CheckFirmware(device, root / "pedal", model, version, prompter);
+    const int result = CheckFirmware(device, root / "pedal", model, version, prompter, options);
     EXPECT_FALSE(device.IsOpen()) << "the pedal is closed on every path";
     return result;
   }
@@ -74,7 +82,7 @@ TEST(CheckFirmware, OtherVersionsAskAndYesWritesThePedalsOwnImage) {
       EXPECT_EQ(no.Check(model, false), 0);
       EXPECT_EQ(no.version, pedalVersion);
       ASSERT_EQ(no.prompter.questions.size(), 1u);
-      EXPECT_EQ(no.prompter.questions[0].first, kQuestion);
+      EXPECT_TRUE(no.prompter.questions[0].first.starts_with(kQuestion));
       EXPECT_EQ(no.prompter.questions[0].second, " ");
       EXPECT_TRUE(no.prompter.messages.empty());
       EXPECT_FALSE(no.Written());
@@ -98,18 +106,22 @@ TEST(CheckFirmware, FailuresAreReportedNeverTakenAsUsable) {
     const char* faults;
     uint16_t pedalVersion;
     const char* message;
+    const char* reason;
     size_t questions;
   };
   const Case cases[] = {
-      {"fail GetFirmwareVersion\n", 8, "Firmware Read Error", 0},
-      {"fail WriteFirmware\n", 7, "Firmware Update Error", 1},
-      {"unplug-after 1\n", 9, "Firmware Update Error", 1},
+      {"fail GetFirmwareVersion\n", 8, "Firmware Read Error",
+       "the pedal refused the command (sense 04/44/00)", 0},
+      {"fail WriteFirmware\n", 7, "Firmware Update Error",
+       "the pedal refused the command (sense 04/44/00)", 1},
+      {"unplug-after 1\n", 9, "Firmware Update Error", "the pedal was disconnected", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.faults);
     SimRun run(1, c.pedalVersion, c.faults);
     EXPECT_EQ(run.Check(1, true), 0);
     EXPECT_EQ(run.prompter.messages, std::vector<std::string>{c.message});
+    EXPECT_EQ(run.prompter.reasons, std::vector<std::string>{c.reason});
     EXPECT_EQ(run.prompter.questions.size(), c.questions);
   }
   SimRun failedRead(0, 7, "fail GetFirmwareVersion\n");
@@ -121,7 +133,74 @@ TEST(CheckFirmware, FailuresAreReportedNeverTakenAsUsable) {
   fs::remove_all(gone.root.path() / "pedal");
   EXPECT_EQ(gone.Check(0, true), 0);
   EXPECT_EQ(gone.prompter.messages, std::vector<std::string>{"Device Open Error"});
+  EXPECT_EQ(gone.prompter.reasons,
+            std::vector<std::string>{DescribeOpenError(gone.root / "pedal", ENOENT)});
   EXPECT_TRUE(gone.prompter.questions.empty());
+}
+
+TEST(CheckFirmware, UpdateOptionsAndTheQuestionGuardTheWrite) {
+  const std::string upgrade =
+      std::string(kQuestion) + "\n\nThe pedal has firmware 7; this program carries 8.";
+  const std::string downgrade = std::string(kQuestion) +
+                                "\n\nThe pedal has firmware 9; this program carries 8. Updating "
+                                "replaces newer firmware with older.";
+  enum class Hook { None, Agrees, Refuses };
+  struct Row {
+    const char* what;
+    uint16_t pedalVersion;
+    bool allowDowngrade;
+    Hook hook;
+    bool yes;
+    std::string question;  // empty: none asked
+    bool written;
+    const char* reason;  // of a "Firmware Update Error"; nullptr: no message
+  };
+  const Row rows[] = {
+      {"upgrade names both versions", 7, true, Hook::None, true, upgrade, true, nullptr},
+      {"downgrade says it replaces newer", 9, true, Hook::None, false, downgrade, false, nullptr},
+      {"downgrade refused unasked", 9, false, Hook::Agrees, true, "", false,
+       "the pedal has firmware 9, newer than this program's 8; use --allow-downgrade to write 8 "
+       "anyway"},
+      {"an upgrade is never refused", 7, false, Hook::Agrees, true, upgrade, true, nullptr},
+      {"hook not run on No", 7, true, Hook::Agrees, false, upgrade, false, nullptr},
+      {"hook refusing writes nothing", 7, true, Hook::Refuses, true, upgrade, false,
+       "the backup failed"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    SimRun run(1, row.pedalVersion);
+    FirmwareUpdateOptions options;
+    options.allowDowngrade = row.allowDowngrade;
+    int hookCalls = 0;
+    if (row.hook != Hook::None) {
+      options.beforeWrite = [&](CDevice& device, std::string& reason) {
+        ++hookCalls;
+        EXPECT_EQ(&device, &run.device);
+        EXPECT_TRUE(device.IsOpen()) << "the hook gets the pedal open";
+        EXPECT_EQ(run.prompter.questions.size(), 1u) << "the hook runs after the question";
+        EXPECT_FALSE(run.Written()) << "the hook runs before the image is written";
+        if (row.hook == Hook::Agrees) return true;
+        reason = "the backup failed";
+        return false;
+      };
+    }
+    EXPECT_EQ(run.Check(1, row.yes, options), row.written ? 1 : 0);
+    if (row.question.empty()) {
+      EXPECT_TRUE(run.prompter.questions.empty());
+    } else {
+      ASSERT_EQ(run.prompter.questions.size(), 1u);
+      EXPECT_EQ(run.prompter.questions[0].first, row.question);
+    }
+    EXPECT_EQ(run.Written(), row.written);
+    const bool asked = !row.question.empty();
+    EXPECT_EQ(hookCalls, row.hook != Hook::None && asked && row.yes ? 1 : 0);
+    if (row.reason != nullptr) {
+      EXPECT_EQ(run.prompter.messages, std::vector<std::string>{"Firmware Update Error"});
+      EXPECT_EQ(run.prompter.reasons, std::vector<std::string>{row.reason});
+    } else {
+      EXPECT_TRUE(run.prompter.messages.empty());
+    }
+  }
 }
 
 TEST(CheckFirmware, DevelopmentImagesNeverReachARealPedal) {

@@ -10,10 +10,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "device/discovery.h"
 
@@ -104,6 +106,24 @@ bool ReadLoopInfoFile(const fs::path& dir, LoopInfo& info) {
   }
   info = DecodeLoopInfo(reinterpret_cast<const uint8_t*>(bytes.data()));
   return true;
+}
+
+// A scripted stall: the command waits until the `stalled` marker is deleted. Bounded, so a test
+// that never lets go cannot leave a program hanging for good.
+void Stall(const fs::path& dir) {
+#if defined(_WIN32)
+  const unsigned long pid = ::GetCurrentProcessId();
+#else
+  const unsigned long pid = static_cast<unsigned long>(::getpid());
+#endif
+  const fs::path marker = dir / "stalled";
+  if (!WriteText(marker, std::to_string(pid) + "\n")) return;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  std::error_code ec;
+  while (fs::exists(marker, ec) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  fs::remove(marker, ec);
 }
 
 bool IsAttached(const fs::path& dir) {
@@ -212,7 +232,7 @@ FaultScript FaultScript::Parse(const std::string& text) {
     if (!(words >> verb)) continue;
     if (verb == "unplug-after") {
       if (words >> count && ParseUnsigned(count, script.unplugAfter)) script.hasUnplug = true;
-    } else if (verb == "fail" && words >> name) {
+    } else if ((verb == "fail" || verb == "stall") && words >> name) {
       Fail fail;
       if (name == "Any") {
         fail.any = true;
@@ -222,7 +242,7 @@ FaultScript FaultScript::Parse(const std::string& text) {
         fail.command = static_cast<PedalCommand>(it - std::begin(kCommandNames));
       }
       if (words >> count && !ParseUnsigned(count, fail.nth)) continue;
-      script.fails.push_back(fail);
+      (verb == "fail" ? script.fails : script.stalls).push_back(fail);
     }
   }
   return script;
@@ -247,12 +267,14 @@ PassThroughResult SimulatedPedalFirmware::Execute(const PassThroughRequest& requ
   }
   const PedalCommand command = ClassifyCdb(request.cdb.data());
   const uint32_t nthOfKind = ++kindCount_[static_cast<size_t>(command)];
+  auto matches = [&](const FaultScript::Fail& fault) {
+    const bool kind = fault.any || fault.command == command;
+    const uint32_t nth = fault.any ? commandCount_ : nthOfKind;
+    return kind && (fault.nth == 0 || fault.nth == nth);
+  };
+  if (std::any_of(faults_.stalls.begin(), faults_.stalls.end(), matches)) Stall(folder_);
   for (const FaultScript::Fail& fail : faults_.fails) {
-    const bool kind = fail.any || fail.command == command;
-    const uint32_t nth = fail.any ? commandCount_ : nthOfKind;
-    if (kind && (fail.nth == 0 || fail.nth == nth)) {
-      return Check(request, kSenseHardwareError, kAscInternalFailure);
-    }
+    if (matches(fail)) return Check(request, kSenseHardwareError, kAscInternalFailure);
   }
   return Run(command, request);
 }
@@ -370,7 +392,7 @@ bool CreateSimulatedPedal(const std::string& dir, uint8_t model, uint16_t firmwa
     error = "Cannot create " + dir + ": " + ec.message();
     return false;
   }
-  for (const char* stale : {"loop.info", "faults", "unplugged", "firmware.bin"}) {
+  for (const char* stale : {"loop.info", "faults", "unplugged", "stalled", "firmware.bin"}) {
     fs::remove(p / stale, ec);
   }
   if (!WriteText(p / "model", std::to_string(model) + "\n") ||

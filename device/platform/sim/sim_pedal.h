@@ -9,6 +9,8 @@
 //   faults     optional fault script, see FaultScript below
 //   firmware.bin  the last image written with WriteFirmware
 //   unplugged  present once a scripted cable pull has happened; delete it to plug back in
+//   stalled    present while a scripted stall holds a command: the stalled program's process
+//              id; delete it to let the command run
 // packaging/linux/README.md describes the folder for people.
 //
 // SimulatedPedalFirmware is the one place that decides how the pedal answers a vendor command,
@@ -49,6 +51,10 @@ PedalCommand ClassifyCdb(const uint8_t* cdb);
 //   unplug-after <n>       the first n commands of the open work; every later one fails as a
 //                          pulled cable (transport error), and the pedal disappears: the
 //                          `unplugged` marker is written, so discovery and Open fail too.
+//   stall <Command> [k]    the k-th command of that kind (counted as for `fail`) waits before it
+//                          runs: the `stalled` marker is written and the command runs once it is
+//                          deleted (or after two minutes), so a test can act while the program is
+//                          inside a transfer.
 // Unknown lines are ignored, so a script written for a newer simulator still loads.
 struct FaultScript {
   struct Fail {
@@ -57,6 +63,7 @@ struct FaultScript {
     uint32_t nth = 0;  // 0: every one
   };
   std::vector<Fail> fails;
+  std::vector<Fail> stalls;  // matched as fails are
   uint32_t unplugAfter = 0;  // 0: never
   bool hasUnplug = false;
 

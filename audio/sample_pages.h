@@ -1,7 +1,9 @@
 // The pedal's page stream: 682 frames of 24-bit audio per sample page, then filler bytes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace rendax {
 
@@ -42,6 +44,54 @@ constexpr uint64_t FramesInStream(uint64_t bytes, uint32_t channels) {
 constexpr uint32_t RoundUpToPages(uint32_t bytes, uint32_t channels) {
   const uint32_t page = PageLayoutFor(channels).pageBytes;
   return (bytes + page - 1) / page * page;
+}
+
+// The pedal's own form, neither resampled nor repacked: the page stream with its filler
+// dropped, frames back to back. `in` is stream from `streamOffset` on (only its place within a
+// page counts). Returns the bytes written to `out` (at most `inBytes`).
+inline uint32_t DropFiller(const uint8_t* in, uint32_t inBytes, uint64_t streamOffset,
+                           uint32_t channels, uint8_t* out) {
+  const PageLayout p = PageLayoutFor(channels);
+  uint32_t at = static_cast<uint32_t>(streamOffset % p.pageBytes);
+  uint32_t written = 0;
+  for (uint32_t i = 0; i < inBytes;) {
+    const uint32_t run = at < p.audioBytes ? std::min(p.audioBytes - at, inBytes - i)
+                                           : std::min(p.pageBytes - at, inBytes - i);
+    if (at < p.audioBytes) {
+      std::memcpy(out + written, in + i, run);
+      written += run;
+    }
+    i += run;
+    at = (at + run) % p.pageBytes;
+  }
+  return written;
+}
+
+// The reverse: frames back to back laid into the page stream from `streamOffset` on, filler
+// stepped over (never written, so the caller's zeros stay). Returns the stream bytes covered,
+// the filler after a completed page included.
+inline uint32_t InsertFiller(const uint8_t* in, uint32_t inBytes, uint64_t streamOffset,
+                             uint32_t channels, uint8_t* out) {
+  const PageLayout p = PageLayoutFor(channels);
+  uint32_t at = static_cast<uint32_t>(streamOffset % p.pageBytes);
+  uint32_t written = 0;
+  for (uint32_t i = 0; i < inBytes;) {
+    if (at >= p.audioBytes) {
+      written += p.pageBytes - at;
+      at = 0;
+      continue;
+    }
+    const uint32_t run = std::min(p.audioBytes - at, inBytes - i);
+    std::memcpy(out + written, in + i, run);
+    written += run;
+    i += run;
+    at += run;
+    if (at == p.audioBytes) {
+      written += p.fillerBytes;
+      at = 0;
+    }
+  }
+  return written;
 }
 
 }  // namespace rendax

@@ -51,7 +51,8 @@ void BuildWavHeader(std::span<uint8_t, kWavHeaderBytes> out, const WavFormat& f)
   Put32(p + 40, f.dataSize);
 }
 
-int ParseWavHeader(const uint8_t* h, std::size_t bytesRead, WavFormat& f, WavRejection* why) {
+int ParseWavHeader(const uint8_t* h, std::size_t bytesRead, WavFormat& f, WavRejection* why,
+                   bool acceptPedalRate) {
   // The signature is judged first, and nothing is stored for a file that is not RIFF/WAVE.
   if (bytesRead < 16) return Refuse(WavRejection::TooShort, why);
   if (!TagAt(h, "RIFF") || !TagAt(h + 8, "WAVE") || !TagAt(h + 12, "fmt ")) {
@@ -73,7 +74,10 @@ int ParseWavHeader(const uint8_t* h, std::size_t bytesRead, WavFormat& f, WavRej
   if (f.channels != 1 && f.channels != 2) return Refuse(WavRejection::Channels, why);
   if (f.fmtSize != 16 && f.fmtSize != 18) return Refuse(WavRejection::FmtChunkSize, why);
   if (f.formatTag != 1) return Refuse(WavRejection::NotPcm, why);
-  if (f.sampleRate != 44100 && f.sampleRate != 48000) return Refuse(WavRejection::SampleRate, why);
+  const bool pedalRate = acceptPedalRate && f.sampleRate == 46875 && f.bitsPerSample == 24;
+  if (f.sampleRate != 44100 && f.sampleRate != 48000 && !pedalRate) {
+    return Refuse(WavRejection::SampleRate, why);
+  }
   if (f.bitsPerSample != 16 && f.bitsPerSample != 24) {
     return Refuse(WavRejection::BitsPerSample, why);
   }

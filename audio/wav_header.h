@@ -43,9 +43,10 @@ void BuildWavHeader(std::span<uint8_t, kWavHeaderBytes> out, const WavFormat& fo
 
 // Validates the first `bytesRead` bytes of a file (at most kWavHeaderReadBytes are looked at)
 // and fills `format`. Returns 1 when the file is accepted, 0 when not; `why` (optional) tells
-// the reason. Bytes at or past `bytesRead` are never read.
+// the reason. Bytes at or past `bytesRead` are never read. With `acceptPedalRate`, 24-bit audio
+// at the pedal's own 46,875 Hz is accepted too (the lossless form of backups).
 int ParseWavHeader(const uint8_t* header, std::size_t bytesRead, WavFormat& format,
-                   WavRejection* why = nullptr);
+                   WavRejection* why = nullptr, bool acceptPedalRate = false);
 
 // Offset of the first audio byte of an accepted file: 28 + fmtSize (44 or 46).
 inline constexpr uint32_t AudioOffset(const WavFormat& f) {

@@ -1,3 +1,377 @@
 #include "transfer/backup.h"
 
-namespace rendax {}  // namespace rendax
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <system_error>
+
+#include "audio/sample_pages.h"
+#include "audio/wav_header.h"
+#include "device/commands.h"
+#include "device/discovery.h"
+#include "transfer/file_io.h"
+
+namespace rendax {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path U8Path(const std::string& s) {
+  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(s.data()), s.size()));
+}
+std::string U8String(const fs::path& p) {
+  const std::u8string u = p.u8string();
+  return std::string(reinterpret_cast<const char*>(u.data()), u.size());
+}
+
+std::string Environment(const char* name) {
+#ifdef _WIN32
+  // The wide environment spells every folder name; the narrow one only the code page's.
+  std::wstring wname(name, name + std::strlen(name));
+  const wchar_t* v = _wgetenv(wname.c_str());
+  return v && *v ? U8String(fs::path(v)) : std::string();
+#else
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+#endif
+}
+
+uint32_t ChannelsOfModel(uint8_t model) {
+  return model == 1 ? 2 : 1;
+}
+
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+uint32_t Get32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+// The header and the "rndx" chunk of a lossless file with `dataSize` bytes of audio.
+WavFormat LosslessFormat(uint32_t channels, uint32_t dataSize) {
+  WavFormat wav;
+  wav.channels = static_cast<uint16_t>(channels);
+  wav.sampleRate = kPedalFrameRate;
+  wav.bitsPerSample = 24;
+  wav.blockAlign = static_cast<uint16_t>(3 * channels);
+  wav.byteRate = kPedalFrameRate * 3 * channels;
+  wav.formatTag = 1;
+  wav.fmtSize = 16;
+  wav.dataSize = dataSize;
+  // An odd data chunk is followed by a pad byte, so the next chunk starts on an even offset.
+  wav.riffSize = 36 + dataSize + (dataSize & 1) + kLoopRecordChunkBytes;
+  return wav;
+}
+
+void EncodeRecord(const LoopRecord& r, uint8_t* out) {
+  std::memcpy(out, "rndx", 4);
+  Put32(out + 4, 16);
+  out[8] = 1;  // layout version
+  out[9] = r.model;
+  out[10] = r.status;
+  out[11] = 0;
+  Put32(out + 12, r.streamLength);
+  const uint64_t t = static_cast<uint64_t>(r.time);
+  Put32(out + 16, static_cast<uint32_t>(t));
+  Put32(out + 20, static_cast<uint32_t>(t >> 32));
+}
+
+std::string LocalStamp(int64_t time, const char* format) {
+  const std::time_t t = static_cast<std::time_t>(time);
+  std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &t);
+#else
+  localtime_r(&t, &tm);
+#endif
+  char text[64] = {};
+  std::strftime(text, sizeof text, format, &tm);
+  return text;
+}
+
+// The reads an export makes: whole transfer blocks, the last one rounded up to whole pages.
+struct ReadPlan {
+  uint32_t reads, rest;
+  explicit ReadPlan(uint32_t length) {
+    const uint32_t full = length / kTransferBlockBytes;
+    rest = length % kTransferBlockBytes;
+    reads = length <= kTransferBlockBytes ? 1 : (rest == 0 ? full : full + 1);
+  }
+};
+
+}  // namespace
+
+std::string DefaultBackupFolder() {
+  if (std::string d = Environment("RENDAX_BACKUP_DIR"); !d.empty()) return d;
+#ifdef _WIN32
+  const std::string base = Environment("LOCALAPPDATA");
+  return base.empty() ? std::string() : U8String(U8Path(base) / "Rendax" / "Backups");
+#else
+  std::string data = Environment("XDG_DATA_HOME");
+  // The base directory rules ignore a relative value.
+  if (data.empty() || data[0] != '/') {
+    const std::string home = Environment("HOME");
+    if (home.empty()) return {};
+    data = home + "/.local/share";
+  }
+  return data + "/rendax/backups";
+#endif
+}
+
+unsigned BackupsKept() {
+  const std::string v = Environment("RENDAX_BACKUP_KEEP");
+  if (v.empty() || v.size() > 6 || v.find_first_not_of("0123456789") != std::string::npos) {
+    return kDefaultBackupsKept;
+  }
+  const unsigned long n = std::stoul(v);
+  return n == 0 ? kDefaultBackupsKept : static_cast<unsigned>(n);
+}
+
+std::string FormatDuration(uint64_t frames) {
+  const uint64_t seconds = frames / kPedalFrameRate;
+  char text[32];
+  if (seconds >= 3600) {
+    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu",
+                  static_cast<unsigned long long>(seconds / 3600),
+                  static_cast<unsigned long long>(seconds / 60 % 60),
+                  static_cast<unsigned long long>(seconds % 60));
+  } else {
+    std::snprintf(text, sizeof text, "%llu:%02llu", static_cast<unsigned long long>(seconds / 60),
+                  static_cast<unsigned long long>(seconds % 60));
+  }
+  return text;
+}
+
+std::optional<LoopRecord> ReadLoopRecord(std::FILE* file, const WavFormat& wav) {
+  if (wav.sampleRate != kPedalFrameRate) return std::nullopt;
+  const uint64_t at = uint64_t{AudioOffset(wav)} + wav.dataSize + (wav.dataSize & 1);
+  uint8_t chunk[kLoopRecordChunkBytes] = {};
+  if (at > 0x7FFFFFFF || std::fseek(file, static_cast<long>(at), SEEK_SET) != 0 ||
+      std::fread(chunk, 1, sizeof chunk, file) != sizeof chunk ||
+      std::memcmp(chunk, "rndx", 4) != 0 || Get32(chunk + 4) < 16 || chunk[8] != 1) {
+    return std::nullopt;
+  }
+  LoopRecord r;
+  r.model = chunk[9];
+  r.status = chunk[10];
+  r.streamLength = Get32(chunk + 12);
+  r.time = static_cast<int64_t>(uint64_t{Get32(chunk + 16)} | uint64_t{Get32(chunk + 20)} << 32);
+  return r;
+}
+
+bool ListBackups(const std::string& folder, std::vector<BackupEntry>& out, std::string& error) {
+  out.clear();
+  std::error_code ec;
+  const fs::path dir = U8Path(folder);
+  if (!fs::exists(dir, ec)) return true;
+  fs::directory_iterator it(dir, ec);
+  if (ec) {
+    error = FileReason(folder, ec.message());
+    return false;
+  }
+  for (const fs::directory_entry& e : it) {
+    const fs::path p = e.path();
+    if (p.extension() != ".wav" || !e.is_regular_file(ec)) continue;
+    const std::string path = U8String(p);
+    File f = OpenFile(path, "rb");
+    if (!f) continue;
+    uint8_t header[kWavHeaderReadBytes] = {};
+    const size_t n = std::fread(header, 1, sizeof header, f.get());
+    WavFormat wav;
+    if (!ParseWavHeader(header, n, wav, nullptr, true)) continue;
+    const auto record = ReadLoopRecord(f.get(), wav);
+    if (!record) continue;
+    out.push_back(BackupEntry{path, *record, wav.dataSize / wav.blockAlign});
+  }
+  std::sort(out.begin(), out.end(), [](const BackupEntry& a, const BackupEntry& b) {
+    return a.record.time != b.record.time ? a.record.time > b.record.time : a.path > b.path;
+  });
+  return true;
+}
+
+std::optional<BackupEntry> NewestBackup(const std::string& folder, uint8_t model) {
+  std::vector<BackupEntry> all;
+  std::string error;
+  if (!ListBackups(folder, all, error)) return std::nullopt;
+  for (const BackupEntry& e : all) {
+    if (e.record.model == model) return e;
+  }
+  return std::nullopt;
+}
+
+LosslessOutcome WriteLosslessLoop(CDevice& device, uint8_t model, const LoopInfo& info,
+                                  int64_t time, std::FILE* file, const std::string& filePath,
+                                  const std::atomic<bool>* cancel,
+                                  const std::function<void(uint64_t, uint64_t)>& progress,
+                                  std::string& reason) {
+  const uint32_t channels = ChannelsOfModel(model);
+  const PageLayout layout = PageLayoutFor(channels);
+  auto writeFailed = [&] {
+    reason = FileReason(filePath, SystemReason(errno));
+    return LosslessOutcome::Failed;
+  };
+  uint8_t header[kWavHeaderBytes] = {};
+  if (std::fwrite(header, 1, sizeof header, file) != sizeof header) return writeFailed();
+
+  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kTransferBlockBytes]);
+  std::unique_ptr<uint8_t[]> frames(new (std::nothrow) uint8_t[kTransferBlockBytes]);
+  if (!block || !frames) {
+    reason = "out of memory";
+    return LosslessOutcome::Failed;
+  }
+  const ReadPlan plan(info.length);
+  uint64_t offset = 0;
+  uint64_t dataSize = 0;
+  for (uint32_t k = 1; k <= plan.reads; ++k) {
+    if (cancel && cancel->load()) return LosslessOutcome::Interrupted;
+    uint32_t request = kTransferBlockBytes;
+    if (k == plan.reads && plan.reads > 1 && plan.rest > 0) {
+      request = RoundUpToPages(plan.rest, channels);
+    }
+    std::memset(block.get(), 0, kTransferBlockBytes);
+    if (!SendCommandIn(CdbLoopDataRead(), device, request, block.get())) {
+      reason = "a loop data read failed: " + DescribeCommandResult(device.LastResult());
+      return LosslessOutcome::Failed;
+    }
+    const uint32_t inBytes =
+        k < plan.reads ? kTransferBlockBytes : info.length - kTransferBlockBytes * (plan.reads - 1);
+    const uint32_t residual = device.LastResult().residual;
+    if (residual > request || request - residual < inBytes) {
+      reason = "the pedal sent less audio than its loop info announced";
+      return LosslessOutcome::Failed;
+    }
+    uint32_t produced = DropFiller(block.get(), inBytes, offset, channels, frames.get());
+    if (k == plan.reads && produced % layout.frameBytes != 0) {
+      // A stream that ends inside a frame: the frame is completed with zeros, as the reading
+      // rule takes it; the record keeps the exact length.
+      const uint32_t whole = layout.frameBytes - produced % layout.frameBytes;
+      std::memset(frames.get() + produced, 0, whole);
+      produced += whole;
+    }
+    if (std::fwrite(frames.get(), 1, produced, file) != produced) return writeFailed();
+    offset += inBytes;
+    dataSize += produced;
+    if (progress) progress(offset, info.length);
+  }
+  if (dataSize > 0xFFFFFFFFull - 64) {
+    reason = "the loop is too long for a WAV file";
+    return LosslessOutcome::Failed;
+  }
+  const WavFormat wav = LosslessFormat(channels, static_cast<uint32_t>(dataSize));
+  uint8_t tail[1 + kLoopRecordChunkBytes] = {};
+  const size_t pad = dataSize & 1;
+  EncodeRecord(LoopRecord{model, info.status, info.length, time}, tail + pad);
+  if (std::fwrite(tail, 1, pad + kLoopRecordChunkBytes, file) != pad + kLoopRecordChunkBytes) {
+    return writeFailed();
+  }
+  BuildWavHeader(std::span<uint8_t, kWavHeaderBytes>(header), wav);
+  if (std::fseek(file, 0, SEEK_SET) != 0 ||
+      std::fwrite(header, 1, sizeof header, file) != sizeof header) {
+    return writeFailed();
+  }
+  return LosslessOutcome::Done;
+}
+
+namespace {
+
+// Keeps the newest `kept` backups of `model`; older ones are removed.
+void Prune(const std::string& folder, uint8_t model, unsigned kept) {
+  std::vector<BackupEntry> all;
+  std::string error;
+  if (!ListBackups(folder, all, error)) return;
+  unsigned seen = 0;
+  for (const BackupEntry& e : all) {
+    if (e.record.model != model) continue;
+    if (++seen > kept) RemoveFile(e.path);
+  }
+}
+
+}  // namespace
+
+BackupOutcome MakeBackup(CDevice& device, const BackupRequest& request, std::string& path,
+                         std::string& reason) {
+  path.clear();
+  uint8_t record[kLoopInfoBytes] = {};
+  // The read also puts the pedal's stream back at the loop's start.
+  if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {
+    reason = "the pedal did not answer the loop info request: " +
+             DescribeCommandResult(device.LastResult());
+    return BackupOutcome::Failed;
+  }
+  const LoopInfo info = DecodeLoopInfo(record);
+  if (info.status == 1 || info.length == 0) return BackupOutcome::NoLoop;
+
+  const std::string folder = request.folder.empty() ? DefaultBackupFolder() : request.folder;
+  if (folder.empty()) {
+    reason = "no folder for backups: set RENDAX_BACKUP_DIR";
+    return BackupOutcome::Failed;
+  }
+  std::error_code ec;
+  fs::create_directories(U8Path(folder), ec);
+  if (ec || !IsFolder(folder)) {
+    reason = FileReason(folder, ec ? ec.message() : "it is not a folder");
+    return BackupOutcome::Failed;
+  }
+
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  std::string name = ModelInfo(request.model).name;
+  std::replace(name.begin(), name.end(), ' ', '-');
+  const std::string stem =
+      U8String(U8Path(folder) / U8Path(name + "_" + LocalStamp(now, "%Y-%m-%d_%H-%M-%S")));
+  std::string target = stem + ".wav";
+  for (int n = 2; fs::exists(U8Path(target), ec) && n < 1000; ++n) {
+    target = stem + "_" + std::to_string(n) + ".wav";
+  }
+
+  std::string temp;
+  File file = CreateTempBeside(target, temp);
+  if (!file) {
+    reason = FileReason(folder, SystemReason(errno));
+    return BackupOutcome::Failed;
+  }
+  const LosslessOutcome outcome =
+      WriteLosslessLoop(device, request.model, info, now, file.get(), target, request.cancel,
+                        request.progress, reason);
+  if (outcome != LosslessOutcome::Done) {
+    file.Close();
+    RemoveFile(temp);
+    return outcome == LosslessOutcome::Interrupted ? BackupOutcome::Interrupted
+                                                   : BackupOutcome::Failed;
+  }
+  // On the disk before the pedal's loop is replaced: a backup lost to a power cut is no backup.
+  if (!file.SyncAndClose()) {
+    reason = FileReason(target, SystemReason(errno));
+    RemoveFile(temp);
+    return BackupOutcome::Failed;
+  }
+  if (std::string why; !MoveIntoPlace(temp, target, &why)) {
+    reason = FileReason(target, why);
+    RemoveFile(temp);
+    return BackupOutcome::Failed;
+  }
+  path = target;
+  Prune(folder, request.model, request.kept == 0 ? kDefaultBackupsKept : request.kept);
+  return BackupOutcome::Made;
+}
+
+std::function<bool(CDevice&, std::string&)> BackupBeforeFirmware(uint8_t model,
+                                                                 std::string folder) {
+  return [model, folder](CDevice& device, std::string& reason) {
+    BackupRequest request;
+    request.model = model;
+    request.folder = folder;
+    request.kept = BackupsKept();
+    std::string path;
+    const BackupOutcome outcome = MakeBackup(device, request, path, reason);
+    if (outcome == BackupOutcome::Failed) reason = std::string(kMsgBackupError) + ": " + reason;
+    return outcome == BackupOutcome::Made || outcome == BackupOutcome::NoLoop;
+  };
+}
+
+}  // namespace rendax

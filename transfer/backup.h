@@ -9,11 +9,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "audio/wav_header.h"
+#include "device/commands.h"
 #include "device/device.h"
 
 namespace rendax {
@@ -52,6 +55,18 @@ std::optional<BackupEntry> NewestBackup(const std::string& folder, uint8_t model
 
 // "m:ss" (or "h:mm:ss") of a frame count at the pedal's rate.
 std::string FormatDuration(uint64_t frames);
+
+// The "rndx" chunk of an open lossless file whose header gave `wav`; nullopt for any other file.
+std::optional<LoopRecord> ReadLoopRecord(std::FILE* file, const WavFormat& wav);
+
+// Writes the loop that `info` describes (just read from the open pedal, so its stream is at the
+// start) to `file` in the lossless form. `filePath` names the file in reasons.
+enum class LosslessOutcome { Done, Failed, Interrupted };
+LosslessOutcome WriteLosslessLoop(CDevice& device, uint8_t model, const LoopInfo& info,
+                                  int64_t time, std::FILE* file, const std::string& filePath,
+                                  const std::atomic<bool>* cancel,
+                                  const std::function<void(uint64_t, uint64_t)>& progress,
+                                  std::string& reason);
 
 enum class BackupOutcome { Made, NoLoop, Failed, Interrupted };
 

@@ -1,10 +1,14 @@
 // Export: the pedal's loop into a WAV file, 48,000 Hz 24-bit.
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <new>
 
 #include "audio/sample_pages.h"
 #include "device/commands.h"
+#include "transfer/backup.h"
 #include "transfer/file_io.h"
 #include "transfer/job.h"
 
@@ -28,7 +32,8 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
   uint8_t record[kLoopInfoBytes] = {};
   if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {
     // Nothing is known about the loop; no file is made.
-    ui.ShowMessageWithReason(kMsgReceiveError, "the pedal did not answer the loop info request");
+    ui.ShowMessageWithReason(kMsgReceiveError, "the pedal did not answer the loop info request: " +
+                                                   DescribeCommandResult(device.LastResult()));
     return JobResult::Failed;
   }
   const LoopInfo info = DecodeLoopInfo(record);
@@ -42,13 +47,16 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
   const std::string target = FollowLinks(job.exportPath);
   std::string tempPath;
   File file;
-  if (!target.empty() && !IsFolder(target) && MayWriteFile(target)) {
+  std::string why = "no file name";
+  if (!target.empty() && MayWriteFile(target, &why)) {
     file = CreateTempBeside(target, tempPath);
+    if (!file) why = SystemReason(errno);
   }
   if (!file) {
-    ui.ShowMessage(kMsgFileCreationError);
+    ui.ShowMessageWithReason(kMsgFileCreationError, FileReason(job.exportPath, why));
     return JobResult::Failed;
   }
+  const bool replacing = PathExists(target);
 
   ui.EnableTransferButtons(false);
   auto fail = [&](const char* text, const std::string& reason) {
@@ -58,10 +66,40 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
     ui.EnableTransferButtons(true);
     return JobResult::Failed;
   };
+  auto writeFailed = [&] {
+    return fail(kMsgReceiveError, FileReason(job.exportPath, SystemReason(errno)));
+  };
+  // Between blocks: the temporary file goes, an earlier file at the
+  // target stays as it was.
+  auto interrupted = [&] {
+    fail(kMsgReceiveError, replacing ? "interrupted; the earlier " + job.exportPath + " is intact"
+                                     : "interrupted; no file was written");
+    return JobResult::Interrupted;
+  };
+
+  if (job.native) {
+    std::string reason;
+    const LosslessOutcome outcome = WriteLosslessLoop(
+        device, job.model, info, static_cast<int64_t>(std::time(nullptr)), file.get(),
+        job.exportPath, job.cancel,
+        [&](uint64_t done, uint64_t total) {
+          ui.ReportProgress(static_cast<int>(done * 100 / std::max<uint64_t>(1, total)));
+        },
+        reason);
+    if (outcome == LosslessOutcome::Interrupted) return interrupted();
+    if (outcome == LosslessOutcome::Failed) return fail(kMsgReceiveError, reason);
+    if (!file.SyncAndClose()) return writeFailed();
+    if (!MoveIntoPlace(tempPath, target, &reason)) {
+      return fail(kMsgFileCreationError, FileReason(target, reason));
+    }
+    ui.ShowMessage(kMsgReceiveComplete);
+    ui.EnableTransferButtons(true);
+    return JobResult::Success;
+  }
 
   uint8_t placeholder[kWavHeaderBytes] = {};
   if (std::fwrite(placeholder, 1, sizeof placeholder, file.get()) != sizeof placeholder) {
-    return fail(kMsgReceiveError, "the file could not be written");
+    return writeFailed();
   }
   wav.dataSize = 0;
 
@@ -77,12 +115,14 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
   uint64_t dataSize = 0;
 
   for (uint32_t k = 1; k <= reads; ++k) {
+    if (job.cancel && job.cancel->load()) return interrupted();
     uint32_t request = kTransferBlockBytes;
     if (k == reads && reads > 1 && rest > 0) request = RoundUpToPages(rest, channels);
     // Never convert what an earlier block or a short answer left behind.
     std::memset(block.get(), 0, kTransferBlockBytes + kBlockSlack);
     if (!SendCommandIn(CdbLoopDataRead(), device, request, block.get())) {
-      return fail(kMsgReceiveError, "a loop data read failed");
+      return fail(kMsgReceiveError,
+                  "a loop data read failed: " + DescribeCommandResult(device.LastResult()));
     }
     const uint32_t inBytes =
         k < reads ? kTransferBlockBytes : length - kTransferBlockBytes * (reads - 1);
@@ -100,9 +140,7 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
     if (dataSize + produced > 0xFFFFFFFFull - (kWavHeaderBytes - 8)) {
       return fail(kMsgReceiveError, "the loop is too long for a WAV file");
     }
-    if (std::fwrite(out.get(), 1, produced, file.get()) != produced) {
-      return fail(kMsgReceiveError, "the file could not be written");
-    }
+    if (std::fwrite(out.get(), 1, produced, file.get()) != produced) return writeFailed();
     dataSize += produced;
     wav.dataSize = static_cast<uint32_t>(dataSize);
     ui.ReportProgress(static_cast<int>(uint64_t{k} * 100 / reads));
@@ -120,14 +158,15 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
   BuildWavHeader(std::span<uint8_t, kWavHeaderBytes>(header), wav);
   if (std::fseek(file.get(), 0, SEEK_SET) != 0 ||
       std::fwrite(header, 1, sizeof header, file.get()) != sizeof header) {
-    return fail(kMsgReceiveError, "the file could not be written");
+    return writeFailed();
   }
   block.reset();
   out.reset();
-  // On the disk before the rename, or a power cut could leave the target empty.
-  if (!file.SyncAndClose()) return fail(kMsgReceiveError, "the file could not be written");
-  if (!MoveIntoPlace(tempPath, target)) {
-    return fail(kMsgFileCreationError, "the finished file could not replace " + target);
+  // On the disk before the rename, or a power cut could leave the target
+  // empty.
+  if (!file.SyncAndClose()) return writeFailed();
+  if (std::string reason; !MoveIntoPlace(tempPath, target, &reason)) {
+    return fail(kMsgFileCreationError, FileReason(target, reason));
   }
 
   ui.ShowMessage(kMsgReceiveComplete);

@@ -102,15 +102,22 @@ File CreateTempBeside(const std::string& target, std::string& tempPath) {
   return File();
 }
 
-bool MoveIntoPlace(const std::string& from, const std::string& target) {
+bool MoveIntoPlace(const std::string& from, const std::string& target, std::string* reason) {
 #ifdef _WIN32
   // Written through: the new name is on the disk when the call returns.
-  return MoveFileExW(U8Path(from).c_str(), U8Path(target).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (MoveFileExW(U8Path(from).c_str(), U8Path(target).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+    return true;
+  }
+  if (reason) *reason = std::system_category().message(static_cast<int>(GetLastError()));
+  return false;
 #else
   std::error_code ec;
   fs::rename(U8Path(from), U8Path(target), ec);
-  if (ec) return false;
+  if (ec) {
+    if (reason) *reason = ec.message();
+    return false;
+  }
   // The rename lives in the folder: until the folder is on the disk, a power cut may bring back
   // the old file. The target is replaced either way, so a folder that cannot be synced is no
   // failure to report.
@@ -127,6 +134,11 @@ bool MoveIntoPlace(const std::string& from, const std::string& target) {
 void RemoveFile(const std::string& path) {
   std::error_code ec;
   fs::remove(U8Path(path), ec);
+}
+
+bool PathExists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(U8Path(path), ec));
 }
 
 bool IsFolder(const std::string& path) {
@@ -147,16 +159,28 @@ std::string FollowLinks(const std::string& path) {
   return U8String(p);
 }
 
-bool MayWriteFile(const std::string& path) {
+bool MayWriteFile(const std::string& path, std::string* reason) {
   std::error_code ec;
   const fs::file_status status = fs::status(U8Path(path), ec);
   if (!fs::exists(status)) return true;
   // The finished export replaces the target by renaming: a device or a pipe would be swapped
   // for a plain file (for root even /dev/full), never written to.
-  if (!fs::is_regular_file(status)) return false;
+  if (!fs::is_regular_file(status)) {
+    if (reason) *reason = fs::is_directory(status) ? "it is a folder" : "it is not a plain file";
+    return false;
+  }
   // Opening for update tests the right to write without touching the content.
   File probe = OpenFile(path, "r+b");
+  if (!probe && reason) *reason = SystemReason(errno);
   return static_cast<bool>(probe);
+}
+
+std::string SystemReason(int error) {
+  return std::generic_category().message(error);
+}
+
+std::string FileReason(const std::string& path, const std::string& reason) {
+  return path + ": " + reason;
 }
 
 }  // namespace rendax

@@ -42,8 +42,12 @@ int64_t FileSize(std::FILE* f);
 File CreateTempBeside(const std::string& target, std::string& tempPath);
 
 // Replaces `target` by `from` in one step and puts the change on the disk. Returns true on
-// success.
-bool MoveIntoPlace(const std::string& from, const std::string& target);
+// success; otherwise `reason` (optional) has the system's words.
+bool MoveIntoPlace(const std::string& from, const std::string& target,
+                   std::string* reason = nullptr);
+
+// True when something exists at `path`.
+bool PathExists(const std::string& path);
 
 // Removes a file, ignoring failure.
 void RemoveFile(const std::string& path);
@@ -51,8 +55,15 @@ void RemoveFile(const std::string& path);
 // True when `path` names an existing folder.
 bool IsFolder(const std::string& path);
 
-// True when `path` does not exist, or exists as a plain file that may be written to.
-bool MayWriteFile(const std::string& path);
+// True when `path` does not exist, or exists as a plain file that may be written to; otherwise
+// `reason` (optional) says why not.
+bool MayWriteFile(const std::string& path, std::string* reason = nullptr);
+
+// The system's own words for an errno value: "Permission denied", "No space left on device".
+std::string SystemReason(int error);
+
+// "PATH: REASON", the form every message about a file takes.
+std::string FileReason(const std::string& path, const std::string& reason);
 // The file a path finally names when it is a symbolic link (or a chain of them), so that a
 // finished export replaces the linked file rather than the link.
 std::string FollowLinks(const std::string& path);

@@ -1,5 +1,7 @@
 // Import: a WAV file into the pedal's loop, and the optional read-back check.
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -7,6 +9,7 @@
 
 #include "audio/sample_pages.h"
 #include "device/commands.h"
+#include "transfer/backup.h"
 #include "transfer/file_io.h"
 #include "transfer/job.h"
 
@@ -27,7 +30,15 @@ constexpr uint32_t kMaxPackedBytes = 458752;
 using Packer = uint32_t (*)(ResampleState&, uint16_t, const uint8_t*, uint32_t, uint8_t*, uint32_t,
                             uint32_t);
 
+// The pedal's own rate: the samples are laid into pages as they are.
+template <uint32_t Channels>
+uint32_t PackNative(ResampleState&, uint16_t blockAlign, const uint8_t* in, uint32_t inBytes,
+                    uint8_t* out, uint32_t, uint32_t startOffset) {
+  return InsertFiller(in, inBytes - inBytes % blockAlign, startOffset, Channels, out);
+}
+
 Packer PackerFor(uint32_t sampleRate, uint32_t channels) {
+  if (sampleRate == kPedalFrameRate) return channels == 2 ? PackNative<2> : PackNative<1>;
   if (channels == 2) return sampleRate == 44100 ? PackStereo44100 : PackStereo48000;
   return sampleRate == 44100 ? PackMono44100 : PackMono48000;
 }
@@ -43,6 +54,15 @@ class StreamMaker {
   using Progress = std::function<void(int)>;
 
   enum class Outcome { Done, SinkFailed, ReadFailed, OutOfMemory };
+
+  // Bytes of page stream the file makes, from a run that writes nothing (for a length check).
+  static uint64_t Count(std::FILE* file, const WavFormat& wav, uint32_t audioBytes, uint8_t model) {
+    ResampleState scratch;
+    StreamMaker maker(file, wav, audioBytes, model, scratch);
+    const Outcome o =
+        maker.Run([](const uint8_t*, uint32_t, uint64_t) { return true; }, [](int) {});
+    return o == Outcome::Done ? maker.Total() : 0;
+  }
 
   StreamMaker(std::FILE* file, const WavFormat& wav, uint32_t audioBytes, uint8_t model,
               ResampleState& resample)
@@ -118,14 +138,14 @@ class StreamMaker {
 // block. Filler bytes are not compared: nothing reads them. Returns "" when equal, else what
 // differs.
 std::string VerifyLoop(std::FILE* file, uint32_t audioOffset, const WavFormat& wav,
-                       uint32_t audioBytes, uint8_t model, uint64_t expectedLength, CDevice& device,
-                       ResampleState& resample) {
+                       uint32_t audioBytes, uint8_t model, uint64_t expectedLength,
+                       uint8_t expectedStatus, CDevice& device, ResampleState& resample) {
   uint8_t record[kLoopInfoBytes] = {};
   if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {
     return "the loop info could not be read back";
   }
   const LoopInfo info = DecodeLoopInfo(record);
-  if (info.status != 0 || info.length != expectedLength) {
+  if (info.status != expectedStatus || info.length != expectedLength) {
     return "the pedal reports a loop of " + std::to_string(info.length) + " bytes, not " +
            std::to_string(expectedLength);
   }
@@ -144,7 +164,8 @@ std::string VerifyLoop(std::FILE* file, uint32_t audioOffset, const WavFormat& w
           difference = "a loop data read failed";
           return false;
         }
-        const uint64_t upTo = std::min<uint64_t>(length, expectedLength - offset);
+        const uint64_t upTo =
+            offset >= expectedLength ? 0 : std::min<uint64_t>(length, expectedLength - offset);
         for (uint64_t i = 0; i < upTo; ++i) {
           if ((offset + i) % layout.pageBytes >= layout.audioBytes) continue;  // filler
           if (data[i] != back[i]) {
@@ -163,38 +184,106 @@ std::string VerifyLoop(std::FILE* file, uint32_t audioOffset, const WavFormat& w
 
 }  // namespace
 
-JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
-                    JobFrontEnd& ui) {
-  // A folder opens for reading on Linux, but it is no file to import.
-  File file = IsFolder(job.importPath) ? File() : OpenFile(job.importPath, "rb");
-  if (!file) {
-    ui.ShowMessage(kMsgCantOpenFile);
-    return JobResult::Failed;
+std::string LoopIncompleteAdvice(const std::string& backupPath, bool hadLoop) {
+  if (!backupPath.empty()) {
+    return "the pedal's loop is incomplete; its earlier loop is saved in " + backupPath +
+           " (put it back with \"Restore last backup...\" or 'rendax-cli restore')";
   }
+  return hadLoop ? "the pedal's loop is incomplete and no backup of its earlier loop was made"
+                 : "the pedal's loop is incomplete";
+}
+
+bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check) {
+  check = ImportCheck{};
+  // A folder opens for reading on Linux, but it is no file to import.
+  File file = IsFolder(path) ? File() : OpenFile(path, "rb");
+  if (!file) {
+    check.text = kMsgCantOpenFile;
+    check.reason = FileReason(path, IsFolder(path) ? "it is a folder" : SystemReason(errno));
+    return false;
+  }
+  auto refuse = [&](const std::string& why) {
+    check.text = kMsgFormatWrong;
+    check.reason = FileReason(path, why);
+    return false;
+  };
   uint8_t header[kWavHeaderReadBytes] = {};
   const size_t headerBytes = std::fread(header, 1, sizeof header, file.get());
   WavRejection why = WavRejection::None;
-  if (!ParseWavHeader(header, headerBytes, wav, &why)) {
-    ui.ShowMessageWithReason(kMsgFormatWrong, DescribeWavRejection(why));
-    return JobResult::Failed;
+  WavFormat& wav = check.wav;
+  if (!ParseWavHeader(header, headerBytes, wav, &why, true)) {
+    return refuse(DescribeWavRejection(why));
+  }
+  const uint32_t channels = ChannelsOfModel(model);
+  if (wav.sampleRate == kPedalFrameRate) {
+    // The lossless form goes in only as it is: its channels are the pedal's own.
+    if (wav.channels != channels) {
+      return refuse("a 46,875 Hz file for this pedal has " + std::to_string(channels) +
+                    (channels == 1 ? " channel" : " channels"));
+    }
+    check.native = true;
   }
   // An empty data chunk would erase the pedal's loop for nothing; a file cut short is
   // converted only as far as it goes.
-  if (wav.dataSize == 0) {
-    ui.ShowMessageWithReason(kMsgFormatWrong, "the data chunk is empty");
-    return JobResult::Failed;
-  }
-  const uint32_t audioOffset = AudioOffset(wav);
-  uint32_t audioBytes = wav.dataSize;
+  if (wav.dataSize == 0) return refuse("the data chunk is empty");
+  check.audioOffset = AudioOffset(wav);
+  check.audioBytes = wav.dataSize;
   const int64_t size = FileSize(file.get());
   if (size >= 0) {
-    audioBytes = static_cast<uint32_t>(
-        std::min<int64_t>(audioBytes, std::max<int64_t>(0, size - audioOffset)));
+    check.audioBytes = static_cast<uint32_t>(
+        std::min<int64_t>(wav.dataSize, std::max<int64_t>(0, size - check.audioOffset)));
   }
-  if (audioBytes < wav.blockAlign) {
-    ui.ShowMessageWithReason(kMsgFormatWrong, "the file holds no audio");
+  if (check.audioBytes < wav.blockAlign) return refuse("the file holds no audio");
+  check.endsEarly = check.audioBytes < wav.dataSize;
+  if (check.native && !check.endsEarly) {
+    if (const auto record = ReadLoopRecord(file.get(), wav)) {
+      check.status = record->status;
+      check.recordedLength = record->streamLength;
+    }
+  }
+
+  // The loop's length travels in 32 bits: a longer stream is refused before anything is
+  // written. The estimate is off by a frame or two at most, so only a file right at the limit
+  // is run through the converter to count exactly.
+  const uint64_t frames = check.audioBytes / wav.blockAlign;
+  const uint64_t estimate =
+      StreamBytesForFrames(frames * kPedalFrameRate / wav.sampleRate + 1, channels);
+  check.streamBytes = check.native ? StreamBytesForFrames(frames, channels) : estimate;
+  constexpr uint64_t kLimit = 0xFFFFFFFFull;
+  constexpr uint64_t kMargin = 1u << 16;
+  if (!check.native && estimate + kMargin > kLimit && estimate < kLimit + kMargin) {
+    if (std::fseek(file.get(), static_cast<long>(check.audioOffset), SEEK_SET) != 0) {
+      check.text = kMsgCantOpenFile;
+      check.reason = FileReason(path, "the file could not be read");
+      return false;
+    }
+    check.streamBytes = StreamMaker::Count(file.get(), wav, check.audioBytes, model);
+  }
+  if (check.streamBytes > 0xFFFFFFFFull) {
+    check.text = kMsgSendError;
+    check.reason =
+        FileReason(path, "the file is too long for the pedal (its loop holds at most " +
+                             FormatDuration(FramesInStream(0xFFFFFFFFull, channels)) + ")");
+    return false;
+  }
+  return true;
+}
+
+JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
+                    JobFrontEnd& ui) {
+  ImportCheck check;
+  if (!CheckImportFile(job.importPath, job.model, check)) {
+    ui.ShowMessageWithReason(check.text, check.reason);
     return JobResult::Failed;
   }
+  wav = check.wav;
+  File file = OpenFile(job.importPath, "rb");
+  if (!file) {
+    ui.ShowMessageWithReason(kMsgCantOpenFile, FileReason(job.importPath, SystemReason(errno)));
+    return JobResult::Failed;
+  }
+  const uint32_t audioOffset = check.audioOffset;
+  const uint32_t audioBytes = check.audioBytes;
 
   ui.EnableTransferButtons(false);
   auto fail = [&](const char* text, const std::string& reason) {
@@ -206,50 +295,141 @@ JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
   uint8_t record[kLoopInfoBytes] = {};
   if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {
     // Nothing has been written yet: the pedal keeps its loop.
-    return fail(kMsgSendError, "the pedal did not answer the loop info request");
+    return fail(kMsgSendError, "the pedal did not answer the loop info request: " +
+                                   DescribeCommandResult(device.LastResult()));
   }
-  if (std::fseek(file.get(), static_cast<long>(audioOffset), SEEK_SET) != 0) {
-    return fail(kMsgSendError, "the file could not be read");
+  const LoopInfo before = DecodeLoopInfo(record);
+  const bool hadLoop = before.status != 1 && before.length != 0;
+
+  // The bar runs once over the backup's reads and the import's writes, in stream bytes.
+  const uint64_t backupBytes = job.backup && hadLoop ? before.length : 0;
+  const uint64_t work = std::max<uint64_t>(1, backupBytes + check.streamBytes);
+  auto overall = [&](uint64_t done) {
+    ui.ReportProgress(static_cast<int>(std::min<uint64_t>(100, done * 100 / work)));
+  };
+
+  std::string backupPath;
+  if (backupBytes > 0) {
+    BackupRequest request;
+    request.model = job.model;
+    request.folder = job.backupFolder;
+    request.kept = job.backupsKept;
+    request.cancel = job.cancel;
+    request.progress = [&](uint64_t done, uint64_t) { overall(done); };
+    std::string reason;
+    switch (MakeBackup(device, request, backupPath, reason)) {
+      case BackupOutcome::Made:
+      case BackupOutcome::NoLoop:
+        break;
+      case BackupOutcome::Failed:
+        return fail(kMsgBackupError, reason + "; the pedal's loop is untouched");
+      case BackupOutcome::Interrupted:
+        ui.EnableTransferButtons(true);
+        ui.ShowMessageWithReason(kMsgSendError, "interrupted; the pedal's loop is untouched");
+        return JobResult::Interrupted;
+    }
+    // The backup's reads moved the pedal's stream: back to the start for the writes.
+    if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {
+      return fail(kMsgSendError, "the pedal did not answer the loop info request: " +
+                                     DescribeCommandResult(device.LastResult()) +
+                                     "; the pedal's loop is untouched");
+    }
   }
 
+  if (std::fseek(file.get(), static_cast<long>(audioOffset), SEEK_SET) != 0) {
+    return fail(kMsgSendError, FileReason(job.importPath, "the file could not be read"));
+  }
+
+  bool wrote = false;
+  bool interrupted = false;
+  std::string writeReason;
   StreamMaker maker(file.get(), wav, audioBytes, job.model, resample);
   const auto outcome = maker.Run(
       [&](const uint8_t* data, uint32_t length, uint64_t) {
-        return SendCommandOut(CdbLoopDataWrite(), device, length, data) != 0;
+        // Between blocks only: the write in flight always ends.
+        if (job.cancel && job.cancel->load()) {
+          interrupted = true;
+          return false;
+        }
+        wrote = true;
+        if (!SendCommandOut(CdbLoopDataWrite(), device, length, data)) {
+          writeReason = "a loop data write failed: " + DescribeCommandResult(device.LastResult());
+          return false;
+        }
+        return true;
       },
-      [&](int percent) { ui.ReportProgress(percent); });
+      [&](int percent) {
+        // Without a backup the import alone fills the bar, block by block of the file.
+        if (backupBytes == 0) {
+          ui.ReportProgress(percent);
+        } else {
+          overall(backupBytes + check.streamBytes * static_cast<uint64_t>(percent) / 100);
+        }
+      });
+  // After a write the old loop is gone: say so, and where its backup is.
+  auto broken = [&](const std::string& reason) {
+    return reason + "; " + LoopIncompleteAdvice(backupPath, hadLoop && job.backup);
+  };
   switch (outcome) {
     case StreamMaker::Outcome::Done:
       break;
     case StreamMaker::Outcome::SinkFailed:
-      return fail(kMsgSendError, "a loop data write failed");
-    case StreamMaker::Outcome::ReadFailed:
-      return fail(kMsgSendError, "the file could not be read");
+      if (interrupted) {
+        ui.EnableTransferButtons(true);
+        ui.ShowMessageWithReason(kMsgSendError, wrote
+                                                    ? broken("interrupted")
+                                                    : "interrupted; the pedal's loop is untouched");
+        return JobResult::Interrupted;
+      }
+      return fail(kMsgSendError, broken(writeReason));
+    case StreamMaker::Outcome::ReadFailed: {
+      const std::string why = FileReason(job.importPath, "the file could not be read");
+      return fail(kMsgSendError, wrote ? broken(why) : why);
+    }
     case StreamMaker::Outcome::OutOfMemory:
-      return fail(kMsgSendError, "out of memory");
+      return fail(kMsgSendError, wrote ? broken("out of memory") : "out of memory");
   }
-  const uint64_t total = maker.Total();
+  uint64_t total = maker.Total();
   if (total == 0 || total > 0xFFFFFFFFull) {
-    return fail(kMsgSendError, total == 0 ? "no audio could be read from the file"
-                                          : "the loop is too long for the pedal");
+    return fail(kMsgSendError, broken(total == 0 ? "no audio could be read from the file"
+                                                 : "the loop is too long for the pedal"));
+  }
+  LoopInfo after{0, static_cast<uint32_t>(total)};
+  if (check.native && check.status) {
+    // A backup puts back its loop as it was, status and exact length included (a loop may end
+    // inside a frame or before a page's filler, which whole frames cannot say).
+    after.status = *check.status;
+    const uint32_t frameBytes = PageLayoutFor(ChannelsOfModel(job.model)).frameBytes;
+    const uint32_t recorded = *check.recordedLength;
+    if (recorded <= total && total - recorded < 2 * frameBytes) after.length = recorded;
   }
   ui.ReportProgress(100);
-  const auto info = EncodeLoopInfo(LoopInfo{0, static_cast<uint32_t>(total)});
+  const auto info = EncodeLoopInfo(after);
   if (!SendCommandOut(CdbLoopInfoWrite(), device, kLoopInfoBytes, info.data())) {
-    return fail(kMsgSendError, "the loop info write failed");
+    return fail(kMsgSendError, broken("the loop info write failed: " +
+                                      DescribeCommandResult(device.LastResult())));
   }
 
   std::string difference;
   if (job.verify) {
-    difference =
-        VerifyLoop(file.get(), audioOffset, wav, audioBytes, job.model, total, device, resample);
+    difference = VerifyLoop(file.get(), audioOffset, wav, audioBytes, job.model, after.length,
+                            after.status, device, resample);
   }
   ui.EnableTransferButtons(true);
   if (!difference.empty()) {
     ui.ShowMessageWithReason(kMsgVerifyError, difference);
     return JobResult::Failed;
   }
-  ui.ShowMessage(kMsgSendComplete);
+  if (check.endsEarly) {
+    // What was there went in; the guitarist should know the take is shorter than it claims.
+    char text[96];
+    std::snprintf(text, sizeof text, "the file ends early: %.1f s of %.1f s imported",
+                  static_cast<double>(audioBytes) / wav.byteRate,
+                  static_cast<double>(wav.dataSize) / wav.byteRate);
+    ui.ShowMessageWithReason(kMsgSendComplete, text);
+  } else {
+    ui.ShowMessage(kMsgSendComplete);
+  }
   if (job.verify) ui.ShowMessage(kMsgVerifyComplete);
   return JobResult::Success;
 }

@@ -109,6 +109,7 @@ struct ImportCheck {
   bool native = false;            // 46,875 Hz 24-bit with the model's channels: packed as it is
   bool endsEarly = false;         // shorter than its header says
   std::optional<uint8_t> status;  // a lossless file's stored loop status
+  std::optional<uint32_t> recordedLength;  // and its exact stream length
   std::string text, reason;
 };
 bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check);

@@ -15,6 +15,7 @@
 #include "tests/support/wait.h"
 #include "tests/transfer/reference.h"
 #include "tests/transfer/test_support.h"
+#include "transfer/backup.h"
 #include "transfer/job.h"
 
 namespace rendax::testing {
@@ -53,8 +54,12 @@ class Rig {
     job.model = model_;
     (code == JobExport ? job.exportPath : job.importPath) = file;
     job.verify = verify;
-    // The plain paths, command for command; backups have tests of their own.
-    job.backup = false;
+    // The plain paths, command for command, unless a test asks for a backup.
+    job.backup = backup_;
+    job.backupFolder = dir_ / "backups";
+    job.backupsKept = kept_;
+    job.native = native_;
+    job.cancel = &cancel_;
     const JobResult r = RunJob(job, device_, wav_, resample_, ui_);
     EXPECT_FALSE(device_.IsOpen());
     EXPECT_EQ(ui_.progress.back(), 0);  // every job ends with progress 0
@@ -81,6 +86,9 @@ class Rig {
   RecordingPlatform platform_;
   CMassStorageDevice device_;
   uint8_t model_ = 0;
+  bool backup_ = false, native_ = false;
+  unsigned kept_ = 20;
+  std::atomic<bool> cancel_{false};
   WavFormat wav_;
   ResampleState resample_;
   RecordingFrontEnd ui_;
@@ -179,14 +187,15 @@ TEST(Transfer, FailedExportLeavesTheEarlierFileAndNothingElse) {
     const char* faults;
     bool buttonsTouched;
     const char* message;
+    const char* reason;  // what the message says after the text
   };
   const Case cases[] = {
-      {"fail LoopDataRead 2", true, "Receive Error"},
-      {"fail LoopDataRead", true, "Receive Error"},
-      {"fail LoopInfoRead", false, "Receive Error"},
-      {"unplug-after 3", true, "Receive Error"},
-#ifndef _WIN32                      // a file-size limit needs setrlimit
-      {"", true, "Receive Error"},  // the file system refuses the writes
+      {"fail LoopDataRead 2", true, "Receive Error", "a loop data read failed: "},
+      {"fail LoopDataRead", true, "Receive Error", "a loop data read failed: "},
+      {"fail LoopInfoRead", false, "Receive Error", "loop info request: "},
+      {"unplug-after 3", true, "Receive Error", "the pedal was disconnected"},
+#ifndef _WIN32  // a file-size limit needs setrlimit; the file system refuses the writes
+      {"", true, "Receive Error", "loop.wav: File too large"},
 #endif
   };
   for (const Case& c : cases) {
@@ -216,6 +225,8 @@ TEST(Transfer, FailedExportLeavesTheEarlierFileAndNothingElse) {
 
     EXPECT_EQ(r, JobResult::Failed);
     EXPECT_EQ(fresh.ui_.messages, std::vector<std::string>{c.message});
+    ASSERT_EQ(fresh.ui_.reasons.size(), 1u);
+    EXPECT_NE(fresh.ui_.reasons[0].find(c.reason), std::string::npos) << fresh.ui_.reasons[0];
     if (c.buttonsTouched) {
       EXPECT_EQ(fresh.ui_.events, (std::vector<std::string>{"disable", c.message, "enable"}));
     } else {
@@ -434,6 +445,165 @@ TEST(Transfer, VerifyComparesTheAudioReadBackButNotTheFiller) {
     EXPECT_EQ(fresh.ui_.messages.back(), c.last);
     EXPECT_EQ(r == JobResult::Success, std::string(c.last) == "Verify Complete");
   }
+}
+
+// ---- Backups, the lossless form and interruption ----
+
+// A loop as the pedal may hold it: noise in the audio, zeros in the filler.
+std::vector<uint8_t> PedalLoop(uint32_t length, uint32_t channels, uint32_t seed) {
+  auto stream = NoiseBytes(length, seed);
+  const PageLayout p = PageLayoutFor(channels);
+  for (uint32_t i = 0; i < length; ++i) {
+    if (i % p.pageBytes >= p.audioBytes) stream[i] = 0;
+  }
+  return stream;
+}
+
+TEST(Backup, AnImportSavesTheLoopExactlyAndRestoringItPutsItBackByteForByte) {
+  struct Case {
+    uint8_t model;
+    uint32_t length;  // a whole number of frames, one ending inside a frame, one in the filler
+    uint8_t status;
+  };
+  for (const Case c :
+       {Case{0, 150000, 0}, Case{1, 200003, 0}, Case{2, 2047, 3}, Case{1, 65536 * 2, 0}}) {
+    SCOPED_TRACE("model " + std::to_string(c.model) + ", length " + std::to_string(c.length));
+    Rig r;
+    r.MakePedal(c.model);
+    const uint32_t channels = c.model == 1 ? 2 : 1;
+    const auto original = PedalLoop(c.length, channels, c.length);
+    r.StoreLoop(original, {c.status, c.length});
+    WriteFileBytes(r.dir_ / "out/take.wav", MakeWav(NoiseBytes(300000, 5), 16, 2, 44100));
+    r.backup_ = true;
+    ASSERT_EQ(r.Run(JobImport, r.dir_ / "out/take.wav"), JobResult::Success);
+    // One pass of the bar over backup and import together.
+    const auto progress = r.ProgressBeforeEnd();
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(progress.back(), 100);
+
+    std::vector<BackupEntry> backups;
+    std::string error;
+    ASSERT_TRUE(ListBackups(r.dir_ / "backups", backups, error)) << error;
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(backups[0].record.model, c.model);
+    EXPECT_EQ(backups[0].record.status, c.status);
+    EXPECT_EQ(backups[0].record.streamLength, c.length);
+    EXPECT_EQ(backups[0].frames, FramesInStream(c.length, channels));
+    const auto file = ReadFileBytes(backups[0].path);
+    EXPECT_EQ(U32(file, 24), 46875u);
+    EXPECT_EQ(file[22], channels);
+    EXPECT_EQ(file[34], 24);
+    EXPECT_EQ(U32(file, 4), file.size() - 8);
+
+    r.backup_ = false;
+    ASSERT_EQ(r.Run(JobImport, backups[0].path), JobResult::Success);
+    std::vector<uint8_t> stored;
+    LoopInfo info;
+    ASSERT_TRUE(ReadSimulatedLoop(r.pedal_, stored, info, error)) << error;
+    EXPECT_EQ(info.status, c.status);
+    EXPECT_EQ(info.length, c.length);
+    ASSERT_GE(stored.size(), c.length);
+    EXPECT_TRUE(std::equal(original.begin(), original.end(), stored.begin()));
+
+    // The lossless export writes the same form.
+    r.native_ = true;
+    ASSERT_EQ(r.Run(JobExport, r.dir_ / "out/native.wav"), JobResult::Success);
+    const auto exported = ReadFileBytes(r.dir_ / "out/native.wav");
+    ASSERT_EQ(exported.size(), file.size());
+    EXPECT_TRUE(std::equal(file.begin(), file.begin() + file.size() - 8, exported.begin()))
+        << "only the time in the record may differ";
+  }
+}
+
+TEST(Backup, AnEmptyPedalNeedsNoneAndOnlyTheNewestAreKept) {
+  Rig r;
+  r.MakePedal(0);
+  r.backup_ = true;
+  r.kept_ = 2;
+  WriteFileBytes(r.dir_ / "out/take.wav", MakeWav(NoiseBytes(30000, 5), 16, 1, 48000));
+  std::vector<BackupEntry> backups;
+  std::string error;
+  std::vector<size_t> counts;
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(r.Run(JobImport, r.dir_ / "out/take.wav"), JobResult::Success);
+    ASSERT_TRUE(ListBackups(r.dir_ / "backups", backups, error)) << error;
+    counts.push_back(backups.size());
+  }
+  EXPECT_EQ(counts, (std::vector<size_t>{0, 1, 2, 2}));
+}
+
+TEST(Transfer, InterruptionStopsAtABlockBoundaryAndSaysWhatIsLeft) {
+  struct Case {
+    const char* what;
+    JobCode code;
+    bool earlierTarget;
+    int cancelAtProgress;  // the request comes with this progress report (0: before the job)
+    const char* reason;
+    bool loopChanged;
+  };
+  const Case cases[] = {
+      {"export over a file", JobExport, true, 25, "interrupted; the earlier ", false},
+      {"export to a new file", JobExport, false, 0, "interrupted; no file was written", false},
+      {"import during the backup", JobImport, false, 1, "the pedal's loop is untouched", false},
+      {"import during the writes", JobImport, false, 60, "the pedal's loop is incomplete", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Rig r;
+    r.MakePedal(1);
+    const auto original = PedalLoop(300000, 2, 3);
+    r.StoreLoop(original, {0, 300000});
+    r.backup_ = true;
+    const std::string file = r.dir_ / (c.code == JobExport ? "out/loop.wav" : "out/take.wav");
+    if (c.code == JobImport) {
+      WriteFileBytes(file, MakeWav(NoiseBytes(600000, 5), 16, 2, 48000));
+    } else if (c.earlierTarget) {
+      WriteFileBytes(file, {'o', 'l', 'd'});
+    }
+    r.cancel_ = c.cancelAtProgress == 0;
+    r.ui_.onProgress = [&](int p) {
+      if (p >= c.cancelAtProgress) r.cancel_ = true;
+    };
+    ASSERT_EQ(r.Run(c.code, file), JobResult::Interrupted);
+    ASSERT_EQ(r.ui_.reasons.size(), 1u);
+    EXPECT_NE(r.ui_.reasons[0].find(c.reason), std::string::npos) << r.ui_.reasons[0];
+    EXPECT_EQ(std::count(r.ui_.events.begin(), r.ui_.events.end(), "enable"), 1);
+    const auto kinds = r.Kinds();
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), Cmd::LoopInfoWrite), 0);
+    std::vector<std::string> left = FilesIn(r.dir_.path() / "out");
+    EXPECT_EQ(left, c.earlierTarget || c.code == JobImport
+                        ? std::vector<std::string>{c.code == JobExport ? "loop.wav" : "take.wav"}
+                        : std::vector<std::string>{});
+    if (c.earlierTarget) {
+      EXPECT_EQ(ReadFileBytes(file), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    }
+    std::vector<uint8_t> stored;
+    LoopInfo info;
+    std::string error;
+    ASSERT_TRUE(ReadSimulatedLoop(r.pedal_, stored, info, error)) << error;
+    EXPECT_EQ(!std::equal(original.begin(), original.end(), stored.begin()), c.loopChanged);
+    if (c.loopChanged) {
+      // The message names the backup that holds the loop as it was.
+      std::vector<BackupEntry> backups;
+      ASSERT_TRUE(ListBackups(r.dir_ / "backups", backups, error));
+      ASSERT_EQ(backups.size(), 1u);
+      EXPECT_NE(r.ui_.reasons[0].find(backups[0].path), std::string::npos);
+    }
+  }
+}
+
+TEST(Transfer, AFileTooLongForThePedalIsRefusedBeforeAnyCommand) {
+  Rig r;
+  r.MakePedal(0);
+  // A sparse file: 3 GB of 16-bit mono audio makes a stream past the 32-bit length.
+  const std::string file = r.dir_ / "out/long.wav";
+  WriteFileBytes(file, MakeWav({0, 0}, 16, 1, 44100, 16, 3000000000u));
+  std::filesystem::resize_file(file, 44 + 3000000000ull);
+  ImportCheck check;
+  EXPECT_FALSE(CheckImportFile(file, 0, check));
+  EXPECT_NE(check.reason.find("too long for the pedal"), std::string::npos) << check.reason;
+  EXPECT_EQ(r.Run(JobImport, file), JobResult::Failed);
+  EXPECT_EQ(r.Kinds(), std::vector<Cmd>{});
 }
 
 // ---- The job frame and the worker ----

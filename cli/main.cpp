@@ -11,8 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "cli/backups.h"
 #include "cli/cli_front_end.h"
 #include "cli/demo_loop.h"
+#include "cli/interrupt.h"
 #include "cli/watch.h"
 #include "device/commands.h"
 #include "device/device.h"
@@ -24,6 +26,7 @@
 #if defined(_WIN32)
 #include "device/platform/win32/win32_platform.h"
 #endif
+#include "transfer/backup.h"
 #include "transfer/job.h"
 
 namespace rendax {
@@ -32,20 +35,33 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;  // as a shell reports a program ended by Ctrl-C
+
+constexpr const char* kImportQuestion =
+    "Warning: It will delete the existing content of rendax. Do you want to continue?";
 
 const char kUsage[] =
     "usage: rendax-cli [--pedal PATH] COMMAND [ARGS]\n"
     "\n"
     "commands:\n"
     "  list                         the pedals attached: path, model, firmware version\n"
-    "  firmware [--update] [--yes]  show the firmware version; --update checks it and, after\n"
-    "                               asking, writes this program's firmware into the pedal\n"
-    "  export [FILE] [--force]      save the pedal's loop as a WAV file (default Rendax.wav);\n"
-    "                               an existing file is replaced only with --force\n"
-    "  import FILE [--yes] [--verify]\n"
+    "  firmware [--update [--allow-downgrade] [--no-backup]] [--yes]\n"
+    "                               show the firmware version; --update checks it and, after\n"
+    "                               asking, saves the pedal's loop as a backup and writes this\n"
+    "                               program's firmware into the pedal; newer firmware in the\n"
+    "                               pedal is replaced only with --allow-downgrade\n"
+    "  export [FILE] [--force] [--native]\n"
+    "                               save the pedal's loop as a WAV file (default Rendax.wav);\n"
+    "                               an existing file is replaced only with --force; --native\n"
+    "                               keeps the pedal's own samples (46,875 Hz), nothing resampled\n"
+    "  import FILE [--yes] [--verify] [--no-backup]\n"
     "                               replace the pedal's loop with a WAV file (PCM, 44,100 or\n"
-    "                               48,000 Hz, 16 or 24 bits, 1 or 2 channels); --verify reads\n"
-    "                               the loop back and compares it with what was sent\n"
+    "                               48,000 Hz, 16 or 24 bits, 1 or 2 channels, or a --native\n"
+    "                               export); --verify reads the loop back and compares it\n"
+    "  backups                      the saved loops, newest first: date, model, length, file\n"
+    "  restore [FILE] [--yes] [--verify] [--no-backup]\n"
+    "                               put a backup back into the pedal, exactly as it was saved\n"
+    "                               (default: the newest backup of the pedal's model)\n"
     "  sim create DIR --model N [--firmware V] [--demo-loop]\n"
     "                               make a simulated pedal in DIR (model 0 Rendax, 1 Rendax\n"
     "                               Twin, 2 Rendax Mini); --demo-loop stores a short loop in it\n"
@@ -59,6 +75,11 @@ const char kUsage[] =
     "  --help        this text\n"
     "  --version     the program's version\n"
     "\n"
+    "Before import, restore and a firmware update replace the pedal's loop, it is saved as a\n"
+    "backup (--no-backup skips this) in RENDAX_BACKUP_DIR, or else the user's data folder;\n"
+    "the newest 20 of each model are kept (RENDAX_BACKUP_KEEP).\n"
+    "Ctrl-C during a transfer stops it at the next block (exit status 130); a second Ctrl-C\n"
+    "ends the program at once.\n"
     "Simulated pedals are used when RENDAX_SIMULATOR names the folder that holds them.\n";
 
 struct Args {
@@ -68,7 +89,7 @@ struct Args {
   std::optional<std::string> firmware;
   std::optional<std::string> count, timeout;
   bool update = false, yes = false, verify = false, demoLoop = false, help = false, version = false;
-  bool force = false;
+  bool force = false, noBackup = false, native = false, allowDowngrade = false;
 };
 
 bool Parse(int argc, char** argv, Args& a, std::string& error) {
@@ -106,6 +127,12 @@ bool Parse(int argc, char** argv, Args& a, std::string& error) {
       a.verify = true;
     } else if (s == "--demo-loop") {
       a.demoLoop = true;
+    } else if (s == "--no-backup") {
+      a.noBackup = true;
+    } else if (s == "--native") {
+      a.native = true;
+    } else if (s == "--allow-downgrade") {
+      a.allowDowngrade = true;
     } else if (s.size() > 1 && s[0] == '-') {
       error = "unknown option " + s;
       return false;
@@ -116,14 +143,39 @@ bool Parse(int argc, char** argv, Args& a, std::string& error) {
   return true;
 }
 
+// The options each command takes.
+enum OptionBit : unsigned {
+  kOptPedal = 1u << 0,
+  kOptUpdate = 1u << 1,
+  kOptYes = 1u << 2,
+  kOptVerify = 1u << 3,
+  kOptSim = 1u << 4,    // --model, --firmware, --demo-loop
+  kOptWatch = 1u << 5,  // --count, --timeout
+  kOptForce = 1u << 6,
+  kOptNoBackup = 1u << 7,
+  kOptNative = 1u << 8,
+  kOptAllowDowngrade = 1u << 9,
+};
+
 // Options that a command does not take are refused rather than ignored.
-bool OnlyOptions(const Args& a, bool pedal, bool update, bool yes, bool verify, bool sim,
-                 std::string& error) {
-  if ((a.pedal && !pedal) || (a.update && !update) || (a.yes && !yes) || (a.verify && !verify) ||
-      ((a.model || a.firmware || a.demoLoop) && !sim) ||
-      ((a.count || a.timeout) && a.words[0] != "watch") || (a.force && a.words[0] != "export")) {
-    error = "an option does not belong to the command '" + a.words[0] + "'";
-    return false;
+bool OnlyOptions(const Args& a, unsigned allowed, std::string& error) {
+  const std::pair<bool, unsigned> given[] = {
+      {a.pedal.has_value(), kOptPedal},
+      {a.update, kOptUpdate},
+      {a.yes, kOptYes},
+      {a.verify, kOptVerify},
+      {a.model || a.firmware || a.demoLoop, kOptSim},
+      {a.count || a.timeout, kOptWatch},
+      {a.force, kOptForce},
+      {a.noBackup, kOptNoBackup},
+      {a.native, kOptNative},
+      {a.allowDowngrade, kOptAllowDowngrade},
+  };
+  for (const auto& [present, bit] : given) {
+    if (present && !(allowed & bit)) {
+      error = "an option does not belong to the command '" + a.words[0] + "'";
+      return false;
+    }
   }
   return true;
 }
@@ -223,7 +275,10 @@ int CmdFirmware(DevicePlatform& platform, const Args& a, CliFrontEnd& ui) {
                 version, expected);
     return kExitOk;
   }
-  if (!CheckFirmware(device, path, model, version, ui)) {
+  FirmwareUpdateOptions options;
+  options.allowDowngrade = a.allowDowngrade;
+  if (!a.noBackup) options.beforeWrite = BackupBeforeFirmware(model);
+  if (!CheckFirmware(device, path, model, version, ui, options)) {
     return Fail("The firmware was not updated");
   }
   uint16_t now = version;
@@ -237,9 +292,20 @@ int CmdFirmware(DevicePlatform& platform, const Args& a, CliFrontEnd& ui) {
   return kExitOk;
 }
 
-// Runs one job on the worker thread, as the window does, and waits for its end.
+// Checks the file an import or restore would write before anything is asked: a refused file
+// is said at once, with what is wrong with it.
+void ShowRefusal(const ImportCheck& check, CliFrontEnd& ui) {
+  if (check.reason.empty()) {
+    ui.ShowMessage(check.text);
+  } else {
+    ui.ShowMessageWithReason(check.text, check.reason);
+  }
+}
+
+// Runs one job on the worker thread, as the window does, and waits for its end. `restore`: the
+// import's file is a backup, `file` when given, else the newest of the pedal's model.
 int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCode code,
-                const std::string& file) {
+                std::string file, bool restore = false) {
   std::string path, error;
   uint8_t model = 0;
   // A file is replaced only when asked for, as the window's chooser asks; a folder is left to
@@ -260,11 +326,36 @@ int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCod
     return Fail("The rendax pedal does not match the software (firmware " +
                 std::to_string(version) + "); run 'rendax-cli firmware --update' first");
   }
-  if (code == JobImport &&
-      !ui.AskYesNo(
-          "Warning: It will delete the existing content of rendax. Do you want to continue?",
-          " ")) {
-    return Fail("Import cancelled");
+  if (code == JobImport) {
+    ImportCheck check;
+    const bool newestBackup = restore && file.empty();
+    bool accepted = !newestBackup && CheckImportFile(file, model, check);
+    if (restore) {
+      // A file that cannot be opened says so; one that opens is first asked whose loop it holds,
+      // since a backup of another model is refused by its format too, less clearly.
+      if (!newestBackup && !accepted && check.text == kMsgCantOpenFile) {
+        ShowRefusal(check, ui);
+        return kExitFailed;
+      }
+      BackupEntry backup;
+      if (!ChooseBackup(newestBackup ? std::nullopt : std::optional<std::string>(file), model,
+                        backup, error)) {
+        return Fail(error);
+      }
+      if (newestBackup) accepted = CheckImportFile(backup.path, model, check);
+      file = backup.path;
+      if (accepted) {
+        std::fprintf(stderr, "Restoring %s, the loop of %s (%s)\n", file.c_str(),
+                     LocalTime(backup.record.time).c_str(), FormatDuration(backup.frames).c_str());
+      }
+    }
+    if (!accepted) {
+      ShowRefusal(check, ui);
+      return kExitFailed;
+    }
+    if (!ui.AskYesNo(kImportQuestion, " ")) {
+      return Fail(restore ? "Restore cancelled" : "Import cancelled");
+    }
   }
 
   TransferState state;
@@ -274,13 +365,22 @@ int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCod
     state.model = model;
     (code == JobExport ? state.exportPath : state.importPath) = file;
     state.verify = a.verify;
+    state.native = a.native;
+    state.backup = !a.noBackup;  // the folder stays empty: RENDAX_BACKUP_DIR or the default
   }
-  state.jobCode.store(code);
   WavFormat wav;
   ResampleState resample;
   Worker worker(state, device, wav, resample, ui);
-  worker.Start();
-  while (worker.Busy()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  {
+    // From here on Ctrl-C stops the job cleanly; during the question above it ended the
+    // program, with nothing written.
+    state.cancel.store(false);
+    InterruptGuard interrupts(state.cancel);
+    state.jobCode.store(code);
+    worker.Start();
+    while (worker.Busy()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    interrupts.JobEnded();
+  }
   worker.Stop();
   switch (worker.LastResult()) {
     case JobResult::Success:
@@ -290,7 +390,7 @@ int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCod
     case JobResult::Failed:
       break;
     case JobResult::Interrupted:
-      return 130;
+      return kExitInterrupted;  // the job has said what is left
   }
   return kExitFailed;  // the job has shown its message
 }
@@ -360,33 +460,53 @@ int Main(int argc, char** argv) {
     return kExitUsage;
   };
   if (cmd == "sim") {
-    if (!OnlyOptions(a, false, false, false, false, true, error)) return usage(error);
+    if (!OnlyOptions(a, kOptSim, error)) return usage(error);
     return CmdSim(a);
   }
   DevicePlatform& platform = DefaultPlatform();
   if (cmd == "list") {
     if (a.words.size() != 1) return usage("list takes no arguments");
-    if (!OnlyOptions(a, false, false, false, false, false, error)) return usage(error);
+    if (!OnlyOptions(a, 0, error)) return usage(error);
     return CmdList(platform);
   }
   if (cmd == "firmware") {
     if (a.words.size() != 1) return usage("firmware takes no arguments");
-    if (!OnlyOptions(a, true, true, true, false, false, error)) return usage(error);
+    if (!OnlyOptions(a, kOptPedal | kOptUpdate | kOptYes | kOptAllowDowngrade | kOptNoBackup,
+                     error)) {
+      return usage(error);
+    }
+    if (!a.update && (a.allowDowngrade || a.noBackup)) {
+      return usage("--allow-downgrade and --no-backup go with firmware --update");
+    }
     return CmdFirmware(platform, a, ui);
   }
   if (cmd == "export") {
     if (a.words.size() > 2) return usage("export takes at most one file");
-    if (!OnlyOptions(a, true, false, false, false, false, error)) return usage(error);
+    if (!OnlyOptions(a, kOptPedal | kOptForce | kOptNative, error)) return usage(error);
     return RunTransfer(platform, a, ui, JobExport, a.words.size() == 2 ? a.words[1] : "Rendax.wav");
   }
   if (cmd == "import") {
     if (a.words.size() != 2) return usage("import takes one file");
-    if (!OnlyOptions(a, true, false, true, true, false, error)) return usage(error);
+    if (!OnlyOptions(a, kOptPedal | kOptYes | kOptVerify | kOptNoBackup, error)) {
+      return usage(error);
+    }
     return RunTransfer(platform, a, ui, JobImport, a.words[1]);
+  }
+  if (cmd == "restore") {
+    if (a.words.size() > 2) return usage("restore takes at most one file");
+    if (!OnlyOptions(a, kOptPedal | kOptYes | kOptVerify | kOptNoBackup, error)) {
+      return usage(error);
+    }
+    return RunTransfer(platform, a, ui, JobImport, a.words.size() == 2 ? a.words[1] : "", true);
+  }
+  if (cmd == "backups") {
+    if (a.words.size() != 1) return usage("backups takes no arguments");
+    if (!OnlyOptions(a, 0, error)) return usage(error);
+    return PrintBackups(stdout, stderr) ? kExitOk : kExitFailed;
   }
   if (cmd == "watch") {
     if (a.words.size() != 1) return usage("watch takes no arguments");
-    if (!OnlyOptions(a, false, false, false, false, false, error)) return usage(error);
+    if (!OnlyOptions(a, kOptWatch, error)) return usage(error);
     WatchOptions watch;
     unsigned long n = 0;
     if (a.count) {

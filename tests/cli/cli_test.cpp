@@ -3,63 +3,17 @@
 
 #include <cmath>
 
+#include <regex>
+
 #include <gtest/gtest.h>
 
 #include "cli/demo_loop.h"
 #include "rendax_version.h"
-#include "tests/support/process.h"
+#include "tests/cli/cli_support.h"
 #include "tests/transfer/reference.h"
-#include "tests/transfer/test_support.h"
 
 namespace rendax::testing {
 namespace {
-
-struct Outcome {
-  int status;
-  std::string out, err;
-};
-
-std::string ReadText(const std::string& path) {
-  const auto b = ReadFileBytes(path);
-  return std::string(b.begin(), b.end());
-}
-
-// A folder of simulated pedals and the command line pointed at it.
-class Cli {
- public:
-  Cli() : dir_("cli") { std::filesystem::create_directories(dir_.path() / "sim"); }
-
-  Outcome Run(const std::string& args, const std::string& input = "") {
-    WriteFileBytes(dir_ / "stdin", std::vector<uint8_t>(input.begin(), input.end()));
-    const std::string cmd = "cd '" + dir_.path().string() + "' && RENDAX_SIMULATOR='" +
-                            (dir_ / "sim") + "' '" + RENDAX_CLI + "' " + args +
-                            " <stdin >stdout 2>stderr";
-    return {RunShell(cmd), ReadText(dir_ / "stdout"), ReadText(dir_ / "stderr")};
-  }
-  // Makes a pedal; returns its device path.
-  std::string Pedal(const std::string& name, int model, const std::string& extra = "") {
-    const Outcome o =
-        Run("sim create sim/" + name + " --model " + std::to_string(model) + " " + extra);
-    EXPECT_EQ(o.status, 0) << o.err;
-    return dir_ / ("sim/" + name);
-  }
-  void Sox(const std::string& args) {
-    const std::string cmd = "cd '" + dir_.path().string() + "' && sox " + args + " 2>/dev/null";
-    ASSERT_EQ(RunShell(cmd), 0) << cmd;
-  }
-  std::string operator/(const std::string& leaf) const { return dir_ / leaf; }
-  const std::filesystem::path& path() const { return dir_.path(); }
-
- private:
-  TempDir dir_;
-};
-
-std::vector<uint8_t> StoredLoop(const std::string& pedal, LoopInfo& info) {
-  std::vector<uint8_t> stream;
-  std::string error;
-  EXPECT_TRUE(ReadSimulatedLoop(pedal, stream, info, error)) << error;
-  return stream;
-}
 
 // Frames of a WAV file through libsndfile, as doubles in -1..1.
 std::vector<double> ReadWithSndfile(const std::string& path, SF_INFO& info) {
@@ -213,8 +167,11 @@ TEST(Cli, EveryFailureSaysWhatAndLeavesThingsAsTheyWere) {
       {"target exists", "", "export old.wav", "", "old.wav exists; 'rendax-cli export --force'"},
       {"write fails", "fail LoopDataWrite 2", "import big.wav --yes", "", "Send Error"},
       {"length not stored", "fail LoopInfoWrite", "import big.wav --yes", "", "Send Error"},
-      {"8-bit file", "", "import eight.wav --yes", "", "The file format is wrong: "},
-      {"no such file", "", "import none.wav --yes", "", "Can't open the file\n"},
+      // A refused file is said before the question, which would otherwise be answered for
+      // nothing.
+      {"8-bit file", "", "import eight.wav", "y\n", "The file format is wrong: "},
+      {"no such file", "", "import none.wav", "y\n", "Can't open the file: "},
+      {"not a backup", "", "restore big.wav", "y\n", "big.wav is not a backup"},
       {"answered no", "", "import big.wav", "n\n", "Import cancelled\n"},
       {"nobody answers", "", "import big.wav", "", "Import cancelled\n"},
       {"wrong pedal path", "", "--pedal /nowhere export x.wav", "", "No Rendax pedal at /nowhere"},
@@ -236,9 +193,13 @@ TEST(Cli, EveryFailureSaysWhatAndLeavesThingsAsTheyWere) {
     EXPECT_NE(o.status, 0);
     EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
     EXPECT_EQ(o.out, "");
+    if (std::string(c.input) == "y\n") {
+      EXPECT_EQ(o.err.find("[y/N]"), std::string::npos);
+    }
     EXPECT_EQ(ReadFileBytes(cli / "old.wav"), (std::vector<uint8_t>{'o', 'l', 'd'}));
     EXPECT_EQ(FilesIn(cli.path()), filesBefore);  // no partial file beside the target
-    if (std::string(c.args).find("import") == std::string::npos ||
+    if ((std::string(c.args).find("import") == std::string::npos &&
+         std::string(c.args).find("restore") == std::string::npos) ||
         std::string(c.what) == "write fails" || std::string(c.what) == "length not stored") {
       continue;  // a failed send may have overwritten part of the pedal's loop
     }
@@ -296,8 +257,10 @@ TEST(Cli, PedalChoiceFirmwareAndUsage) {
   EXPECT_EQ(cli.Run("--pedal '" + old + "' firmware").out,
             old + "  Rendax Mini (model 2)  firmware 8 (this program expects 8)\n");
 
-  for (const char* bad : {"", "frobnicate", "export a b", "list --yes", "sim create x",
-                          "sim create x --model 3", "import"}) {
+  for (const char* bad :
+       {"", "frobnicate", "export a b", "list --yes", "sim create x", "sim create x --model 3",
+        "import", "firmware --allow-downgrade", "export --no-backup", "import x.wav --native",
+        "backups x", "restore a b"}) {
     SCOPED_TRACE(bad);
     EXPECT_EQ(cli.Run(bad).status, 2);
   }
@@ -305,6 +268,118 @@ TEST(Cli, PedalChoiceFirmwareAndUsage) {
   o = cli.Run("--version");
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out, "rendax-cli " RENDAX_VERSION "\n");
+}
+
+TEST(Cli, NativeExportIsThePedalsOwnRate) {
+  Cli cli;
+  for (int model : {0, 1}) {
+    SCOPED_TRACE(model);
+    const std::string pedal = cli.Pedal("n" + std::to_string(model), model, "--demo-loop");
+    const Outcome o = cli.Run("--pedal '" + pedal + "' export --native --force native.wav");
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "Receive Complete\n");
+    SF_INFO info;
+    ReadWithSndfile(cli / "native.wav", info);
+    EXPECT_EQ(info.samplerate, 46875);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    EXPECT_EQ(info.channels, model == 1 ? 2 : 1);
+    EXPECT_NEAR(static_cast<double>(info.frames), 4.0 * 46875, 700);
+  }
+}
+
+TEST(Cli, BackupsAreListedAndRestoredIntoTheirOwnModelOnly) {
+  Cli cli;
+  Outcome o = cli.Run("backups");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, "No backups in " + cli.Backups() + "\n");
+
+  const std::string twin = cli.Pedal("b", 1, "--demo-loop");
+  const std::string mini = cli.Pedal("c", 2, "--demo-loop");
+  const std::string plain = cli.Pedal("d", 0);
+  LoopInfo demoInfo;
+  const auto demo = StoredLoop(mini, demoInfo);
+  cli.Sox("-n -r 48000 -b 16 -c 1 -t wavpcm in.wav synth 1 sine 300");
+  for (const std::string& pedal : {twin, mini}) {
+    ASSERT_EQ(cli.Run("--pedal '" + pedal + "' import in.wav --yes").status, 0);
+  }
+  ASSERT_EQ(cli.Run("--pedal '" + mini + "' import in.wav --yes --no-backup").status, 0);
+  const auto files = cli.BackupFiles();
+  ASSERT_EQ(files.size(), 2u) << "one per import without --no-backup";
+
+  o = cli.Run("backups");
+  EXPECT_EQ(o.status, 0) << o.err;
+  const std::string folder = cli.Backups() + "/";
+  const std::regex lines("(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  Rendax (Twin|Mini)  0:04  " +
+                         folder + "[^\\n]+\\n){2}");
+  EXPECT_TRUE(std::regex_match(o.out, lines)) << o.out;
+  EXPECT_NE(o.out.find("Twin"), std::string::npos);
+  EXPECT_NE(o.out.find("Mini"), std::string::npos);
+
+  std::string twinBackup;
+  for (const std::string& f : files) {
+    if (o.out.find("Twin  0:04  " + folder + f) != std::string::npos) twinBackup = folder + f;
+  }
+  ASSERT_NE(twinBackup, "");
+  struct Refusal {
+    std::string args, message;
+  };
+  const Refusal refusals[] = {
+      {"--pedal '" + mini + "' restore '" + twinBackup + "' --yes",
+       twinBackup + " is a backup of a Rendax Twin; the pedal is a Rendax Mini\n"},
+      {"--pedal '" + plain + "' restore --yes", "No backup of a Rendax in " + cli.Backups() + "\n"},
+  };
+  for (const Refusal& r : refusals) {
+    SCOPED_TRACE(r.args);
+    o = cli.Run(r.args);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, r.message);
+  }
+  LoopInfo info;
+  EXPECT_NE(StoredLoop(mini, info), demo) << "the refused restore left the mini as it was";
+
+  // The newest backup of the pedal's own model, after the question.
+  o = cli.Run("--pedal '" + mini + "' restore", "y\n");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "Send Complete\n");
+  EXPECT_NE(o.err.find("Restoring " + folder), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("Do you want to continue? [y/N]"), std::string::npos) << o.err;
+  EXPECT_EQ(StoredLoopBytes(mini, info), demo);
+  EXPECT_EQ(info.length, demoInfo.length);
+  EXPECT_EQ(info.status, demoInfo.status);
+  EXPECT_EQ(cli.BackupFiles().size(), 3u) << "the replaced loop was saved first";
+}
+
+TEST(Cli, FirmwareUpdateSavesTheLoopAndReplacesNewerFirmwareOnlyWhenAsked) {
+  struct Case {
+    const char* what;
+    int before;
+    const char* args;
+    int status;
+    uint16_t after;
+    size_t backups;
+  };
+  const Case cases[] = {
+      {"older firmware", 7, "--update --yes", 0, 8, 1},
+      {"older firmware, no backup", 7, "--update --yes --no-backup", 0, 8, 0},
+      {"newer firmware", 9, "--update --yes", 1, 9, 0},
+      {"newer firmware, downgrade allowed", 9, "--update --yes --allow-downgrade", 0, 8, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Cli cli;
+    const std::string pedal =
+        cli.Pedal("p", 1, "--demo-loop --firmware " + std::to_string(c.before));
+    const Outcome o = cli.Run("firmware " + std::string(c.args));
+    EXPECT_EQ(o.status, c.status) << o.err;
+    if (c.status != 0) {
+      EXPECT_NE(o.err.find("--allow-downgrade"), std::string::npos) << o.err;
+    }
+    uint16_t version = 0;
+    std::string error;
+    ASSERT_TRUE(ReadSimulatedFirmwareVersion(pedal, version, error)) << error;
+    EXPECT_EQ(version, c.after);
+    EXPECT_EQ(cli.BackupFiles().size(), c.backups);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
+#include <utility>
 
 namespace rendax {
 namespace {
@@ -81,30 +82,20 @@ std::string Hex2(unsigned value) {
 }
 
 const char* StatusName(uint8_t status) {
-  switch (status) {
-    case 0x02:
-      return "check condition";
-    case 0x04:
-      return "condition met";
-    case 0x08:
-      return "busy";
-    case 0x10:
-      return "intermediate";
-    case 0x14:
-      return "intermediate, condition met";
-    case 0x18:
-      return "reservation conflict";
-    case 0x22:
-      return "command terminated";
-    case 0x28:
-      return "task set full";
-    case 0x30:
-      return "ACA active";
-    case 0x40:
-      return "task aborted";
-    default:
-      return nullptr;
+  static const std::pair<uint8_t, const char*> kNames[] = {{0x02, "check condition"},
+                                                           {0x04, "condition met"},
+                                                           {0x08, "busy"},
+                                                           {0x10, "intermediate"},
+                                                           {0x14, "intermediate, condition met"},
+                                                           {0x18, "reservation conflict"},
+                                                           {0x22, "command terminated"},
+                                                           {0x28, "task set full"},
+                                                           {0x30, "ACA active"},
+                                                           {0x40, "task aborted"}};
+  for (const auto& [code, name] : kNames) {
+    if (code == status) return name;
   }
+  return nullptr;
 }
 
 // Key, ASC and ASCQ from fixed (70h/71h) or descriptor (72h/73h) sense; false when the bytes

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cerrno>
 
 #include "fake_platform.h"
@@ -126,54 +127,37 @@ TEST(Commands, ResultIsTheCommandsRealOutcome) {
 }
 
 TEST(Commands, EveryFailedOutcomeSaysWhyInWords) {
-  PassThroughResult fixedSense = Outcome(CommandOutcome::ScsiStatus, kScsiStatusCheckCondition);
-  fixedSense.senseLength = 18;
-  fixedSense.sense[0] = 0x70;
-  fixedSense.sense[2] = 0x05;
-  fixedSense.sense[12] = 0x20;
-  PassThroughResult descriptorSense = fixedSense;
-  descriptorSense.senseLength = 8;
-  descriptorSense.sense = {0x72, 0x04, 0x44, 0x01};
-  PassThroughResult gone = Outcome(CommandOutcome::OsError);
-  PassThroughResult failed = Outcome(CommandOutcome::OsError);
+  using enum CommandOutcome;
+  auto refused = [](std::initializer_list<uint8_t> sense) {
+    PassThroughResult r{.outcome = ScsiStatus, .scsiStatus = kScsiStatusCheckCondition};
+    r.senseLength = static_cast<uint8_t>(sense.size());
+    std::copy(sense.begin(), sense.end(), r.sense.begin());
+    return r;
+  };
 #if defined(_WIN32)
-  gone.osError = 1167;  // ERROR_DEVICE_NOT_CONNECTED
-  failed.osError = 5;   // ERROR_ACCESS_DENIED; its wording is the system's
+  const int gone = 1167, other = 5;  // ERROR_DEVICE_NOT_CONNECTED, ERROR_ACCESS_DENIED
 #else
-  gone.osError = ENODEV;
-  failed.osError = EIO;
+  const int gone = ENODEV, other = EIO;
 #endif
-  PassThroughResult late = Outcome(CommandOutcome::TransportError);
-  late.driverStatus = kDriverTimeOut;
-  PassThroughResult hostError = Outcome(CommandOutcome::TransportError);
-  hostError.hostStatus = 0x07;
-  struct Row {
-    PassThroughResult result;
-    std::string text;
+  const std::pair<PassThroughResult, std::string> rows[] = {
+      {{.outcome = Good}, ""},
+      {{.outcome = NotOpen}, "the pedal is not open"},
+      {refused({0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0}),
+       "the pedal refused the command (sense 05/20/00)"},
+      {refused({0x72, 0x04, 0x44, 0x01}), "the pedal refused the command (sense 04/44/01)"},
+      {refused({}), "the pedal answered status 0x02 (check condition)"},
+      {{.outcome = ScsiStatus, .scsiStatus = 0x08}, "the pedal answered status 0x08 (busy)"},
+      {{.outcome = ScsiStatus, .scsiStatus = 0x3C}, "the pedal answered status 0x3C"},
+      {{.outcome = OsError, .osError = gone}, "the pedal was disconnected"},
+      {{.outcome = TransportError, .driverStatus = kDriverTimeOut},
+       "the pedal did not answer in time"},
+      {{.outcome = TransportError, .hostStatus = 0x07},
+       "the connection to the pedal failed (host status 0x07, driver status 0x00)"},
   };
-  const Row rows[] = {
-    {Outcome(CommandOutcome::Good), ""},
-    {Outcome(CommandOutcome::NotOpen), "the pedal is not open"},
-    {fixedSense, "the pedal refused the command (sense 05/20/00)"},
-    {descriptorSense, "the pedal refused the command (sense 04/44/01)"},
-    {Outcome(CommandOutcome::ScsiStatus, kScsiStatusCheckCondition),
-     "the pedal answered status 0x02 (check condition)"},
-    {Outcome(CommandOutcome::ScsiStatus, 0x08), "the pedal answered status 0x08 (busy)"},
-    {Outcome(CommandOutcome::ScsiStatus, 0x3C), "the pedal answered status 0x3C"},
-    {gone, "the pedal was disconnected"},
-    {late, "the pedal did not answer in time"},
-#if !defined(_WIN32)
-    {failed, "input/output error (error 5)"},
-#endif
-    {hostError, "the connection to the pedal failed (host status 0x07, driver status 0x00)"},
-  };
-  for (const Row& row : rows) {
-    EXPECT_EQ(DescribeCommandResult(row.result), row.text);
-  }
-#if defined(_WIN32)
-  const std::string said = DescribeCommandResult(failed);
-  EXPECT_TRUE(said.ends_with(" (error 5)") && said.size() > 11) << said;
-#endif
+  for (const auto& [result, text] : rows) EXPECT_EQ(DescribeCommandResult(result), text);
+  // Any other error in the system's own words, made to follow a colon, with its code.
+  const std::string said = DescribeCommandResult({.outcome = OsError, .osError = other});
+  EXPECT_TRUE(said.ends_with(" (error 5)") && std::islower(said[0])) << said;
 }
 
 TEST(Commands, SenseOfOneCommandNeverReachesTheNext) {

@@ -23,10 +23,7 @@ struct ScriptedPrompter : Prompter {
   bool answer = false;
   std::vector<std::string> messages, reasons;
   std::vector<std::pair<std::string, std::string>> questions;
-  void ShowMessage(const std::string& text) override {
-    messages.push_back(text);
-    reasons.emplace_back();
-  }
+  void ShowMessage(const std::string& text) override { ShowMessageWithReason(text, ""); }
   void ShowMessageWithReason(const std::string& text, const std::string& reason) override {
     messages.push_back(text);
     reasons.push_back(reason);
@@ -139,67 +136,49 @@ TEST(CheckFirmware, FailuresAreReportedNeverTakenAsUsable) {
 }
 
 TEST(CheckFirmware, UpdateOptionsAndTheQuestionGuardTheWrite) {
-  const std::string upgrade =
-      std::string(kQuestion) + "\n\nThe pedal has firmware 7; this program carries 8.";
-  const std::string downgrade = std::string(kQuestion) +
-                                "\n\nThe pedal has firmware 9; this program carries 8. Updating "
-                                "replaces newer firmware with older.";
-  enum class Hook { None, Agrees, Refuses };
+  const std::string versions = std::string(kQuestion) + "\n\nThe pedal has firmware ";
+  const std::string upgrade = versions + "7; this program carries 8.";
+  const std::string downgrade =
+      versions + "9; this program carries 8. Updating replaces newer firmware with older.";
   struct Row {
-    const char* what;
     uint16_t pedalVersion;
-    bool allowDowngrade;
-    Hook hook;
-    bool yes;
+    bool allowDowngrade, yes;
+    int hook;              // 0: none; 1: agrees; -1: refuses with "the backup failed"
     std::string question;  // empty: none asked
-    bool written;
-    const char* reason;  // of a "Firmware Update Error"; nullptr: no message
+    std::string reason;    // of a "Firmware Update Error"; empty: no message
   };
   const Row rows[] = {
-      {"upgrade names both versions", 7, true, Hook::None, true, upgrade, true, nullptr},
-      {"downgrade says it replaces newer", 9, true, Hook::None, false, downgrade, false, nullptr},
-      {"downgrade refused unasked", 9, false, Hook::Agrees, true, "", false,
+      {9, true, false, 0, downgrade, ""},
+      {9, false, true, 1, "",
        "the pedal has firmware 9, newer than this program's 8; use --allow-downgrade to write 8 "
        "anyway"},
-      {"an upgrade is never refused", 7, false, Hook::Agrees, true, upgrade, true, nullptr},
-      {"hook not run on No", 7, true, Hook::Agrees, false, upgrade, false, nullptr},
-      {"hook refusing writes nothing", 7, true, Hook::Refuses, true, upgrade, false,
-       "the backup failed"},
+      {7, false, true, 1, upgrade, ""},  // only a downgrade needs the permission
+      {7, true, false, 1, upgrade, ""},
+      {7, true, true, -1, upgrade, "the backup failed"},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
+    SCOPED_TRACE(::testing::Message() << "row " << &row - rows);
     SimRun run(1, row.pedalVersion);
-    FirmwareUpdateOptions options;
-    options.allowDowngrade = row.allowDowngrade;
+    FirmwareUpdateOptions options{row.allowDowngrade, nullptr};
     int hookCalls = 0;
-    if (row.hook != Hook::None) {
+    if (row.hook != 0) {
       options.beforeWrite = [&](CDevice& device, std::string& reason) {
         ++hookCalls;
-        EXPECT_EQ(&device, &run.device);
-        EXPECT_TRUE(device.IsOpen()) << "the hook gets the pedal open";
-        EXPECT_EQ(run.prompter.questions.size(), 1u) << "the hook runs after the question";
-        EXPECT_FALSE(run.Written()) << "the hook runs before the image is written";
-        if (row.hook == Hook::Agrees) return true;
+        EXPECT_TRUE(&device == &run.device && device.IsOpen()) << "the pedal, open";
+        EXPECT_EQ(run.prompter.questions.size(), 1u) << "only after the Yes";
+        EXPECT_FALSE(run.Written()) << "before the image is written";
         reason = "the backup failed";
-        return false;
+        return row.hook > 0;
       };
     }
-    EXPECT_EQ(run.Check(1, row.yes, options), row.written ? 1 : 0);
-    if (row.question.empty()) {
-      EXPECT_TRUE(run.prompter.questions.empty());
-    } else {
-      ASSERT_EQ(run.prompter.questions.size(), 1u);
-      EXPECT_EQ(run.prompter.questions[0].first, row.question);
-    }
-    EXPECT_EQ(run.Written(), row.written);
-    const bool asked = !row.question.empty();
-    EXPECT_EQ(hookCalls, row.hook != Hook::None && asked && row.yes ? 1 : 0);
-    if (row.reason != nullptr) {
-      EXPECT_EQ(run.prompter.messages, std::vector<std::string>{"Firmware Update Error"});
-      EXPECT_EQ(run.prompter.reasons, std::vector<std::string>{row.reason});
-    } else {
-      EXPECT_TRUE(run.prompter.messages.empty());
-    }
+    const bool said = !row.question.empty() && row.yes;
+    EXPECT_EQ(run.Check(1, row.yes, options), said && row.reason.empty() ? 1 : 0);
+    EXPECT_EQ(run.Written(), said && row.reason.empty());
+    EXPECT_EQ(hookCalls, said && row.hook != 0 ? 1 : 0);
+    const size_t asked = row.question.empty() ? 0 : 1, told = row.reason.empty() ? 0 : 1;
+    EXPECT_EQ(run.prompter.questions, decltype(run.prompter.questions)(asked, {row.question, " "}));
+    EXPECT_EQ(run.prompter.messages, std::vector<std::string>(told, "Firmware Update Error"));
+    EXPECT_EQ(run.prompter.reasons, std::vector<std::string>(told, row.reason));
   }
 }
 

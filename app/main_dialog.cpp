@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <mutex>
 
 #include "app/about.h"
 #include "device/discovery.h"
 #include "device/firmware_check.h"
+#include "transfer/backup.h"
 
 namespace rendax {
 
@@ -21,6 +23,20 @@ bool HasWavExtension(const std::string& path) {
   std::transform(tail.begin(), tail.end(), tail.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return tail == ".wav";
+}
+
+// When the backup's loop was read, in the computer's local time.
+std::string LocalTime(int64_t seconds) {
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &t);
+#else
+  localtime_r(&t, &tm);
+#endif
+  char text[32] = {};
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+  return text;
 }
 
 }  // namespace
@@ -65,6 +81,7 @@ CSdkManager_MFCDlg::~CSdkManager_MFCDlg() {
 }
 
 int CSdkManager_MFCDlg::OnInitDialog() {
+  window_.AppendRestoreItem(kRestoreMenuText);
   std::string about = kAboutMenuText;
   if (!about.empty()) window_.AppendAboutItem(about);
   window_.SetIcons(kIconGroup);
@@ -96,7 +113,11 @@ bool CSdkManager_MFCDlg::FindAndCheckPedal() {
       state_.pedalPath = path;
       state_.model = model;
     }
-    usable = CheckFirmware(*device_, path, model, firmwareVersion_, frontEnd_) != 0;
+    // The window's question names both versions, so an older image may go on too; the loop is
+    // saved before the image replaces whatever the pedal keeps.
+    FirmwareUpdateOptions options;
+    options.beforeWrite = BackupBeforeFirmware(model);
+    usable = CheckFirmware(*device_, path, model, firmwareVersion_, frontEnd_, options) != 0;
     break;
   }
   --handling_;
@@ -104,6 +125,7 @@ bool CSdkManager_MFCDlg::FindAndCheckPedal() {
 }
 
 void CSdkManager_MFCDlg::EnableButtons(bool enable) {
+  window_.EnableControl(kRestoreItem, enable);
   window_.EnableControl(kImportButton, enable);
   window_.EnableControl(kExportButton, enable);
   buttonsEnabled_ = enable;
@@ -115,6 +137,8 @@ void CSdkManager_MFCDlg::StoreJob(int32_t code, const std::string& path) {
     std::lock_guard lock(state_.mutex);
     (code == JobExport ? state_.exportPath : state_.importPath) = path;
   }
+  // A stop asked of an earlier job must not end this one.
+  state_.cancel.store(false);
   state_.jobCode.store(code);
 }
 
@@ -154,6 +178,24 @@ int CSdkManager_MFCDlg::OnDropFile(const std::string& path) {
 
 void CSdkManager_MFCDlg::OnAbout() {
   window_.ShowAbout();
+}
+
+void CSdkManager_MFCDlg::OnRestoreLastBackup() {
+  if (closing_ || !buttonsEnabled_ || !Idle()) return;
+  const uint8_t model = Model();
+  const std::string folder = DefaultBackupFolder();
+  const std::optional<BackupEntry> backup = NewestBackup(folder, model);
+  if (!backup) {
+    window_.ShowMessage(kNoBackupYet, folder);
+    return;
+  }
+  const std::string question = std::string(kImportWarning) + "\n\nThe backup of " +
+                               LocalTime(backup->record.time) + " (" +
+                               FormatDuration(backup->frames) + ") will take its place.";
+  if (!window_.AskYesNo(question, kQuestionCaption)) return;
+  // The answer took a nested event loop: look again before storing.
+  if (closing_ || !buttonsEnabled_ || !Idle() || Model() != model) return;
+  StoreJob(JobImport, backup->path);
 }
 
 void CSdkManager_MFCDlg::OnSetPos(int percent) {

@@ -26,6 +26,8 @@ inline constexpr const char* kWaveFilter = "WAVE Files (*.wav))|*.wav||";
 inline constexpr const char* kImportWarning =
     "Warning: It will delete the existing content of rendax. Do you want to continue?";
 inline constexpr const char* kQuestionCaption = " ";
+inline constexpr const char* kRestoreMenuText = "Restore last backup...";
+inline constexpr const char* kNoBackupYet = "No backup of this pedal yet";
 inline constexpr const char* kTransferStillRunning =
     "The transfer is still running. Rendax will close as soon as it has finished.";
 
@@ -55,7 +57,7 @@ class CSdkManager_MFCDlg {
   CSdkManager_MFCDlg(const CSdkManager_MFCDlg&) = delete;
   CSdkManager_MFCDlg& operator=(const CSdkManager_MFCDlg&) = delete;
 
-  // Start-up: About item, icons, device object, pedal search and firmware check, buttons, job
+  // Start-up: menu items, icons, device object, pedal search and firmware check, buttons, job
   // code, progress range, worker, faces. Returns 1 (the layer gives the first control focus).
   int OnInitDialog();
   // Export button: save chooser, then the export path, then JobExport.
@@ -69,6 +71,10 @@ class CSdkManager_MFCDlg {
   // True when a drop of `path` would be taken (for the drag cursor).
   bool AcceptsDrop(const std::string& path) const;
   void OnAbout();
+  // The restore item: the newest backup of the current model, after the import warning names
+  // it, becomes an import (which saves the loop it replaces first). Refused, as the Import
+  // button is, without a usable pedal or while a transfer is under way.
+  void OnRestoreLastBackup();
   // A device notice from the platform, on the window thread. Handled at once when no job is
   // pending or running; otherwise kept and handled when the worker is idle again.
   void OnDeviceChange(DeviceNotice notice);

@@ -14,6 +14,8 @@ class CSdkManager_MFCDlg;
 inline constexpr int kExportButton = 1000;
 inline constexpr int kImportButton = 1001;
 inline constexpr int kProgressBar = 1002;
+// The "Restore last backup..." item, enabled and disabled like a control.
+inline constexpr int kRestoreItem = 1003;
 
 // Picture numbers: the background, the window icon and the buttons' faces.
 inline constexpr int kBackgroundBitmap = 156;
@@ -65,10 +67,13 @@ class WindowLayer {
   // 2. Adds the About item to the window menu (the system menu on Windows, a context menu and
   //    a shortcut elsewhere); choosing it calls `dialog.OnAbout()`.
   virtual void AppendAboutItem(const std::string& text) = 0;
+  //    Adds the restore item to the same menu, before the About item; choosing it calls
+  //    `dialog.OnRestoreLastBackup()`. EnableControl(kRestoreItem, ...) greys it out.
+  virtual void AppendRestoreItem(const std::string& text) = 0;
   virtual void ShowAbout() = 0;
   // 3. Sets the window's big and small icons from the icon group.
   virtual void SetIcons(int iconGroup) = 0;
-  // 4. Enables or disables a control by its number.
+  // 4. Enables or disables a control (or the restore item) by its number.
   virtual void EnableControl(int control, bool enable) = 0;
   // 5. The progress bar's range and position.
   virtual void SetProgressRange(int low, int high) = 0;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <sstream>
 #include <vector>
@@ -102,10 +103,14 @@ class FakeWindow : public WindowLayer {
   std::vector<std::function<void()>> posted;
   std::function<void()> onWait, onAsk;  // what happens inside the nested event loops
   std::string waitNotice;
+  std::vector<std::string> details;  // of each message
 
   int RunModal(CSdkManager_MFCDlg& dialog) override { return dialog.OnInitDialog(); }
   void EndDialog(int result) override { ended = result; }
   void AppendAboutItem(const std::string& text) override { log.push_back("about-item " + text); }
+  void AppendRestoreItem(const std::string& text) override {
+    log.push_back("restore-item " + text);
+  }
   void ShowAbout() override { log.push_back("about"); }
   void SetIcons(int group) override { log.push_back("icons " + std::to_string(group)); }
   void EnableControl(int control, bool on) override {
@@ -117,8 +122,9 @@ class FakeWindow : public WindowLayer {
   void LoadButtonFaces(int control, const ButtonFaces& f) override {
     log.push_back("faces " + std::to_string(control) + " " + std::to_string(f.normal));
   }
-  void ShowMessage(const std::string& text, const std::string&) override {
+  void ShowMessage(const std::string& text, const std::string& detail) override {
     log.push_back("message " + text);
+    details.push_back(detail);
   }
   bool AskYesNo(const std::string& text, const std::string& caption) override {
     questions.emplace_back(text, caption);
@@ -164,6 +170,16 @@ class FakeWorker : public JobWorker {
 
 class DialogTest : public ::testing::Test {
  protected:
+  // No test here reads or writes the real backups: they would live in a folder that is not there.
+  static void SetUpTestSuite() {
+#ifdef _WIN32
+    _putenv_s("RENDAX_BACKUP_DIR", kNoBackups.c_str());
+#else
+    setenv("RENDAX_BACKUP_DIR", kNoBackups.c_str(), 1);
+#endif
+  }
+  static inline const std::string kNoBackups = ::testing::TempDir() + "rendax-dialog-no-backups";
+
   void Start(const std::string& pedals = "", std::vector<bool> answers = {}) {
     platform = FakePlatform();
     window = FakeWindow();
@@ -183,7 +199,9 @@ class DialogTest : public ::testing::Test {
     bool e = window.enabled[kExportButton], i = window.enabled[kImportButton];
     return e == i ? int(e) : -1;
   }
-  void RunningJob() { state->jobCode.store(JobExport), worker->busy = true; }
+  void RunningJob() {
+    state->jobCode.store(JobExport), worker->busy = true;
+  }
 
   FakePlatform platform;
   FakeWindow window;
@@ -195,9 +213,11 @@ class DialogTest : public ::testing::Test {
 
 TEST_F(DialogTest, StartUp) {
   Start("+sdb:1:8");
-  EXPECT_EQ(window.log, (std::vector<std::string>{std::string("about-item ") + kAboutMenuText,
-                                                  "icons 160", "enable 1001 1", "enable 1000 1",
-                                                  "faces 1000 151", "faces 1001 159"}));
+  EXPECT_EQ(window.log,
+            (std::vector<std::string>{std::string("restore-item ") + kRestoreMenuText,
+                                      std::string("about-item ") + kAboutMenuText, "icons 160",
+                                      "enable 1003 1", "enable 1001 1", "enable 1000 1",
+                                      "faces 1000 151", "faces 1001 159"}));
   EXPECT_EQ(dialog->PedalPath(), "/dev/sdb");
   EXPECT_EQ(window.rangeLow, 0);
   EXPECT_EQ(window.rangeHigh, 100);
@@ -253,9 +273,11 @@ TEST_F(DialogTest, ExportAndImportStoreThePathThenTheJob) {
   EXPECT_EQ(dialog->JobCode(), JobNone);
 
   window.chosenFile = "/home/u/Rendax.wav";
+  state->cancel = true;  // asked of a job that has ended
   dialog->OnExport();
   EXPECT_EQ(state->Snapshot().exportPath, "/home/u/Rendax.wav");
   EXPECT_EQ(dialog->JobCode(), JobExport);
+  EXPECT_FALSE(state->cancel) << "an earlier stop would end the new job at once";
 
   Start("+sdb:0:8");
   window.chosenFile = "/music/loop.wav";
@@ -290,6 +312,36 @@ TEST_F(DialogTest, DroppedWavImportsOnlyWhenTheImportButtonWould) {
   EXPECT_EQ(dialog->JobCode(), JobImport);
   EXPECT_EQ(dialog->OnDropFile("/a/other.wav"), 0) << "a job is pending";
   EXPECT_EQ(dialog->ImportPath(), "/a/LOOP.WAV");
+}
+
+TEST_F(DialogTest, RestoreItemIsRefusedWhenImportIsAndSaysWhenThereIsNothingToRestore) {
+  struct Case {
+    const char* what;
+    const char* pedals;
+    bool running;
+    const char* message;  // "" for none
+  };
+  const Case cases[] = {
+      {"no pedal", "", false, ""},
+      {"a transfer is under way", "+sdb:0:8", true, ""},
+      {"no backup of the model", "+sdb:0:8", false, kNoBackupYet},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Start(c.pedals, {true});
+    if (c.running) RunningJob();
+    const int32_t before = dialog->JobCode();
+    dialog->OnRestoreLastBackup();
+    EXPECT_TRUE(window.questions.empty()) << "nothing to confirm";
+    EXPECT_EQ(dialog->JobCode(), before);
+    EXPECT_EQ(dialog->ImportPath(), "");
+    if (*c.message) {
+      EXPECT_EQ(window.log.back(), std::string("message ") + c.message);
+      EXPECT_EQ(window.details.back(), kNoBackups) << "the folder looked in";
+    } else {
+      EXPECT_EQ(window.Messages(), 0);
+    }
+  }
 }
 
 TEST_F(DialogTest, WorkerCallsReachTheWindow) {

@@ -152,6 +152,18 @@ void MainWindow::AppendAboutItem(const std::string& text) {
   setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
+void MainWindow::AppendRestoreItem(const std::string& text) {
+  // Beside the About item, in the context menu, with a key of its own.
+  restore_ = new QAction(Q(text), this);
+  restore_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  restore_->setShortcutContext(Qt::WindowShortcut);
+  connect(restore_, &QAction::triggered, this, [this] {
+    if (dialog_) dialog_->OnRestoreLastBackup();
+  });
+  addAction(restore_);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
 void MainWindow::ShowAbout() {
   QDialog box(this);
   box.setObjectName("about");
@@ -189,6 +201,8 @@ QAbstractButton* MainWindow::Button(int control) const {
 void MainWindow::EnableControl(int control, bool enable) {
   if (control == kProgressBar) {
     progress_->setEnabled(enable);
+  } else if (control == kRestoreItem) {
+    if (restore_) restore_->setEnabled(enable);
   } else if (QAbstractButton* b = Button(control)) {
     b->setEnabled(enable);
   }

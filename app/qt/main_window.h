@@ -50,6 +50,7 @@ class MainWindow : public QDialog, public WindowLayer {
   int RunModal(CSdkManager_MFCDlg& dialog) override;
   void EndDialog(int result) override;
   void AppendAboutItem(const std::string& text) override;
+  void AppendRestoreItem(const std::string& text) override;
   void ShowAbout() override;
   void SetIcons(int iconGroup) override;
   void EnableControl(int control, bool enable) override;
@@ -70,6 +71,7 @@ class MainWindow : public QDialog, public WindowLayer {
   PictureButton* ImportButton() const { return import_; }
   QProgressBar* Progress() const { return progress_; }
   QAction* AboutAction() const { return about_; }
+  QAction* RestoreAction() const { return restore_; }
   bool Ended() const { return ended_; }
 
  protected:
@@ -90,6 +92,7 @@ class MainWindow : public QDialog, public WindowLayer {
   PictureButton* import_;
   QProgressBar* progress_;
   QAction* about_ = nullptr;
+  QAction* restore_ = nullptr;
   QPixmap background_;
   QEventLoop loop_;
   bool ended_ = false;

@@ -136,6 +136,8 @@ class WindowTest : public ::testing::Test {
     ASSERT_TRUE(dir.isValid());
     root = dir.path().toStdString() + "/pedals";
     QDir().mkpath(QString::fromStdString(root));
+    // Imports save the pedal's loop here, not in the home of whoever runs the tests.
+    setenv("RENDAX_BACKUP_DIR", (dir.path().toStdString() + "/backups").c_str(), 1);
     platform = std::make_unique<SimulatorPlatform>(root);
   }
   void TearDown() override {
@@ -167,6 +169,12 @@ class WindowTest : public ::testing::Test {
 TEST_F(WindowTest, BuildsAndSwapsFacesOnEnableAndDisable) {
   Open();  // no pedal yet
   EXPECT_EQ(window.windowTitle(), "Rendax");
+  // The context menu: the restore item, greyed out without a pedal, then About.
+  EXPECT_EQ(window.actions(), (QList<QAction*>{window.RestoreAction(), window.AboutAction()}));
+  ASSERT_NE(window.RestoreAction(), nullptr);
+  EXPECT_EQ(window.RestoreAction()->text().toStdString(), kRestoreMenuText);
+  EXPECT_EQ(window.RestoreAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
+  EXPECT_FALSE(window.RestoreAction()->isEnabled());
   EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "not resizable";
   EXPECT_EQ(window.windowIcon().availableSizes().size(), 8);
   EXPECT_EQ(window.ImportButton()->FacePixmap(Face::Focused).height(), 88);
@@ -184,6 +192,8 @@ TEST_F(WindowTest, BuildsAndSwapsFacesOnEnableAndDisable) {
   EXPECT_EQ(window.ImportButton()->CurrentFace(), Face::Normal);
   exp->setFocus();
   EXPECT_EQ(exp->CurrentFace(), Face::Focused);
+  ASSERT_NE(window.RestoreAction(), nullptr);
+  EXPECT_TRUE(window.RestoreAction()->isEnabled()) << "usable with the buttons";
   window.SetProgressPos(150);
   EXPECT_EQ(window.Progress()->value(), 100) << "kept within range like a native bar";
 
@@ -192,6 +202,10 @@ TEST_F(WindowTest, BuildsAndSwapsFacesOnEnableAndDisable) {
   window.AboutAction()->trigger();
   ASSERT_FALSE(responder.seen.empty()) << "the About box was answered";
   EXPECT_NE(responder.seen[0].find("版"), std::string::npos) << "the About box is in Chinese";
+
+  window.RestoreAction()->trigger();
+  EXPECT_TRUE(responder.Seen(kNoBackupYet)) << "nothing saved yet: the window says so";
+  EXPECT_EQ(dialog->JobCode(), JobNone);
 }
 
 TEST_F(WindowTest, ExportThenImportThroughTheWorker) {

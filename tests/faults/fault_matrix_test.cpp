@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -41,14 +42,16 @@ class PumpedWindow : public WindowLayer {
   int RunModal(CSdkManager_MFCDlg& dialog) override { return dialog.OnInitDialog(); }
   void EndDialog(int) override {}
   void AppendAboutItem(const std::string&) override {}
+  void AppendRestoreItem(const std::string&) override {}
   void ShowAbout() override {}
   void SetIcons(int) override {}
   void EnableControl(int control, bool enable) override { enabled[control] = enable; }
   void SetProgressRange(int, int) override {}
   void SetProgressPos(int pos) override { progress = pos; }
   void LoadButtonFaces(int, const ButtonFaces&) override {}
-  void ShowMessage(const std::string& text, const std::string&) override {
+  void ShowMessage(const std::string& text, const std::string& detail) override {
     messages.push_back(text);
+    details.push_back(detail);
   }
   bool AskYesNo(const std::string& text, const std::string&) override {
     questions.push_back(text);
@@ -100,7 +103,7 @@ class PumpedWindow : public WindowLayer {
 
   std::map<int, bool> enabled;
   int progress = -1;
-  std::vector<std::string> messages, questions;
+  std::vector<std::string> messages, details, questions;
   std::optional<std::string> chosenFile;
   std::vector<std::function<void()>> posted;
 
@@ -117,6 +120,9 @@ class Rig {
   explicit Rig(uint8_t model, uint16_t firmware = 8, const std::string& startFaults = "")
       : dir_("faults"), pedal_(dir_ / "pedals/p0"), platform_(dir_ / "pedals") {
     fs::create_directories(dir_.path() / "out");
+    // Backups go to the rig's folder, never into the home of whoever runs the tests. Set before
+    // the worker starts, the only other thread that reads the environment.
+    setenv("RENDAX_BACKUP_DIR", Backups().c_str(), 1);
     std::string error;
     EXPECT_TRUE(CreateSimulatedPedal(pedal_, model, firmware, error)) << error;
     EXPECT_TRUE(WriteSimulatedLoop(pedal_, Loop(), {0, kLoopBytes}, error)) << error;
@@ -140,6 +146,15 @@ class Rig {
     window_.chosenFile = file;
     code == JobExport ? dialog_->OnExport() : dialog_->OnImport();
     ASSERT_TRUE(window_.Pump([&] { return dialog_->JobCode() == JobNone; }, "the job ending"));
+  }
+  // The restore item, answered Yes, and the job it stores.
+  void Restore() {
+    dialog_->OnRestoreLastBackup();
+    ASSERT_TRUE(window_.Pump([&] { return dialog_->JobCode() == JobNone; }, "the restore ending"));
+  }
+  std::string Backups() const { return dir_ / "backups"; }
+  std::vector<std::string> BackupFiles() const {
+    return fs::is_directory(Backups()) ? FilesIn(Backups()) : std::vector<std::string>{};
   }
   // What every row checks once the job is over.
   void ExpectJobEnded(bool buttons) {
@@ -184,6 +199,14 @@ class SmallDisk {
   rlimit saved_{};
 };
 
+// The reason shown with the only message contains `part` (nothing is looked at when empty).
+void ExpectReason(const Rig& rig, const std::string& part) {
+  if (part.empty()) return;
+  ASSERT_EQ(rig.window_.details.size(), 1u);
+  EXPECT_NE(rig.window_.details[0].find(part), std::string::npos)
+      << "\"" << rig.window_.details[0] << "\" lacks \"" << part << "\"";
+}
+
 // ---- Export ----
 
 TEST(FaultMatrix, ExportFaultsKeepTheEarlierFileAndNothingElse) {
@@ -192,14 +215,17 @@ TEST(FaultMatrix, ExportFaultsKeepTheEarlierFileAndNothingElse) {
     const char* pedalFaults;  // the simulated pedal's fault script
     const char* message;      // "" for none
     bool buttonsTouched;      // disabled during the job (they end enabled either way)
+    const char* reason;       // what the message's reason must say; "" when not looked at
   };
   const Row rows[] = {
-      {"pedal gone at the LoopInfo read", "unplug-after 0", "Receive Error", false},
-      {"LoopInfo read fails", "fail LoopInfoRead", "Receive Error", false},
-      {"pedal gone at the 3rd LoopData", "unplug-after 3", "Receive Error", true},
-      {"2nd LoopData fails", "fail LoopDataRead 2", "Receive Error", true},
-      {"last LoopData fails", "fail LoopDataRead 5", "Receive Error", true},
-      {"disk full", "", "Receive Error", true},
+      {"pedal gone at the LoopInfo read", "unplug-after 0", "Receive Error", false,
+       "the pedal was disconnected"},
+      {"LoopInfo read fails", "fail LoopInfoRead", "Receive Error", false, ""},
+      {"pedal gone at the 3rd LoopData", "unplug-after 3", "Receive Error", true,
+       "the pedal was disconnected"},
+      {"2nd LoopData fails", "fail LoopDataRead 2", "Receive Error", true, ""},
+      {"last LoopData fails", "fail LoopDataRead 5", "Receive Error", true, ""},
+      {"disk full", "", "Receive Error", true, ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
@@ -213,6 +239,7 @@ TEST(FaultMatrix, ExportFaultsKeepTheEarlierFileAndNothingElse) {
       rig.Press(JobExport, target);
     }
     EXPECT_EQ(rig.window_.messages, std::vector<std::string>{row.message});
+    ExpectReason(rig, row.reason);
     rig.ExpectJobEnded(true);
     EXPECT_EQ(ReadFileBytes(target), kEarlier);
     EXPECT_EQ(FilesIn(rig.dir_.path() / "out"), std::vector<std::string>{"loop.wav"});
@@ -225,6 +252,7 @@ TEST(FaultMatrix, ExportTargetsThatCannotTakeAFileAreRefusedBeforeAnyAudioMoves)
   struct Row {
     const char* fault;
     std::function<std::string(Rig&)> target;  // prepares the target, returns its path
+    const char* reason = "";
   };
   const Row rows[] = {
       {"target is a folder", [](Rig& r) { return r.dir_ / "out"; }},
@@ -236,7 +264,9 @@ TEST(FaultMatrix, ExportTargetsThatCannotTakeAFileAreRefusedBeforeAnyAudioMoves)
          fs::create_directories(r.dir_.path() / "locked");
          chmod((r.dir_ / "locked").c_str(), 0555);
          return r.dir_ / "locked/loop.wav";
-       }},
+       },
+       // The file and the system's own words; root's stand-in fails for another reason.
+       geteuid() == 0 ? "" : "locked/loop.wav: Permission denied"},
       {"target is a pipe",
        [](Rig& r) {
          mkfifo((r.dir_ / "out/pipe.wav").c_str(), 0644);
@@ -250,6 +280,7 @@ TEST(FaultMatrix, ExportTargetsThatCannotTakeAFileAreRefusedBeforeAnyAudioMoves)
     const bool wasSpecial = fs::exists(target) && !fs::is_regular_file(target);
     rig.Press(JobExport, target);
     EXPECT_EQ(rig.window_.messages, std::vector<std::string>{"File Creation Error"});
+    ExpectReason(rig, row.reason);
     rig.ExpectJobEnded(true);
     if (wasSpecial) {
       EXPECT_FALSE(fs::is_regular_file(target)) << "a device or pipe was replaced by a file";
@@ -302,11 +333,15 @@ TEST(FaultMatrix, ImportPedalFaultsSayWhatTheLoopNowHolds) {
     const char* pedalFaults;
     bool audioTouched;  // the pedal's audio was (partly) overwritten before the fault
     bool lengthTouched;
+    const char* message = "Send Error";
   };
+  // Before its first write an import reads the loop info, saves the loop (the info and five
+  // LoopData reads of 300,000 bytes) and reads the info again to rewind: eight commands.
   const Row rows[] = {
       {"pedal gone at the LoopInfo read", "unplug-after 0", false, false},
       {"LoopInfo read fails", "fail LoopInfoRead", false, false},
-      {"pedal gone at the 3rd LoopData", "unplug-after 3", true, false},
+      {"pedal gone during the backup", "unplug-after 3", false, false, "Backup Error"},
+      {"pedal gone at the 3rd LoopData", "unplug-after 10", true, false},
       {"2nd LoopData fails", "fail LoopDataWrite 2", true, false},
       {"final LoopInfo write fails", "fail LoopInfoWrite", true, false},
   };
@@ -318,13 +353,21 @@ TEST(FaultMatrix, ImportPedalFaultsSayWhatTheLoopNowHolds) {
     const auto wav = MakeWav(NoiseBytes(600000, 3), 24, 1, 48000);
     WriteFileBytes(source, wav);
     rig.Press(JobImport, source);
-    EXPECT_EQ(rig.window_.messages, std::vector<std::string>{"Send Error"});
+    EXPECT_EQ(rig.window_.messages, std::vector<std::string>{row.message});
     rig.ExpectJobEnded(true);
     EXPECT_EQ(ReadFileBytes(source), wav) << "the imported file is only read";
     LoopInfo info;
     const auto stored = rig.StoredLoop(info);
     EXPECT_EQ(info.length, Rig::kLoopBytes) << "the pedal was never given a new length";
     EXPECT_EQ(stored != Rig::Loop(), row.audioTouched);
+    // A backup is whole or absent; a loop that was written to has one.
+    const auto backups = rig.BackupFiles();
+    ASSERT_EQ(backups.size(), row.audioTouched ? 1u : 0u);
+    if (row.audioTouched) {
+      // Where the earlier loop went, said with the failure.
+      ExpectReason(rig, "incomplete");
+      ExpectReason(rig, rig.Backups() + "/" + backups[0]);
+    }
   }
 }
 
@@ -333,10 +376,12 @@ TEST(FaultMatrix, ImportFilesThatCannotBeUsedNeverReachThePedal) {
     const char* fault;
     std::function<std::string(Rig&)> source;
     const char* message;
+    const char* reason = "";
   };
   const auto wav = MakeWav(NoiseBytes(30000, 5), 16, 2, 44100);
   const Row rows[] = {
-      {"missing", [](Rig& r) { return r.dir_ / "out/none.wav"; }, "Can't open the file"},
+      {"missing", [](Rig& r) { return r.dir_ / "out/none.wav"; }, "Can't open the file",
+       "out/none.wav: No such file or directory"},
       {"a folder",
        [](Rig& r) {
          fs::create_directories(r.dir_.path() / "out/folder.wav");
@@ -373,6 +418,7 @@ TEST(FaultMatrix, ImportFilesThatCannotBeUsedNeverReachThePedal) {
     const std::string source = row.source(rig);
     rig.Press(JobImport, source);
     EXPECT_EQ(rig.window_.messages, std::vector<std::string>{row.message});
+    ExpectReason(rig, row.reason);
     rig.ExpectJobEnded(true);
     LoopInfo info;
     EXPECT_EQ(rig.StoredLoop(info), Rig::Loop());
@@ -399,6 +445,7 @@ TEST(FaultMatrix, ImportOfAFileCutShortSendsOnlyTheAudioItHolds) {
     WriteFileBytes(source, MakeWav(kept, 24, 2, 48000, 16, row.dataSize));
     rig.Press(JobImport, source);
     EXPECT_EQ(rig.window_.messages, std::vector<std::string>{"Send Complete"});
+    ExpectReason(rig, "the file ends early: ");
     rig.ExpectJobEnded(true);
     const std::vector<uint8_t> whole(kept.begin(), kept.begin() + row.keep / 6 * 6);
     const auto want = ExpectedStream(whole, 24, 2, 48000, 2);
@@ -407,6 +454,94 @@ TEST(FaultMatrix, ImportOfAFileCutShortSendsOnlyTheAudioItHolds) {
     EXPECT_EQ(info.length, want.size());
     ASSERT_GE(stored.size(), want.size());
     EXPECT_TRUE(std::equal(want.begin(), want.end(), stored.begin()));
+  }
+}
+
+// ---- Backups: nothing the pedal held is lost ----
+
+// A loop as the pedal itself stores one: whole pages of audio, zero filler.
+std::vector<uint8_t> PagedLoop(uint32_t channels, uint32_t pages) {
+  const PageLayout layout = PageLayoutFor(channels);
+  const auto audio = NoiseBytes(size_t{layout.audioBytes} * pages, 21);
+  std::vector<uint8_t> stream(size_t{layout.pageBytes} * pages, 0);
+  InsertFiller(audio.data(), uint32_t(audio.size()), 0, channels, stream.data());
+  return stream;
+}
+
+TEST(FaultMatrix, AnImportSavesTheLoopFirstAndRestoreGivesItBackByteForByte) {
+  Rig rig(1);
+  const auto earlier = PagedLoop(2, 73);
+  std::string error;
+  ASSERT_TRUE(WriteSimulatedLoop(rig.pedal_, earlier, {0, uint32_t(earlier.size())}, error));
+  const std::string source = rig.dir_ / "out/new.wav";
+  WriteFileBytes(source, MakeWav(NoiseBytes(120000, 4), 24, 2, 48000));
+  rig.Press(JobImport, source);
+  ASSERT_EQ(rig.window_.messages, std::vector<std::string>{"Send Complete"});
+  const auto backups = rig.BackupFiles();
+  ASSERT_EQ(backups.size(), 1u);
+  const auto file = ReadFileBytes(rig.Backups() + "/" + backups[0]);
+  WavFormat wav;
+  ASSERT_EQ(ParseWavHeader(file.data(), file.size(), wav, nullptr, true), 1);
+  EXPECT_EQ(std::tuple(wav.sampleRate, wav.bitsPerSample, wav.channels), std::tuple(46875u, 24, 2));
+  LoopInfo info;
+  ASSERT_NE(rig.StoredLoop(info), earlier);
+
+  rig.window_.questions.clear();
+  rig.Restore();
+  ASSERT_EQ(rig.window_.questions.size(), 1u);
+  EXPECT_EQ(rig.window_.questions[0].rfind(kImportWarning, 0), 0u) << "the import's warning first";
+  EXPECT_NE(rig.window_.questions[0].find("(0:01)"), std::string::npos) << "the backup's length";
+  EXPECT_EQ(rig.window_.messages, (std::vector<std::string>{"Send Complete", "Send Complete"}));
+  rig.ExpectJobEnded(true);
+  EXPECT_EQ(rig.StoredLoop(info), earlier);
+  EXPECT_EQ(info.status, 0);
+  EXPECT_EQ(info.length, earlier.size());
+  EXPECT_EQ(rig.BackupFiles().size(), 2u) << "the restore saved the loop it replaced";
+}
+
+TEST(FaultMatrix, AnImportSavesTheLoopFirstOrLeavesItAlone) {
+  struct Row {
+    const char* fault;
+    std::function<void(Rig&)> prepare;
+    const char* message;
+    bool loopKept;  // the pedal still holds the rig's loop
+  };
+  const Row rows[] = {
+      {"backup folder is a file", [](Rig& r) { WriteFileBytes(r.Backups(), kEarlier); },
+       "Backup Error", true},
+      {"backup folder not writable",
+       [](Rig& r) {
+         // root writes anywhere it has permission bits for: a folder of /proc takes no folders.
+         if (geteuid() == 0) {
+           setenv("RENDAX_BACKUP_DIR", "/proc/rendax-backups", 1);
+           return;
+         }
+         fs::create_directories(r.Backups());
+         chmod(r.Backups().c_str(), 0555);
+       },
+       "Backup Error", true},
+      {"pedal holds no loop",
+       [](Rig& r) {
+         std::string error;
+         EXPECT_TRUE(WriteSimulatedLoop(r.pedal_, {}, {1, 0}, error)) << error;
+       },
+       "Send Complete", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.fault);
+    Rig rig(0);
+    row.prepare(rig);
+    const std::string source = rig.dir_ / "out/in.wav";
+    WriteFileBytes(source, MakeWav(NoiseBytes(60000, 3), 24, 1, 48000));
+    rig.Press(JobImport, source);
+    EXPECT_EQ(rig.window_.messages, std::vector<std::string>{row.message});
+    rig.ExpectJobEnded(true);
+    LoopInfo info;
+    EXPECT_EQ(rig.StoredLoop(info) == Rig::Loop(), row.loopKept);
+    if (fs::is_directory(rig.Backups())) {
+      EXPECT_TRUE(rig.BackupFiles().empty()) << "no backup, and no part of one";
+      chmod(rig.Backups().c_str(), 0755);
+    }
   }
 }
 

@@ -612,6 +612,8 @@ TEST(FaultMatrix, FirmwareFaultsLeaveThePedalUnusableAndClosed) {
     std::string error;
     ASSERT_TRUE(ReadSimulatedFirmwareVersion(rig.pedal_, version, error));
     EXPECT_EQ(version, row.firmware) << "nothing was written to the pedal";
+    // An update (firmware 7 is asked about) saves the loop before its image goes on.
+    EXPECT_EQ(rig.BackupFiles().size(), row.firmware == 7 ? 1u : 0u);
   }
 }
 

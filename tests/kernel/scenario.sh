@@ -16,6 +16,9 @@ prepare_pedals() {  # $1: folder that receives p0 (model 0), p1 (1), p2 (2, old 
   RENDAX_SIMULATOR="$1" "$CLI" --pedal "$1/p3" import "$1/long.wav" --yes >/dev/null 2>&1
   rm "$1/long.wav"
   printf 'unplug-after 4\n' >"$1/p3/faults"
+  # p4 holds its second loop data read until the test lets it go: a transfer in flight.
+  "$CLI" sim create "$1/p4" --model 0 --demo-loop >/dev/null
+  printf 'stall LoopDataRead 2\n' >"$1/p4/faults"
 }
 
 prepare_inputs() {  # $1: folder for the WAV files that are imported
@@ -157,7 +160,7 @@ compare() {  # NAME FILES...: one check over several result files
 
 guest_checks() {
   OUT=/out IN=/inputs TRACE=1
-  export CLI=rendax-cli
+  export CLI=rendax-cli RENDAX_BACKUP_DIR=/tmp/backups
   ls /sys/class/udc | grep -q dummy_udc.3 || fail "setup: fewer than four dummy controllers"
   stamp start
   kernel_uevents_start
@@ -206,9 +209,13 @@ guest_checks() {
   stamp refusing
   permission_checks
   stamp permissions
+  backup_checks
+  stamp backups
   unplug_checks
   stamp unplug
   kernel_uevents_check
+  interrupt_checks
+  stamp interrupt
 }
 
 in_use_checks() {
@@ -231,6 +238,81 @@ in_use_checks() {
   else
     fail "export after the other program let go (status $rc):"; cat /out/freed.err
   fi
+}
+
+# The first $3 bytes of files $1 and $2 are the same.
+same_start() {
+  [ "$(head -c "$3" "$1" | md5sum)" = "$(head -c "$3" "$2" | md5sum)" ]
+}
+
+backup_checks() {
+  # An import saves the loop it replaces; restore puts it back exactly: the lossless exports
+  # before and after are the same up to the time of reading, their last eight bytes.
+  rendax-cli --pedal "$sg1" export --native /tmp/a.wav >/dev/null 2>/out/native-a.err
+  rc1=$?
+  earlier=$(ls /tmp/backups 2>/dev/null | wc -l)
+  rendax-cli --pedal "$sg1" import "$IN/mono44k16.wav" --yes >/dev/null 2>/out/replace.err
+  rc2=$?
+  made=$(($(ls /tmp/backups 2>/dev/null | wc -l) - earlier))
+  rendax-cli --pedal "$sg1" restore --yes >/out/restore.out 2>/out/restore.err
+  rc3=$?
+  rendax-cli --pedal "$sg1" export --native /tmp/b.wav >/dev/null 2>/out/native-b.err
+  rc4=$?
+  size=$(wc -c </tmp/a.wav)
+  if [ "$rc1$rc2$rc3$rc4" = 0000 ] && [ "$made" = 1 ] && [ "$size" -gt 1000 ] &&
+    [ "$(wc -c </tmp/b.wav)" = "$size" ] && same_start /tmp/a.wav /tmp/b.wav $((size - 8)); then
+    pass "import makes a backup, restore puts the loop back byte for byte"
+  else
+    fail "backup and restore (status $rc1 $rc2 $rc3 $rc4, $made backups):"
+    cat /out/native-a.err /out/replace.err /out/restore.out /out/restore.err /out/native-b.err
+    ls -l /tmp/a.wav /tmp/b.wav /tmp/backups
+  fi
+}
+
+# The pedal on p4 holds a command until its `stalled` marker goes: meanwhile a second program
+# is refused, then the first is stopped by SIGTERM (a background job ignores SIGINT).
+interrupt_checks() {
+  start_gadget 3 /pedals/p4
+  sg4=$(wait_for_new_sg RENDAX 1d6b "$sg0")
+  if [ -z "$sg4" ]; then fail "the stalling pedal never appeared"; return; fi
+  echo "NOTE stalling pedal on $sg4"
+  rendax-cli --pedal "$sg4" export /tmp/stopped.wav >/out/stopped.out 2>/out/stopped.err &
+  pid=$!
+  i=0
+  while [ ! -e /pedals/p4/stalled ] && [ $i -lt 150 ]; do sleep 0.1; i=$((i + 1)); done
+  rendax-cli --pedal "$sg4" export /tmp/second.wav >/out/second.out 2>/out/second.err
+  rc2=$?
+  if [ $rc2 = 1 ] && [ "$(cat /out/second.err)" = "The pedal is in use by another program: $sg4" ] &&
+    [ ! -e /tmp/second.wav ]; then
+    pass "a second rendax-cli during a transfer on a real sg node: in use, nothing written"
+  else
+    fail "second rendax-cli during a transfer on $sg4 (status $rc2):"; cat /out/second.*
+  fi
+  kill -TERM "$pid"
+  # The handler gives up SIGTERM once it has asked the job to stop: then the job sees it.
+  i=0
+  while [ $i -lt 150 ]; do
+    caught=$(sed -n 's/^SigCgt:[[:space:]]*//p' "/proc/$pid/status" 2>/dev/null)
+    [ -n "$caught" ] && [ $((0x$caught & 0x4000)) = 0 ] && break
+    sleep 0.1
+    i=$((i + 1))
+  done
+  rm -f /pedals/p4/stalled
+  wait "$pid"
+  rc=$?
+  if [ $rc = 130 ] && grep -q "^Receive Error: interrupted; no file was written" /out/stopped.err &&
+    [ -z "$(ls /tmp | grep -e stopped)" ]; then
+    pass "SIGTERM during an export on a real sg node: status 130, no file left"
+  else
+    fail "SIGTERM during an export on $sg4 (status $rc):"; cat /out/stopped.*; ls -la /tmp
+  fi
+  if rendax-cli --pedal "$sg4" export /tmp/after.wav >/dev/null 2>/out/after.err; then
+    pass "after the interrupted transfer the pedal exports again"
+  else
+    fail "export after the interrupted one:"; cat /out/after.err
+  fi
+  kill "$(cat /tmp/gadget3.pid)"
+  wait "$(cat /tmp/gadget3.pid)"
 }
 
 refusing_device_checks() {

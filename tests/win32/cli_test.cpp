@@ -33,6 +33,8 @@ struct CliRun {
 CliRun RunCli(const fs::path& simulator, const std::wstring& arguments) {
   CliRun run;
   SetEnvironmentVariableW(L"RENDAX_SIMULATOR", simulator.wstring().c_str());
+  // Backups of the imports stay with the test's pedals, out of the user's profile.
+  SetEnvironmentVariableW(L"RENDAX_BACKUP_DIR", (simulator / "backups").wstring().c_str());
   const fs::path log = simulator / "cli-output.txt";
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE out = CreateFileW(log.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
@@ -59,6 +61,7 @@ CliRun RunCli(const fs::path& simulator, const std::wstring& arguments) {
   }
   CloseHandle(out);
   SetEnvironmentVariableW(L"RENDAX_SIMULATOR", nullptr);
+  SetEnvironmentVariableW(L"RENDAX_BACKUP_DIR", nullptr);
   std::ifstream in(log, std::ios::binary);
   run.output.assign(std::istreambuf_iterator<char>(in), {});
   return run;

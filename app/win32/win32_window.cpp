@@ -148,6 +148,14 @@ void Win32Window::AppendAboutItem(const std::string& text) {
   AppendMenuW(menu, MF_STRING, kAboutCommand, item.c_str());
 }
 
+void Win32Window::AppendRestoreItem(const std::string& text) {
+  HMENU menu = GetSystemMenu(hwnd_.load(), FALSE);
+  if (menu == nullptr) return;
+  // A group of its own, before the About item's.
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, kRestoreCommand, Widen(text).c_str());
+}
+
 void Win32Window::ShowAbout() {
   calls_.runAbout(instance_, hwnd_.load());
 }
@@ -168,6 +176,11 @@ void Win32Window::SetIcons(int iconGroup) {
 }
 
 void Win32Window::EnableControl(int control, bool enable) {
+  if (control == kRestoreItem) {
+    EnableMenuItem(GetSystemMenu(hwnd_.load(), FALSE), kRestoreCommand,
+                   MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
+    return;
+  }
   EnableWindow(GetDlgItem(hwnd_.load(), control), enable ? TRUE : FALSE);
 }
 
@@ -413,6 +426,10 @@ INT_PTR Win32Window::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) == kAboutCommand) {
         dialog_->OnAbout();
+        return TRUE;
+      }
+      if ((wParam & 0xFFF0) == kRestoreCommand) {
+        dialog_->OnRestoreLastBackup();
         return TRUE;
       }
       return FALSE;

@@ -25,6 +25,7 @@ inline constexpr int kAboutDialogTemplate = 100;
 inline constexpr int kAboutMenuString = 101;
 inline constexpr int kMainDialogTemplate = 102;
 inline constexpr UINT kAboutCommand = 16;  // the system-menu item; low four bits are the system's
+inline constexpr UINT kRestoreCommand = 32;
 
 // The calls that wait for a person. Tests replace them to answer at once and to see what the
 // window asked; the program uses the system's.
@@ -56,6 +57,7 @@ class Win32Window : public WindowLayer {
   int RunModal(CSdkManager_MFCDlg& dialog) override;
   void EndDialog(int result) override;
   void AppendAboutItem(const std::string& text) override;
+  void AppendRestoreItem(const std::string& text) override;
   void ShowAbout() override;
   void SetIcons(int iconGroup) override;
   void EnableControl(int control, bool enable) override;

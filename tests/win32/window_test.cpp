@@ -91,6 +91,8 @@ class WindowRig {
                                          "-" + std::to_string(counter_++));
     fs::remove_all(root_);
     fs::create_directories(root_);
+    // The restore item looks here, never in the real backups.
+    _wputenv_s(L"RENDAX_BACKUP_DIR", (root_ / "backups").wstring().c_str());
     if (pedal) AttachPedal();
     platform_ = std::make_unique<SimulatorPlatform>(root_.string());
     window_ = std::make_unique<Win32Window>(GetModuleHandleW(nullptr), recorder_.Calls());
@@ -181,6 +183,14 @@ TEST(Win32Window, BuildsTheMainDialogFromItsResources) {
   separator.fMask = MIIM_FTYPE;
   GetMenuItemInfoW(menu, count - 2, TRUE, &separator);
   EXPECT_TRUE(separator.fType & MFT_SEPARATOR);
+  // Before it, in a group of its own, the restore item, usable with the buttons.
+  ASSERT_GE(count, 4);
+  EXPECT_EQ(GetMenuItemID(menu, count - 3), kRestoreCommand);
+  GetMenuStringW(menu, count - 3, item, 64, MF_BYPOSITION);
+  EXPECT_EQ(std::wstring(item), Widen(kRestoreMenuText));
+  EXPECT_FALSE(GetMenuState(menu, kRestoreCommand, MF_BYCOMMAND) & MF_GRAYED);
+  GetMenuItemInfoW(menu, count - 4, TRUE, &separator);
+  EXPECT_TRUE(separator.fType & MFT_SEPARATOR);
 
   EXPECT_NE(SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0), 0);
   EXPECT_NE(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0), 0);
@@ -188,6 +198,11 @@ TEST(Win32Window, BuildsTheMainDialogFromItsResources) {
   // The About item opens the About box; other system commands are the system's.
   SendMessageW(hwnd, WM_SYSCOMMAND, kAboutCommand, 0);
   EXPECT_EQ(rig.recorder_.abouts, 1);
+  // The restore item reaches the dialog: nothing is saved yet, and it says so.
+  SendMessageW(hwnd, WM_SYSCOMMAND, kRestoreCommand, 0);
+  ASSERT_FALSE(rig.recorder_.boxes.empty());
+  EXPECT_EQ(rig.recorder_.boxes.back().text.rfind(Widen(kNoBackupYet) + L"\n\n", 0), 0u);
+  EXPECT_EQ(rig.dialog_->JobCode(), JobNone);
 }
 
 TEST(Win32Window, ResourcesCarryTheAboutBoxManifestAndVersion) {

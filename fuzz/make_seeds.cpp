@@ -176,7 +176,14 @@ int main(int argc, char** argv) {
       WavFormat format;
       ResampleState resample;
       Quiet ui;
-      JobRequest job{JobImport, pedal, model, (work / "out.wav").string(), wavPath.string(), true};
+      JobRequest job;
+      job.code = JobImport;
+      job.pedalPath = pedal;
+      job.model = model;
+      job.exportPath = (work / "out.wav").string();
+      job.importPath = wavPath.string();
+      job.verify = true;
+      job.backup = false;  // the seeds record the plain command traffic
       RunJob(job, device, format, resample, ui);
       job.code = JobExport;
       RunJob(job, device, format, resample, ui);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <ctime>
 #include <mutex>
 
 #include "app/about.h"
@@ -23,20 +22,6 @@ bool HasWavExtension(const std::string& path) {
   std::transform(tail.begin(), tail.end(), tail.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return tail == ".wav";
-}
-
-// When the backup's loop was read, in the computer's local time.
-std::string LocalTime(int64_t seconds) {
-  const std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm tm{};
-#ifdef _WIN32
-  localtime_s(&tm, &t);
-#else
-  localtime_r(&t, &tm);
-#endif
-  char text[32] = {};
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-  return text;
 }
 
 }  // namespace

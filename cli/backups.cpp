@@ -31,19 +31,6 @@ bool BackupFolder(std::string& folder, std::string& error) {
 
 }  // namespace
 
-std::string LocalTime(int64_t secondsSince1970) {
-  const std::time_t t = static_cast<std::time_t>(secondsSince1970);
-  std::tm local{};
-#if defined(_WIN32)
-  localtime_s(&local, &t);
-#else
-  localtime_r(&t, &local);
-#endif
-  char text[32] = {};
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
-}
-
 std::string BackupLine(const BackupEntry& backup) {
   return LocalTime(backup.record.time) + "  " + ModelName(backup.record.model) + "  " +
          FormatDuration(backup.frames) + "  " + backup.path;

@@ -12,8 +12,6 @@ namespace rendax {
 
 // One line of `rendax-cli backups`: local date and time, model, length, path.
 std::string BackupLine(const BackupEntry& backup);
-// "YYYY-MM-DD HH:MM:SS" in local time.
-std::string LocalTime(int64_t secondsSince1970);
 
 // Prints the backups in the default folder, newest first; false (having said why on `err`)
 // when the folder cannot be told or read.

@@ -22,14 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path U8Path(const std::string& s) {
-  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(s.data()), s.size()));
-}
-std::string U8String(const fs::path& p) {
-  const std::u8string u = p.u8string();
-  return std::string(reinterpret_cast<const char*>(u.data()), u.size());
-}
-
 std::string Environment(const char* name) {
 #ifdef _WIN32
   // The wide environment spells every folder name; the narrow one only the code page's.
@@ -82,19 +74,6 @@ void EncodeRecord(const LoopRecord& r, uint8_t* out) {
   Put32(out + 20, static_cast<uint32_t>(t >> 32));
 }
 
-std::string LocalStamp(int64_t time, const char* format) {
-  const std::time_t t = static_cast<std::time_t>(time);
-  std::tm tm{};
-#ifdef _WIN32
-  localtime_s(&tm, &t);
-#else
-  localtime_r(&t, &tm);
-#endif
-  char text[64] = {};
-  std::strftime(text, sizeof text, format, &tm);
-  return text;
-}
-
 // The reads an export makes: whole transfer blocks, the last one rounded up to whole pages.
 struct ReadPlan {
   uint32_t reads, rest;
@@ -106,6 +85,19 @@ struct ReadPlan {
 };
 
 }  // namespace
+
+std::string LocalTime(int64_t secondsSince1970, const char* format) {
+  const std::time_t t = static_cast<std::time_t>(secondsSince1970);
+  std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &t);
+#else
+  localtime_r(&t, &tm);
+#endif
+  char text[64] = {};
+  std::strftime(text, sizeof text, format, &tm);
+  return text;
+}
 
 std::string DefaultBackupFolder() {
   if (std::string d = Environment("RENDAX_BACKUP_DIR"); !d.empty()) return d;
@@ -323,7 +315,7 @@ BackupOutcome MakeBackup(CDevice& device, const BackupRequest& request, std::str
   std::string name = ModelInfo(request.model).name;
   std::replace(name.begin(), name.end(), ' ', '-');
   const std::string stem =
-      U8String(U8Path(folder) / U8Path(name + "_" + LocalStamp(now, "%Y-%m-%d_%H-%M-%S")));
+      U8String(U8Path(folder) / U8Path(name + "_" + LocalTime(now, "%Y-%m-%d_%H-%M-%S")));
   std::string target = stem + ".wav";
   for (int n = 2; fs::exists(U8Path(target), ec) && n < 1000; ++n) {
     target = stem + "_" + std::to_string(n) + ".wav";

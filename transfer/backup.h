@@ -53,6 +53,9 @@ bool ListBackups(const std::string& folder, std::vector<BackupEntry>& out, std::
 // The newest backup of `model` in `folder`, if any.
 std::optional<BackupEntry> NewestBackup(const std::string& folder, uint8_t model);
 
+// A backup's time in the computer's local time, "2026-12-08 14:03:59" by default.
+std::string LocalTime(int64_t secondsSince1970, const char* format = "%Y-%m-%d %H:%M:%S");
+
 // "m:ss" (or "h:mm:ss") of a frame count at the pedal's rate.
 std::string FormatDuration(uint64_t frames);
 

@@ -21,7 +21,6 @@ namespace rendax {
 
 namespace fs = std::filesystem;
 
-namespace {
 fs::path U8Path(const std::string& s) {
   return fs::path(std::u8string(reinterpret_cast<const char8_t*>(s.data()), s.size()));
 }
@@ -29,7 +28,6 @@ std::string U8String(const fs::path& p) {
   const std::u8string u = p.u8string();
   return std::string(reinterpret_cast<const char*>(u.data()), u.size());
 }
-}  // namespace
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {

@@ -3,9 +3,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace rendax {
+
+// A UTF-8 path as the file system library takes it, and back.
+std::filesystem::path U8Path(const std::string& utf8);
+std::string U8String(const std::filesystem::path& path);
 
 // Owns one C stream; closes it when it goes out of scope.
 class File {

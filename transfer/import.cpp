@@ -193,7 +193,8 @@ std::string LoopIncompleteAdvice(const std::string& backupPath, bool hadLoop) {
                  : "the pedal's loop is incomplete";
 }
 
-bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check) {
+bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix) {
+  (void)mix;
   check = ImportCheck{};
   // A folder opens for reading on Linux, but it is no file to import.
   File file = IsFolder(path) ? File() : OpenFile(path, "rb");

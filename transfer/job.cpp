@@ -18,6 +18,7 @@ JobRequest TransferState::Snapshot() const {
   job.verify = verify;
   job.native = native;
   job.backup = backup;
+  job.mix = mix;
   job.backupFolder = backupFolder;
   job.backupsKept = backupsKept;
   job.cancel = &cancel;

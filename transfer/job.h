@@ -12,6 +12,7 @@
 #include "audio/resample.h"
 #include "audio/wav_header.h"
 #include "device/device.h"
+#include "transfer/decode.h"
 #include "transfer/front_end.h"
 
 namespace rendax {
@@ -48,6 +49,9 @@ struct JobRequest {
   bool verify = false;     // import: read the loop back and compare it with what was sent
   bool native = false;     // export: the lossless form (46,875 Hz, the stored samples as they are)
   bool backup = true;      // import: save the pedal's loop before replacing it
+  // import into a one-channel pedal: sum both channels, (L+R)/2; without it a two-channel file
+  // gives its first channel
+  bool mix = false;
   std::string backupFolder;  // empty: DefaultBackupFolder()
   unsigned backupsKept = 20;
   // Set from another thread or a signal handler: the job stops at the next block boundary.
@@ -68,6 +72,7 @@ struct TransferState {
   bool verify = false;
   bool native = false;
   bool backup = true;
+  bool mix = false;
   std::string backupFolder;
   unsigned backupsKept = 20;
 
@@ -98,10 +103,10 @@ JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
                     JobFrontEnd& ui);
 
 // What an import of `path` into a pedal of `model` would write, found before anything is asked
-// or written. On refusal `text` is the message (kMsgCantOpenFile, kMsgFormatWrong) and `reason`
-// says why.
+// or written. On refusal `text` is the message (kMsgCantOpenFile, kMsgFormatWrong, kMsgSendError
+// for a file too long for the pedal) and `reason` says why.
 struct ImportCheck {
-  WavFormat wav;
+  WavFormat wav;  // what the converters take (for a decoded file, its output)
   uint32_t audioOffset = 0;
   uint32_t audioBytes = 0;        // the audio the file really holds (less than the header says when
                                   // the file ends early)
@@ -110,9 +115,14 @@ struct ImportCheck {
   bool endsEarly = false;         // shorter than its header says
   std::optional<uint8_t> status;  // a lossless file's stored loop status
   std::optional<uint32_t> recordedLength;  // and its exact stream length
+  bool converted = false;  // decoded (another format, rate, width or channels), not as it is
+  std::string conversion;  // the plan's line: "FLAC, 96,000 Hz, 24-bit, stereo -> 48,000 Hz, ..."
+  AudioFileInfo info;      // what the file is
+  ConversionPlan plan;
   std::string text, reason;
 };
-bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check);
+// `mix`: as JobRequest::mix.
+bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix = false);
 
 // The worker thread: polls the job code every 200 ms and runs one job at a time.
 class Worker {

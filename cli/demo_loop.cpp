@@ -5,6 +5,7 @@
 
 #include "audio/resample.h"
 #include "audio/sample_pages.h"
+#include "device/discovery.h"
 
 namespace rendax {
 
@@ -119,7 +120,7 @@ std::vector<uint8_t> SynthesizeDemoLoop(uint32_t channels) {
 
 std::vector<uint8_t> PackDemoStream(const std::vector<uint8_t>& audio, uint16_t blockAlign,
                                     uint8_t model) {
-  const uint32_t channels = model == 1 ? 2 : 1;
+  const uint32_t channels = ModelInfo(model).channels;
   const uint32_t frameBytes = channels * 3;
   const uint64_t inFrames = audio.size() / blockAlign;
   // Room for every output frame (128/125 of the input, plus the ends) and the page filler.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/sample_pages.h"
+#include "device/discovery.h"
 #include "device/platform/sim/sim_pedal.h"
 #include "fuzz/fuzz_support.h"
 #include "transfer/job.h"
@@ -83,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const std::vector<std::string> want{"off", "on", kMsgSendComplete, kMsgVerifyComplete};
       FUZZ_CHECK(ui.events == want);
       // The pedal holds whole pages, and the length it was given ends in the last one.
-      const uint32_t page = PageLayoutFor(model == 1 ? 2 : 1).pageBytes;
+      const uint32_t page = PageLayoutFor(ModelInfo(model).channels).pageBytes;
       // A file in the lossless form brings its own loop status.
       FUZZ_CHECK((info.status == 0 || wav.sampleRate == kPedalFrameRate) && info.length > 0);
       FUZZ_CHECK(stream.size() % page == 0);

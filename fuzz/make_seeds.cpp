@@ -195,7 +195,7 @@ int main(int argc, char** argv) {
       LoopInfo info;
       ReadSimulatedLoop(pedal, stream, info, error);
       std::vector<uint8_t> seed;
-      seed.push_back(model == 1 ? 1 : 0);
+      seed.push_back(static_cast<uint8_t>(ModelInfo(model).channels - 1));
       seed.push_back(1);
       Put(seed, 0, 3);
       Put(seed, info.length > 4096 ? info.length - 4097 : info.length, 3);

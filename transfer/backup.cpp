@@ -34,10 +34,6 @@ std::string Environment(const char* name) {
 #endif
 }
 
-uint32_t ChannelsOfModel(uint8_t model) {
-  return model == 1 ? 2 : 1;
-}
-
 void Put32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
@@ -202,7 +198,7 @@ LosslessOutcome WriteLosslessLoop(CDevice& device, uint8_t model, const LoopInfo
                                   const std::atomic<bool>* cancel,
                                   const std::function<void(uint64_t, uint64_t)>& progress,
                                   std::string& reason) {
-  const uint32_t channels = ChannelsOfModel(model);
+  const uint32_t channels = ModelInfo(model).channels;
   const PageLayout layout = PageLayoutFor(channels);
   auto writeFailed = [&] {
     reason = FileReason(filePath, SystemReason(errno));

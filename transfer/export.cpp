@@ -8,6 +8,7 @@
 
 #include "audio/sample_pages.h"
 #include "device/commands.h"
+#include "device/discovery.h"
 #include "transfer/backup.h"
 #include "transfer/file_io.h"
 #include "transfer/job.h"
@@ -16,10 +17,6 @@ namespace rendax {
 
 namespace {
 
-uint32_t ChannelsOfModel(uint8_t model) {
-  return model == 1 ? 2 : 1;
-}
-
 // The unpacker's reading rule may look up to frame size - 1 bytes past the recording's end.
 constexpr uint32_t kBlockSlack = 8;
 
@@ -27,7 +24,7 @@ constexpr uint32_t kBlockSlack = 8;
 
 JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
                     JobFrontEnd& ui) {
-  const uint32_t channels = ChannelsOfModel(job.model);
+  const uint32_t channels = ModelInfo(job.model).channels;
 
   uint8_t record[kLoopInfoBytes] = {};
   if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {

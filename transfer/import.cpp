@@ -9,6 +9,7 @@
 
 #include "audio/sample_pages.h"
 #include "device/commands.h"
+#include "device/discovery.h"
 #include "transfer/backup.h"
 #include "transfer/file_io.h"
 #include "transfer/job.h"
@@ -16,10 +17,6 @@
 namespace rendax {
 
 namespace {
-
-uint32_t ChannelsOfModel(uint8_t model) {
-  return model == 1 ? 2 : 1;
-}
 
 constexpr uint32_t kReadBufferBytes = 262144;
 constexpr uint32_t kOutputBufferBytes = 1048576;
@@ -74,7 +71,7 @@ class StreamMaker {
     if (!in || !out) return Outcome::OutOfMemory;
     std::memset(out.get(), 0, kOutputBufferBytes);
 
-    const uint32_t channels = ChannelsOfModel(model_);
+    const uint32_t channels = ModelInfo(model_).channels;
     const uint32_t pageBytes = PageLayoutFor(channels).pageBytes;
     const uint32_t fileBlock = wav_.bitsPerSample == 24 ? 196608 : 131072;
     const uint32_t d = audioBytes_;
@@ -152,7 +149,7 @@ std::string VerifyLoop(std::FILE* file, uint32_t audioOffset, const WavFormat& w
   if (std::fseek(file, static_cast<long>(audioOffset), SEEK_SET) != 0) {
     return "the file could not be read again";
   }
-  const PageLayout layout = PageLayoutFor(ChannelsOfModel(model));
+  const PageLayout layout = PageLayoutFor(ModelInfo(model).channels);
   std::unique_ptr<uint8_t[]> back(new (std::nothrow) uint8_t[kTransferBlockBytes]);
   if (!back) return "out of memory";
   std::string difference;
@@ -215,7 +212,7 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
   if (!ParseWavHeader(header, headerBytes, wav, &why, true)) {
     return refuse(DescribeWavRejection(why));
   }
-  const uint32_t channels = ChannelsOfModel(model);
+  const uint32_t channels = ModelInfo(model).channels;
   if (wav.sampleRate == kPedalFrameRate) {
     // The lossless form goes in only as it is: its channels are the pedal's own.
     if (wav.channels != channels) {
@@ -400,7 +397,7 @@ JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
     // A backup puts back its loop as it was, status and exact length included (a loop may end
     // inside a frame or before a page's filler, which whole frames cannot say).
     after.status = *check.status;
-    const uint32_t frameBytes = PageLayoutFor(ChannelsOfModel(job.model)).frameBytes;
+    const uint32_t frameBytes = PageLayoutFor(ModelInfo(job.model).channels).frameBytes;
     const uint32_t recorded = *check.recordedLength;
     if (recorded <= total && total - recorded < 2 * frameBytes) after.length = recorded;
   }

@@ -12,6 +12,7 @@
 
 #include "audio/sample_pages.h"
 #include "device/device.h"
+#include "device/discovery.h"
 #include "tests/support/wait.h"
 #include "tests/transfer/reference.h"
 #include "tests/transfer/test_support.h"
@@ -130,7 +131,7 @@ TEST(Transfer, ExportReadsWholePagesAndConvertsEveryFrame) {
     EXPECT_EQ(fresh.Kinds().front(), Cmd::LoopInfoRead);
     EXPECT_EQ(fresh.Lengths(Cmd::LoopDataRead), c.reads);
 
-    const int ch = c.model == 1 ? 2 : 1;
+    const int ch = static_cast<int>(ModelInfo(c.model).channels);
     const auto wav = ReadFileBytes(file);
     ASSERT_GE(wav.size(), 44u);
     EXPECT_EQ(U32(wav, 4), wav.size() - 8);
@@ -298,7 +299,7 @@ TEST(Transfer, ImportSendsWholeBlocksThenWholePagesThenTheExactLength) {
 
     EXPECT_EQ(fresh.ui_.events, (std::vector<std::string>{"disable", "enable", "Send Complete"}));
     EXPECT_EQ(fresh.ProgressBeforeEnd(), c.progress);
-    const int pedalCh = c.model == 1 ? 2 : 1;
+    const int pedalCh = static_cast<int>(ModelInfo(c.model).channels);
     const auto want = ExpectedStream(audio, c.bits, c.channels, c.rate, pedalCh);
     const uint32_t t = static_cast<uint32_t>(want.size());
     const uint32_t page = pedalCh == 2 ? 4096 : 2048;
@@ -470,7 +471,7 @@ TEST(Backup, AnImportSavesTheLoopExactlyAndRestoringItPutsItBackByteForByte) {
     SCOPED_TRACE("model " + std::to_string(c.model) + ", length " + std::to_string(c.length));
     Rig r;
     r.MakePedal(c.model);
-    const uint32_t channels = c.model == 1 ? 2 : 1;
+    const uint32_t channels = ModelInfo(c.model).channels;
     const auto original = PedalLoop(c.length, channels, c.length);
     r.StoreLoop(original, {c.status, c.length});
     WriteFileBytes(r.dir_ / "out/take.wav", MakeWav(NoiseBytes(300000, 5), 16, 2, 44100));

@@ -103,20 +103,17 @@ const char* DescribeWavRejection(WavRejection why) {
     case WavRejection::NotRiffWave:
       return "The file is not a RIFF/WAVE file";
     case WavRejection::FmtChunkSize:
-      return "Plain PCM WAV only, not the extensible format; convert it with: sox IN.wav -t wavpcm "
-             "OUT.wav";
+      return "The WAV header is in the extensible format, not plain PCM";
     case WavRejection::NotPcm:
-      return "Uncompressed PCM audio only; convert it with: sox IN.wav -t wavpcm -e signed-integer "
-             "-b 24 OUT.wav";
+      return "The audio is not plain integer PCM";
     case WavRejection::Channels:
-      return "Mono or stereo only; convert it with: sox IN.wav -t wavpcm OUT.wav remix 1 2";
+      return "The file has neither one nor two channels";
     case WavRejection::SampleRate:
-      return "44,100 Hz or 48,000 Hz only; convert it with: sox IN.wav -t wavpcm -r 48000 OUT.wav";
+      return "The sample rate is neither 44,100 Hz nor 48,000 Hz";
     case WavRejection::BitsPerSample:
-      return "24-bit or 16-bit only; convert it with: sox IN.wav -t wavpcm -b 24 OUT.wav";
+      return "The samples are neither 16-bit nor 24-bit";
     case WavRejection::DataNotNext:
-      return "Extra chunks (such as LIST) before the audio are not accepted; convert it with: sox "
-             "IN.wav -t wavpcm OUT.wav";
+      return "Other chunks (such as LIST) stand between the format and the audio";
     case WavRejection::InconsistentRate:
       return "The header's byte rate or frame size does not match its format";
   }

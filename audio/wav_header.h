@@ -53,7 +53,8 @@ inline constexpr uint32_t AudioOffset(const WavFormat& f) {
   return 28 + f.fmtSize;
 }
 
-// A short English description of a rejection, for front ends ("24-bit or 16-bit only", ...).
+// A short English description of a rejection: what the header has that the plain form does not
+// ("The samples are neither 16-bit nor 24-bit", ...).
 const char* DescribeWavRejection(WavRejection why);
 
 }  // namespace rendax

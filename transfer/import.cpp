@@ -1,4 +1,4 @@
-// Import: a WAV file into the pedal's loop, and the optional read-back check.
+// Import: an audio file into the pedal's loop, and the optional read-back check.
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -40,10 +40,10 @@ Packer PackerFor(uint32_t sampleRate, uint32_t channels) {
   return sampleRate == 44100 ? PackMono44100 : PackMono48000;
 }
 
-// Converts the audio of an open WAV file into page stream and hands it on in transfer blocks:
-// full 65,536-byte blocks as they fill, then the rest rounded up to whole sample pages (the
-// bytes past the stream's end are zero, as are the filler bytes). Stops at the first block the
-// sink refuses.
+// Converts the audio of a source into page stream and hands it on in transfer blocks: full
+// 65,536-byte blocks as they fill, then the rest rounded up to whole sample pages (the bytes
+// past the stream's end are zero, as are the filler bytes). Stops at the first block the sink
+// refuses.
 class StreamMaker {
  public:
   // `sink(data, length, streamOffset)` returns false to stop.
@@ -52,18 +52,17 @@ class StreamMaker {
 
   enum class Outcome { Done, SinkFailed, ReadFailed, OutOfMemory };
 
-  // Bytes of page stream the file makes, from a run that writes nothing (for a length check).
-  static uint64_t Count(std::FILE* file, const WavFormat& wav, uint32_t audioBytes, uint8_t model) {
+  // Bytes of page stream the source makes, from a run that writes nothing (for a length check).
+  static uint64_t Count(AudioSource& source, uint8_t model) {
     ResampleState scratch;
-    StreamMaker maker(file, wav, audioBytes, model, scratch);
+    StreamMaker maker(source, model, scratch);
     const Outcome o =
         maker.Run([](const uint8_t*, uint32_t, uint64_t) { return true; }, [](int) {});
     return o == Outcome::Done ? maker.Total() : 0;
   }
 
-  StreamMaker(std::FILE* file, const WavFormat& wav, uint32_t audioBytes, uint8_t model,
-              ResampleState& resample)
-      : file_(file), wav_(wav), audioBytes_(audioBytes), model_(model), resample_(resample) {}
+  StreamMaker(AudioSource& source, uint8_t model, ResampleState& resample)
+      : source_(source), model_(model), resample_(resample) {}
 
   Outcome Run(const Sink& sink, const Progress& progress) {
     std::unique_ptr<uint8_t[]> in(new (std::nothrow) uint8_t[kReadBufferBytes]);
@@ -71,29 +70,34 @@ class StreamMaker {
     if (!in || !out) return Outcome::OutOfMemory;
     std::memset(out.get(), 0, kOutputBufferBytes);
 
+    const WavFormat& wav = source_.Format();
     const uint32_t channels = ModelInfo(model_).channels;
     const uint32_t pageBytes = PageLayoutFor(channels).pageBytes;
-    const uint32_t fileBlock = wav_.bitsPerSample == 24 ? 196608 : 131072;
-    const uint32_t d = audioBytes_;
-    const uint32_t full = d / fileBlock;
-    const uint32_t rest = d % fileBlock;
-    const uint32_t blocks =
+    const uint32_t fileBlock = wav.bitsPerSample == 24 ? 196608 : 131072;
+    // A plain file's length is exact: its last block is known when it is read. A decoded one
+    // ends when the decoder runs dry, which may be a block later than its header promised.
+    const bool exact = source_.ExactLength();
+    const uint64_t d = source_.ExpectedBytes();
+    const uint64_t full = d / fileBlock;
+    const uint64_t rest = d % fileBlock;
+    const uint64_t blocks =
         (full == 0 || (full == 1 && rest == 0)) ? 1 : (rest == 0 ? full : full + 1);
-    const Packer pack = PackerFor(wav_.sampleRate, channels);
+    const Packer pack = PackerFor(wav.sampleRate, channels);
 
     uint32_t carry = 0;
     uint64_t sent = 0;  // stream bytes handed to the sink in full blocks
     total_ = 0;
-    for (uint32_t k = 1; k <= blocks; ++k) {
-      const uint32_t want = k < blocks ? fileBlock : d - fileBlock * (blocks - 1);
-      const size_t got = std::fread(in.get(), 1, want, file_);
-      if (got < want && std::ferror(file_)) return Outcome::ReadFailed;
+    for (uint64_t k = 1;; ++k) {
+      const uint32_t want =
+          exact && k >= blocks ? static_cast<uint32_t>(d - fileBlock * (blocks - 1)) : fileBlock;
+      const int64_t got = source_.Read(in.get(), want);
+      if (got < 0) return Outcome::ReadFailed;
       // A file that ends before its dataSize ends the stream with what was read.
-      const bool last = k == blocks || got < want;
+      const bool last = (exact && k >= blocks) || got < want;
       uint32_t flags = 0;
       if (k == 1) flags |= ChunkFirst;
       if (last) flags |= ChunkLast;
-      const uint32_t produced = pack(resample_, wav_.blockAlign, in.get(),
+      const uint32_t produced = pack(resample_, wav.blockAlign, in.get(),
                                      static_cast<uint32_t>(got), out.get() + carry, flags, carry);
       total_ += produced;
       const uint32_t waiting = carry + produced;
@@ -111,7 +115,8 @@ class StreamMaker {
       // Filler and the tail of the last page go out as zeros, never as an earlier block's bytes.
       std::memset(out.get() + carry, 0, std::min(kMaxPackedBytes, kOutputBufferBytes - carry));
       if (last) break;
-      progress(static_cast<int>(uint64_t{k} * 100 / blocks));
+      // A decoded file running past its promised length holds the bar short of the end.
+      progress(static_cast<int>(std::min<uint64_t>(k * 100 / blocks, exact ? 100 : 99)));
     }
     if (carry > 0) {
       const uint32_t length = (carry + pageBytes - 1) / pageBytes * pageBytes;
@@ -123,20 +128,26 @@ class StreamMaker {
   uint64_t Total() const { return total_; }
 
  private:
-  std::FILE* file_;
-  const WavFormat& wav_;
-  uint32_t audioBytes_;
+  AudioSource& source_;
   uint8_t model_;
   ResampleState& resample_;
   uint64_t total_ = 0;
 };
 
+// The import's audio source for a checked file: its own bytes on the exact path, else decoded.
+std::unique_ptr<AudioSource> OpenSource(const std::string& path, const ImportCheck& check,
+                                        std::string& reason) {
+  return check.converted
+             ? OpenDecodedSource(path, check.plan, reason)
+             : OpenPlainSource(path, check.wav, check.audioOffset, check.audioBytes, reason);
+}
+
 // Reads the loop back and compares its audio with a fresh conversion of the file, block by
 // block. Filler bytes are not compared: nothing reads them. Returns "" when equal, else what
 // differs.
-std::string VerifyLoop(std::FILE* file, uint32_t audioOffset, const WavFormat& wav,
-                       uint32_t audioBytes, uint8_t model, uint64_t expectedLength,
-                       uint8_t expectedStatus, CDevice& device, ResampleState& resample) {
+std::string VerifyLoop(const std::string& path, const ImportCheck& check, uint8_t model,
+                       uint64_t expectedLength, uint8_t expectedStatus, CDevice& device,
+                       ResampleState& resample) {
   uint8_t record[kLoopInfoBytes] = {};
   if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {
     return "the loop info could not be read back";
@@ -146,14 +157,14 @@ std::string VerifyLoop(std::FILE* file, uint32_t audioOffset, const WavFormat& w
     return "the pedal reports a loop of " + std::to_string(info.length) + " bytes, not " +
            std::to_string(expectedLength);
   }
-  if (std::fseek(file, static_cast<long>(audioOffset), SEEK_SET) != 0) {
-    return "the file could not be read again";
-  }
+  std::string reason;
+  const std::unique_ptr<AudioSource> source = OpenSource(path, check, reason);
+  if (!source) return "the file could not be read again";
   const PageLayout layout = PageLayoutFor(ModelInfo(model).channels);
   std::unique_ptr<uint8_t[]> back(new (std::nothrow) uint8_t[kTransferBlockBytes]);
   if (!back) return "out of memory";
   std::string difference;
-  StreamMaker maker(file, wav, audioBytes, model, resample);
+  StreamMaker maker(*source, model, resample);
   const auto outcome = maker.Run(
       [&](const uint8_t* data, uint32_t length, uint64_t offset) {
         std::memset(back.get(), 0, length);
@@ -190,8 +201,54 @@ std::string LoopIncompleteAdvice(const std::string& backupPath, bool hadLoop) {
                  : "the pedal's loop is incomplete";
 }
 
+namespace {
+
+// The loop's length travels in 32 bits: a longer stream is refused before anything is written.
+// The estimate from `frames` (at the converters' input rate) is off by a frame or two at most,
+// so only a file near the limit is run through the converter to count exactly. A lossy file's
+// header only promises its length, and one without a length is always counted.
+bool CheckLength(const std::string& path, uint8_t model, ImportCheck& check, uint64_t frames,
+                 bool lossy, bool known) {
+  const uint32_t channels = ModelInfo(model).channels;
+  const uint64_t estimate =
+      StreamBytesForFrames(frames * kPedalFrameRate / check.wav.sampleRate + 1, channels);
+  check.streamBytes = check.native ? StreamBytesForFrames(frames, channels) : estimate;
+  constexpr uint64_t kLimit = 0xFFFFFFFFull;
+  const uint64_t margin = lossy ? std::max<uint64_t>(1u << 16, estimate / 4 * 3) : 1u << 16;
+  if (!check.native && (!known || (estimate + margin > kLimit && estimate < kLimit + margin))) {
+    std::string reason;
+    const std::unique_ptr<AudioSource> source = OpenSource(path, check, reason);
+    if (!source) {
+      check.text = kMsgCantOpenFile;
+      check.reason = FileReason(path, "the file could not be read");
+      return false;
+    }
+    check.streamBytes = StreamMaker::Count(*source, model);
+  }
+  if (check.streamBytes > kLimit) {
+    check.text = kMsgSendError;
+    check.reason = FileReason(path, "the file is too long for the pedal (its loop holds at most " +
+                                        FormatDuration(FramesInStream(kLimit, channels)) + ")");
+    return false;
+  }
+  return true;
+}
+
+// What a plain WAV's header says, in the words of a decoded file's description.
+AudioFileInfo PlainInfo(const WavFormat& wav, uint32_t audioBytes) {
+  AudioFileInfo info;
+  info.container = "WAV";
+  info.codec = "PCM " + std::to_string(wav.bitsPerSample) + "-bit";
+  info.rate = wav.sampleRate;
+  info.bits = wav.bitsPerSample;
+  info.channels = wav.channels;
+  info.frames = audioBytes / wav.blockAlign;
+  return info;
+}
+
+}  // namespace
+
 bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix) {
-  (void)mix;
   check = ImportCheck{};
   // A folder opens for reading on Linux, but it is no file to import.
   File file = IsFolder(path) ? File() : OpenFile(path, "rb");
@@ -209,10 +266,34 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
   const size_t headerBytes = std::fread(header, 1, sizeof header, file.get());
   WavRejection why = WavRejection::None;
   WavFormat& wav = check.wav;
-  if (!ParseWavHeader(header, headerBytes, wav, &why, true)) {
-    return refuse(DescribeWavRejection(why));
-  }
   const uint32_t channels = ModelInfo(model).channels;
+  // The exact path: a plain WAV goes to the converters as it is. One written to a pipe (its data
+  // size 0 or 0xFFFFFFFF) and a stereo file to be mixed for a one-channel pedal are decoded.
+  const bool plain =
+      ParseWavHeader(header, headerBytes, wav, &why, true) && wav.dataSize != 0 &&
+      wav.dataSize != 0xFFFFFFFFu &&
+      (wav.sampleRate == kPedalFrameRate || !(mix && channels == 1 && wav.channels == 2));
+  if (!plain) {
+    file = File();
+    std::string reason;
+    if (!InspectAudioFile(path, check.info, reason)) {
+      // A RIFF file cut inside its header: the header's own words say it best.
+      const bool cutRiff =
+          why == WavRejection::TooShort && headerBytes >= 4 && std::memcmp(header, "RIFF", 4) == 0;
+      return refuse(cutRiff ? DescribeWavRejection(why) : reason);
+    }
+    if (check.info.frames && *check.info.frames == 0) return refuse("the file holds no audio");
+    check.plan = PlanConversion(check.info, false, channels, mix);
+    check.converted = true;
+    check.conversion = check.plan.description;
+    wav = check.plan.format;
+    const uint64_t frames = check.info.frames.value_or(0) * wav.sampleRate / check.info.rate;
+    check.audioBytes = static_cast<uint32_t>(
+        std::min<uint64_t>(frames * wav.blockAlign, 0xFFFFFFFFu - wav.blockAlign + 1));
+    return CheckLength(path, model, check, frames, check.info.bits == 0,
+                       check.info.frames.has_value());
+  }
+
   if (wav.sampleRate == kPedalFrameRate) {
     // The lossless form goes in only as it is: its channels are the pedal's own.
     if (wav.channels != channels) {
@@ -221,9 +302,7 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
     }
     check.native = true;
   }
-  // An empty data chunk would erase the pedal's loop for nothing; a file cut short is
-  // converted only as far as it goes.
-  if (wav.dataSize == 0) return refuse("the data chunk is empty");
+  // A file cut short is converted only as far as it goes.
   check.audioOffset = AudioOffset(wav);
   check.audioBytes = wav.dataSize;
   const int64_t size = FileSize(file.get());
@@ -239,48 +318,26 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
       check.recordedLength = record->streamLength;
     }
   }
-
-  // The loop's length travels in 32 bits: a longer stream is refused before anything is
-  // written. The estimate is off by a frame or two at most, so only a file right at the limit
-  // is run through the converter to count exactly.
-  const uint64_t frames = check.audioBytes / wav.blockAlign;
-  const uint64_t estimate =
-      StreamBytesForFrames(frames * kPedalFrameRate / wav.sampleRate + 1, channels);
-  check.streamBytes = check.native ? StreamBytesForFrames(frames, channels) : estimate;
-  constexpr uint64_t kLimit = 0xFFFFFFFFull;
-  constexpr uint64_t kMargin = 1u << 16;
-  if (!check.native && estimate + kMargin > kLimit && estimate < kLimit + kMargin) {
-    if (std::fseek(file.get(), static_cast<long>(check.audioOffset), SEEK_SET) != 0) {
-      check.text = kMsgCantOpenFile;
-      check.reason = FileReason(path, "the file could not be read");
-      return false;
-    }
-    check.streamBytes = StreamMaker::Count(file.get(), wav, check.audioBytes, model);
-  }
-  if (check.streamBytes > 0xFFFFFFFFull) {
-    check.text = kMsgSendError;
-    check.reason =
-        FileReason(path, "the file is too long for the pedal (its loop holds at most " +
-                             FormatDuration(FramesInStream(0xFFFFFFFFull, channels)) + ")");
-    return false;
-  }
-  return true;
+  check.info = PlainInfo(wav, check.audioBytes);
+  check.plan = PlanConversion(check.info, true, channels, mix);
+  file = File();
+  return CheckLength(path, model, check, check.audioBytes / wav.blockAlign, false, true);
 }
 
 JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
                     JobFrontEnd& ui) {
   ImportCheck check;
-  if (!CheckImportFile(job.importPath, job.model, check)) {
+  if (!CheckImportFile(job.importPath, job.model, check, job.mix)) {
     ui.ShowMessageWithReason(check.text, check.reason);
     return JobResult::Failed;
   }
   wav = check.wav;
-  File file = OpenFile(job.importPath, "rb");
-  if (!file) {
-    ui.ShowMessageWithReason(kMsgCantOpenFile, FileReason(job.importPath, SystemReason(errno)));
+  std::string openReason;
+  const std::unique_ptr<AudioSource> source = OpenSource(job.importPath, check, openReason);
+  if (!source) {
+    ui.ShowMessageWithReason(kMsgCantOpenFile, FileReason(job.importPath, openReason));
     return JobResult::Failed;
   }
-  const uint32_t audioOffset = check.audioOffset;
   const uint32_t audioBytes = check.audioBytes;
 
   ui.EnableTransferButtons(false);
@@ -334,14 +391,10 @@ JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
     }
   }
 
-  if (std::fseek(file.get(), static_cast<long>(audioOffset), SEEK_SET) != 0) {
-    return fail(kMsgSendError, FileReason(job.importPath, "the file could not be read"));
-  }
-
   bool wrote = false;
   bool interrupted = false;
   std::string writeReason;
-  StreamMaker maker(file.get(), wav, audioBytes, job.model, resample);
+  StreamMaker maker(*source, job.model, resample);
   const auto outcome = maker.Run(
       [&](const uint8_t* data, uint32_t length, uint64_t) {
         // Between blocks only: the write in flight always ends.
@@ -381,7 +434,7 @@ JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
       }
       return fail(kMsgSendError, broken(writeReason));
     case StreamMaker::Outcome::ReadFailed: {
-      const std::string why = FileReason(job.importPath, "the file could not be read");
+      const std::string why = FileReason(job.importPath, source->Reason());
       return fail(kMsgSendError, wrote ? broken(why) : why);
     }
     case StreamMaker::Outcome::OutOfMemory:
@@ -410,8 +463,8 @@ JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
 
   std::string difference;
   if (job.verify) {
-    difference = VerifyLoop(file.get(), audioOffset, wav, audioBytes, job.model, after.length,
-                            after.status, device, resample);
+    difference =
+        VerifyLoop(job.importPath, check, job.model, after.length, after.status, device, resample);
   }
   ui.EnableTransferButtons(true);
   if (!difference.empty()) {

@@ -15,8 +15,10 @@
 #include <vector>
 
 #include "device/commands.h"
+#include "device/device.h"
 #include "device/platform/sim/sim_pedal.h"
 #include "transfer/front_end.h"
+#include "transfer/job.h"
 
 namespace rendax::testing {
 
@@ -158,5 +160,86 @@ inline std::vector<std::string> FilesIn(const std::filesystem::path& dir) {
   std::sort(names.begin(), names.end());
   return names;
 }
+
+// One simulated pedal whose commands are recorded, an output folder and a front end.
+class Rig {
+ public:
+  Rig()
+      : dir_("transfer"),
+        pedal_(dir_ / "pedals/p0"),
+        platform_(dir_ / "pedals"),
+        device_(platform_) {
+    std::filesystem::create_directories(dir_.path() / "out");
+  }
+
+  void MakePedal(uint8_t model) {
+    std::string error;
+    ASSERT_TRUE(CreateSimulatedPedal(pedal_, model, 8, error)) << error;
+    model_ = model;
+  }
+  void StoreLoop(const std::vector<uint8_t>& stream, LoopInfo info) {
+    std::string error;
+    ASSERT_TRUE(WriteSimulatedLoop(pedal_, stream, info, error)) << error;
+  }
+  void Faults(const std::string& text) {
+    std::string error;
+    ASSERT_TRUE(WriteSimulatedFaults(pedal_, text, error)) << error;
+  }
+  JobResult Run(JobCode code, const std::string& file, bool verify = false, bool mix = false) {
+    JobRequest job;
+    job.code = code;
+    job.pedalPath = pedal_;
+    job.model = model_;
+    (code == JobExport ? job.exportPath : job.importPath) = file;
+    job.verify = verify;
+    job.mix = mix;
+    // The plain paths, command for command, unless a test asks for a backup.
+    job.backup = backup_;
+    job.backupFolder = dir_ / "backups";
+    job.backupsKept = kept_;
+    job.native = native_;
+    job.cancel = &cancel_;
+    const JobResult r = RunJob(job, device_, wav_, resample_, ui_);
+    EXPECT_FALSE(device_.IsOpen());
+    EXPECT_EQ(ui_.progress.back(), 0);  // every job ends with progress 0
+    return r;
+  }
+  std::vector<PedalCommand> Kinds() {
+    std::vector<PedalCommand> k;
+    for (const auto& s : platform_.Sent()) k.push_back(s.command);
+    return k;
+  }
+  std::vector<uint32_t> Lengths(PedalCommand c) {
+    std::vector<uint32_t> l;
+    for (const auto& s : platform_.Sent()) {
+      if (s.command == c) l.push_back(s.length);
+    }
+    return l;
+  }
+  // The pedal's stored stream, cut to the loop's length.
+  std::vector<uint8_t> Stored() {
+    std::vector<uint8_t> stream;
+    LoopInfo info;
+    std::string error;
+    EXPECT_TRUE(ReadSimulatedLoop(pedal_, stream, info, error)) << error;
+    stream.resize(std::min<size_t>(stream.size(), info.length));
+    return stream;
+  }
+  std::vector<int> ProgressBeforeEnd() {
+    return std::vector<int>(ui_.progress.begin(), ui_.progress.end() - 1);
+  }
+
+  TempDir dir_;
+  std::string pedal_;
+  RecordingPlatform platform_;
+  CMassStorageDevice device_;
+  uint8_t model_ = 0;
+  bool backup_ = false, native_ = false;
+  unsigned kept_ = 20;
+  std::atomic<bool> cancel_{false};
+  WavFormat wav_;
+  ResampleState resample_;
+  RecordingFrontEnd ui_;
+};
 
 }  // namespace rendax::testing

@@ -268,10 +268,11 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
   WavFormat& wav = check.wav;
   const uint32_t channels = ModelInfo(model).channels;
   // The exact path: a plain WAV goes to the converters as it is. One written to a pipe (its data
-  // size 0 or 0xFFFFFFFF) and a stereo file to be mixed for a one-channel pedal are decoded.
+  // size 0, 0xFFFFFFFF, or sox's 0x7FFFF000) and a stereo file to be mixed for a one-channel
+  // pedal are decoded; the decoder reads what such a file holds.
   const bool plain =
       ParseWavHeader(header, headerBytes, wav, &why, true) && wav.dataSize != 0 &&
-      wav.dataSize != 0xFFFFFFFFu &&
+      wav.dataSize != 0xFFFFFFFFu && wav.dataSize != 0x7FFFF000u &&
       (wav.sampleRate == kPedalFrameRate || !(mix && channels == 1 && wav.channels == 2));
   if (!plain) {
     file = File();
@@ -318,7 +319,9 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
       check.recordedLength = record->streamLength;
     }
   }
-  check.info = PlainInfo(wav, check.audioBytes);
+  // libsndfile names the chunks; the header alone tells the rest when it cannot.
+  std::string ignored;
+  if (!InspectAudioFile(path, check.info, ignored)) check.info = PlainInfo(wav, check.audioBytes);
   check.plan = PlanConversion(check.info, true, channels, mix);
   file = File();
   return CheckLength(path, model, check, check.audioBytes / wav.blockAlign, false, true);

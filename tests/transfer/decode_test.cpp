@@ -1,0 +1,249 @@
+// Files of every kind the import decodes, made by Debian's tools (sox, flac, lame, oggenc,
+// opusenc, sndfile-convert), against those tools' own decoding of the same file.
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "audio/sample_pages.h"
+#include "tests/transfer/reference.h"
+#include "tests/transfer/test_support.h"
+#include "transfer/decode.h"
+#include "transfer/job.h"
+
+namespace rendax::testing {
+namespace {
+
+// A pedal, and the tools run in its rig's output folder.
+class Decode : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Sh("sox -n -r 48000 -c 2 -b 24 -t wavpcm s48.wav synth 0.5 sine 440 sine 660 gain -3");
+    Sh("sox -n -r 44100 -c 2 -b 16 -t wavpcm s44.wav synth 0.5 sine 440 sine 660 gain -3");
+    rig_.MakePedal(1);
+  }
+  void Sh(const std::string& command) {
+    const std::string line = "cd '" + rig_.dir_ / "out" + "' && (" + command + ") >/dev/null 2>&1";
+    ASSERT_EQ(std::system(line.c_str()), 0) << command;
+  }
+  std::string operator/(const std::string& name) { return rig_.dir_ / ("out/" + name); }
+
+  Rig rig_;
+};
+
+std::vector<int64_t> Samples24(const std::vector<uint8_t>& raw) {
+  std::vector<int64_t> s;
+  for (size_t at = 0; at + 3 <= raw.size(); at += 3) {
+    s.push_back(Sign24(raw[at] | raw[at + 1] << 8 | raw[at + 2] << 16));
+  }
+  return s;
+}
+
+std::vector<uint8_t> Drain(AudioSource& source) {
+  std::vector<uint8_t> all, block(196608);
+  for (int64_t n; (n = source.Read(block.data(), static_cast<uint32_t>(block.size()))) != 0;) {
+    if (n < 0) {
+      ADD_FAILURE() << source.Reason();
+      break;
+    }
+    all.insert(all.end(), block.begin(), block.begin() + n);
+  }
+  return all;
+}
+
+double SnrDb(const std::vector<int64_t>& want, const std::vector<int64_t>& got) {
+  double signal = 0, noise = 0;
+  for (size_t i = 0; i < std::min(want.size(), got.size()); ++i) {
+    signal += static_cast<double>(want[i]) * want[i];
+    noise += static_cast<double>(got[i] - want[i]) * (got[i] - want[i]);
+  }
+  return 10 * std::log10(signal / std::max(noise, 1e-9));
+}
+
+// Changes a sox-made plain WAV the way other writers lay theirs out.
+enum class Edit { None, JunkFirst, ListBeforeData, ListAfterData, DataSize0, DataSizeFF };
+
+void ApplyEdit(const std::string& path, Edit edit) {
+  if (edit == Edit::None) return;
+  std::vector<uint8_t> f = ReadFileBytes(path);
+  const std::vector<uint8_t> junk = {'J', 'U', 'N', 'K', 4, 0, 0, 0, 0, 0, 0, 0};
+  const std::vector<uint8_t> list = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
+  if (edit == Edit::JunkFirst) f.insert(f.begin() + 12, junk.begin(), junk.end());
+  if (edit == Edit::ListBeforeData) f.insert(f.begin() + 36, list.begin(), list.end());
+  if (edit == Edit::ListAfterData) f.insert(f.end(), list.begin(), list.end());
+  const uint32_t riff = static_cast<uint32_t>(f.size() - 8);
+  std::memcpy(&f[4], &riff, 4);
+  if (edit == Edit::DataSize0) std::memset(&f[40], 0, 4);
+  if (edit == Edit::DataSizeFF) std::memset(&f[40], 0xFF, 4);
+  WriteFileBytes(path, f);
+}
+
+constexpr const char* kSox24 = "sox -D IN -t raw -e signed -b 24 ref.raw";
+
+TEST_F(Decode, EveryKindIsAcceptedAndDecodesAsTheToolsDecodeIt) {
+  struct Kind {
+    const char* file;
+    const char* make;
+    Edit edit;
+    const char* plan;       // the conversion line; without "->" the file goes as it is
+    const char* chunks;     // a RIFF file's chunks ("" not checked)
+    const char* reference;  // IN: the file, or the named source; makes ref.raw
+    const char* effect;     // after the reference's output
+    double minSnrDb;        // 0: sample for sample
+  };
+  const Kind kinds[] = {
+      {"ext24.wav", "sox s48.wav -t wav ext24.wav", Edit::None,
+       "WAV (extensible), 48,000 Hz, 24-bit, stereo -> 48,000 Hz, 24-bit, stereo", "", kSox24, "",
+       0},
+      {"f32.wav", "sox -n -r 48000 -c 2 -e floating-point -b 32 f32.wav synth 0.5 sine 440 gain -3",
+       Edit::None, "WAV, 48,000 Hz, 32-bit float, stereo -> 48,000 Hz, 24-bit, stereo", "", kSox24,
+       "", 0},
+      {"u8.wav", "sox s48.wav -b 8 -c 1 u8.wav", Edit::None,
+       "WAV, 48,000 Hz, 8-bit, mono -> 48,000 Hz, 24-bit, mono", "", kSox24, "", 0},
+      {"i32.wav", "sox -n -r 44100 -c 2 -b 32 i32.wav synth 0.5 sine 440 gain -3", Edit::None,
+       "WAV (extensible), 44,100 Hz, 32-bit, stereo -> 44,100 Hz, 24-bit, stereo", "", kSox24, "",
+       0},
+      {"r96.wav", "sox -n -r 96000 -c 1 -b 24 -t wavpcm r96.wav synth 0.5 sine 1000 gain -3",
+       Edit::None, "WAV, 96,000 Hz, 24-bit, mono -> 48,000 Hz, 24-bit, mono", "", kSox24,
+       " rate -v 48000", 120},
+      {"c3.wav", "sox -n -r 48000 -c 3 -b 16 c3.wav synth 0.5 sine 440 sine 660 sine 880 gain -9",
+       Edit::None,
+       "WAV (extensible), 48,000 Hz, 16-bit, 3 channels -> 48,000 Hz, 24-bit, stereo, "
+       "mixed to stereo",
+       "", kSox24, " remix 1,3v0.7071067811865476 2,3v0.7071067811865476", 0},
+      {"junk.wav", "cp s44.wav junk.wav", Edit::JunkFirst,
+       "WAV, 44,100 Hz, 16-bit, stereo -> 44,100 Hz, 24-bit, stereo", "JUNK fmt  data", kSox24, "",
+       0},
+      {"listin.wav", "cp s44.wav listin.wav", Edit::ListBeforeData,
+       "WAV, 44,100 Hz, 16-bit, stereo -> 44,100 Hz, 24-bit, stereo", "fmt  LIST data", kSox24, "",
+       0},
+      {"listout.wav", "cp s44.wav listout.wav", Edit::ListAfterData,
+       "WAV, 44,100 Hz, 16-bit, stereo", "fmt  data LIST", kSox24, "", 0},
+      {"size0.wav", "cp s44.wav size0.wav", Edit::DataSize0,
+       "WAV, 44,100 Hz, 16-bit, stereo -> 44,100 Hz, 24-bit, stereo", "fmt  data",
+       "sox -D s44.wav -t raw -e signed -b 24 ref.raw", "", 0},
+      {"sizeff.wav", "cp s44.wav sizeff.wav", Edit::DataSizeFF,
+       "WAV, 44,100 Hz, 16-bit, stereo -> 44,100 Hz, 24-bit, stereo", "fmt  data",
+       "sox -D s44.wav -t raw -e signed -b 24 ref.raw", "", 0},
+      {"pipe.wav",
+       "sox s44.wav -t raw - | sox -t raw -r 44100 -c 2 -b 16 -e signed - -t wavpcm - | cat "
+       ">pipe.wav",
+       Edit::None, "WAV, 44,100 Hz, 16-bit, stereo -> 44,100 Hz, 24-bit, stereo", "fmt  data",
+       "sox -D s44.wav -t raw -e signed -b 24 ref.raw", "", 0},
+      {"f.rf64", "sndfile-convert s48.wav f.rf64", Edit::None,
+       "RF64, 48,000 Hz, 24-bit, stereo -> 48,000 Hz, 24-bit, stereo", "",
+       "sox -D s48.wav -t raw -e signed -b 24 ref.raw", "", 0},
+      {"f.aiff", "sox s44.wav f.aiff", Edit::None,
+       "AIFF, 44,100 Hz, 16-bit, stereo -> 44,100 Hz, 24-bit, stereo", "", kSox24, "", 0},
+      {"f.flac",
+       "sox -n -r 96000 -c 2 -b 24 -t wavpcm w96.wav synth 0.5 sine 440 sine 660 gain -3 && "
+       "flac -s -o f.flac w96.wav",
+       Edit::None, "FLAC, 96,000 Hz, 24-bit, stereo -> 48,000 Hz, 24-bit, stereo", "", kSox24,
+       " rate -v 48000", 120},
+      {"f.ogg", "oggenc -Q -q 6 -o f.ogg s44.wav", Edit::None,
+       "Ogg Vorbis, 44,100 Hz, stereo -> 44,100 Hz, 24-bit, stereo", "", kSox24, "", 85},
+      {"f.opus", "opusenc --quiet s48.wav f.opus", Edit::None,
+       "Opus, 48,000 Hz, stereo -> 48,000 Hz, 24-bit, stereo", "",
+       "opusdec --quiet --float IN d.wav && sox -D d.wav -t raw -e signed -b 24 ref.raw", "", 100},
+      {"f.mp3", "lame --quiet -V 2 s44.wav f.mp3", Edit::None,
+       "MP3, 44,100 Hz, stereo -> 44,100 Hz, 24-bit, stereo", "",
+       "lame --quiet --decode IN d.wav && sox -D d.wav -t raw -e signed -b 24 ref.raw", "", 80},
+  };
+  for (const Kind& k : kinds) {
+    SCOPED_TRACE(k.file);
+    Sh(k.make);
+    ApplyEdit(*this / k.file, k.edit);
+    ImportCheck check;
+    ASSERT_TRUE(CheckImportFile(*this / k.file, 1, check)) << check.reason;
+    EXPECT_EQ(check.plan.description, k.plan);
+    EXPECT_EQ(check.converted, std::strstr(k.plan, "->") != nullptr);
+    if (*k.chunks) {
+      EXPECT_EQ(check.info.chunks, k.chunks);
+    }
+    if (check.converted) {
+      EXPECT_EQ(check.conversion, k.plan);
+      std::string command = k.reference;
+      if (const size_t at = command.find("IN"); at != std::string::npos) {
+        command.replace(at, 2, k.file);
+      }
+      Sh(command + k.effect);
+      std::string reason;
+      const auto source = OpenDecodedSource(*this / k.file, check.plan, reason);
+      ASSERT_TRUE(source) << reason;
+      const auto got = Samples24(Drain(*source));
+      const auto want = Samples24(ReadFileBytes(*this / "ref.raw"));
+      if (k.minSnrDb == 0) {
+        EXPECT_EQ(got, want);
+      } else {
+        const double snr = SnrDb(want, got);
+        EXPECT_GT(snr, k.minSnrDb);
+        EXPECT_NEAR(static_cast<double>(got.size()), want.size(), want.size() / 100.0);
+        RecordProperty(std::string("snr_db_") + k.file, std::to_string(snr));
+      }
+    }
+    EXPECT_EQ(rig_.Run(JobImport, *this / k.file), JobResult::Success);
+  }
+}
+
+TEST_F(Decode, AFlacHoldingAWavsSamplesGivesThePedalTheSameStream) {
+  Sh("sox -n -r 48000 -c 2 -b 24 -t wavpcm n.wav synth 1.5 whitenoise gain -1");
+  Sh("flac -s -o n.flac n.wav");
+  for (uint8_t model : {0, 1}) {
+    SCOPED_TRACE(model);
+    rig_.MakePedal(model);
+    ASSERT_EQ(rig_.Run(JobImport, *this / "n.wav"), JobResult::Success);
+    const auto plain = rig_.Stored();
+    ASSERT_EQ(rig_.Run(JobImport, *this / "n.flac", /*verify=*/true), JobResult::Success);
+    EXPECT_EQ(rig_.Stored(), plain);
+  }
+}
+
+TEST_F(Decode, MixSumsBothChannelsForAOneChannelPedal) {
+  rig_.MakePedal(0);
+  const auto audio = NoiseBytes(6 * 50000, 11);  // 24-bit stereo
+  WriteFileBytes(*this / "st.wav", MakeWav(audio, 24, 2, 44100));
+  ImportCheck check;
+  ASSERT_TRUE(CheckImportFile(*this / "st.wav", 0, check, /*mix=*/true));
+  EXPECT_EQ(check.conversion,
+            "WAV, 44,100 Hz, 24-bit, stereo -> 44,100 Hz, 24-bit, mono, both channels mixed to "
+            "mono");
+  ASSERT_EQ(rig_.Run(JobImport, *this / "st.wav", false, /*mix=*/true), JobResult::Success);
+  std::vector<uint8_t> mono;
+  for (const Frame& f : DecodeWav(audio, 24, 2)) {
+    const int64_t v = (f[0] + f[1] + 1) >> 1;  // (L+R)/2, halves rounded up
+    for (int b = 0; b < 3; ++b) mono.push_back(static_cast<uint8_t>(v >> (8 * b)));
+  }
+  EXPECT_EQ(rig_.Stored(), ExpectedStream(mono, 24, 1, 44100, 1));
+}
+
+TEST_F(Decode, ASineAt96kHzReachesThePedalClean) {
+  rig_.MakePedal(0);
+  Sh("sox -n -r 96000 -c 1 -b 24 -t wavpcm sine.wav synth 1 sine 1000 gain -3");
+  ASSERT_EQ(rig_.Run(JobImport, *this / "sine.wav"), JobResult::Success);
+  const auto stream = rig_.Stored();
+  const auto frames = ReadPages(stream, stream.size(), 1);
+  // A least-squares fit of a 1 kHz sine at the pedal's rate; what it leaves is noise and
+  // distortion. The ends, where the tone starts and stops, are left out.
+  const double w = 2 * M_PI * 1000 / kPedalFrameRate;
+  double ss = 0, cc = 0, sc = 0, sy = 0, cy = 0;
+  const size_t from = 2000, to = frames.size() - 2000;
+  for (size_t i = from; i < to; ++i) {
+    const double s = std::sin(w * i), c = std::cos(w * i), y = static_cast<double>(frames[i][0]);
+    ss += s * s, cc += c * c, sc += s * c, sy += s * y, cy += c * y;
+  }
+  const double det = ss * cc - sc * sc, a = (sy * cc - cy * sc) / det,
+               b = (cy * ss - sy * sc) / det;
+  double signal = 0, noise = 0;
+  for (size_t i = from; i < to; ++i) {
+    const double fit = a * std::sin(w * i) + b * std::cos(w * i);
+    signal += fit * fit;
+    noise += (frames[i][0] - fit) * (frames[i][0] - fit);
+  }
+  const double snr = 10 * std::log10(signal / noise);
+  EXPECT_GT(snr, 60) << "measured " << snr << " dB";
+  RecordProperty("snr_db_96k_sine", std::to_string(snr));
+}
+
+}  // namespace
+}  // namespace rendax::testing

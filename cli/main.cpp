@@ -14,6 +14,7 @@
 #include "cli/backups.h"
 #include "cli/cli_front_end.h"
 #include "cli/demo_loop.h"
+#include "cli/info.h"
 #include "cli/interrupt.h"
 #include "cli/watch.h"
 #include "device/commands.h"
@@ -54,10 +55,14 @@ const char kUsage[] =
     "                               save the pedal's loop as a WAV file (default Rendax.wav);\n"
     "                               an existing file is replaced only with --force; --native\n"
     "                               keeps the pedal's own samples (46,875 Hz), nothing resampled\n"
-    "  import FILE [--yes] [--verify] [--no-backup]\n"
-    "                               replace the pedal's loop with a WAV file (PCM, 44,100 or\n"
-    "                               48,000 Hz, 16 or 24 bits, 1 or 2 channels, or a --native\n"
-    "                               export); --verify reads the loop back and compares it\n"
+    "  import FILE [--yes] [--verify] [--no-backup] [--mix]\n"
+    "                               replace the pedal's loop with an audio file (WAV, FLAC,\n"
+    "                               Ogg, Opus, MP3, AIFF, ...), converted to what the pedal\n"
+    "                               takes; --verify reads the loop back and compares it;\n"
+    "                               --mix sums a stereo file's channels for a mono pedal\n"
+    "                               (otherwise its first channel goes in)\n"
+    "  info FILE                    what the program sees in an audio file, and how each\n"
+    "                               pedal model would take it\n"
     "  backups                      the saved loops, newest first: date, model, length, file\n"
     "  restore [FILE] [--yes] [--verify] [--no-backup]\n"
     "                               put a backup back into the pedal, exactly as it was saved\n"
@@ -89,7 +94,7 @@ struct Args {
   std::optional<std::string> firmware;
   std::optional<std::string> count, timeout;
   bool update = false, yes = false, verify = false, demoLoop = false, help = false, version = false;
-  bool force = false, noBackup = false, native = false, allowDowngrade = false;
+  bool force = false, noBackup = false, native = false, allowDowngrade = false, mix = false;
 };
 
 bool Parse(int argc, char** argv, Args& a, std::string& error) {
@@ -133,6 +138,8 @@ bool Parse(int argc, char** argv, Args& a, std::string& error) {
       a.native = true;
     } else if (s == "--allow-downgrade") {
       a.allowDowngrade = true;
+    } else if (s == "--mix") {
+      a.mix = true;
     } else if (s.size() > 1 && s[0] == '-') {
       error = "unknown option " + s;
       return false;
@@ -155,6 +162,7 @@ enum OptionBit : unsigned {
   kOptNoBackup = 1u << 7,
   kOptNative = 1u << 8,
   kOptAllowDowngrade = 1u << 9,
+  kOptMix = 1u << 10,
 };
 
 // Options that a command does not take are refused rather than ignored.
@@ -170,6 +178,7 @@ bool OnlyOptions(const Args& a, unsigned allowed, std::string& error) {
       {a.noBackup, kOptNoBackup},
       {a.native, kOptNative},
       {a.allowDowngrade, kOptAllowDowngrade},
+      {a.mix, kOptMix},
   };
   for (const auto& [present, bit] : given) {
     if (present && !(allowed & bit)) {
@@ -329,7 +338,7 @@ int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCod
   if (code == JobImport) {
     ImportCheck check;
     const bool newestBackup = restore && file.empty();
-    bool accepted = !newestBackup && CheckImportFile(file, model, check);
+    bool accepted = !newestBackup && CheckImportFile(file, model, check, a.mix);
     if (restore) {
       // A file that cannot be opened says so; one that opens is first asked whose loop it holds,
       // since a backup of another model is refused by its format too, less clearly.
@@ -353,6 +362,7 @@ int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCod
       ShowRefusal(check, ui);
       return kExitFailed;
     }
+    if (check.converted) std::fprintf(stderr, "converting %s\n", check.conversion.c_str());
     if (!ui.AskYesNo(kImportQuestion, " ")) {
       return Fail(restore ? "Restore cancelled" : "Import cancelled");
     }
@@ -366,6 +376,7 @@ int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCod
     (code == JobExport ? state.exportPath : state.importPath) = file;
     state.verify = a.verify;
     state.native = a.native;
+    state.mix = a.mix;
     state.backup = !a.noBackup;  // the folder stays empty: RENDAX_BACKUP_DIR or the default
   }
   WavFormat wav;
@@ -419,7 +430,7 @@ int CmdSim(const Args& a) {
   std::string what =
       "simulated " + std::string(ModelInfo(static_cast<uint8_t>(model)).name) + " in " + dir;
   if (a.demoLoop) {
-    const uint32_t channels = model == 1 ? 2 : 1;
+    const uint32_t channels = ModelInfo(static_cast<uint8_t>(model)).channels;
     const auto audio = SynthesizeDemoLoop(channels);
     const auto stream =
         PackDemoStream(audio, static_cast<uint16_t>(3 * channels), static_cast<uint8_t>(model));
@@ -487,7 +498,7 @@ int Main(int argc, char** argv) {
   }
   if (cmd == "import") {
     if (a.words.size() != 2) return usage("import takes one file");
-    if (!OnlyOptions(a, kOptPedal | kOptYes | kOptVerify | kOptNoBackup, error)) {
+    if (!OnlyOptions(a, kOptPedal | kOptYes | kOptVerify | kOptNoBackup | kOptMix, error)) {
       return usage(error);
     }
     return RunTransfer(platform, a, ui, JobImport, a.words[1]);
@@ -498,6 +509,11 @@ int Main(int argc, char** argv) {
       return usage(error);
     }
     return RunTransfer(platform, a, ui, JobImport, a.words.size() == 2 ? a.words[1] : "", true);
+  }
+  if (cmd == "info") {
+    if (a.words.size() != 2) return usage("info takes one file");
+    if (!OnlyOptions(a, 0, error)) return usage(error);
+    return PrintFileInfo(a.words[1], stdout, stderr) ? kExitOk : kExitFailed;
   }
   if (cmd == "backups") {
     if (a.words.size() != 1) return usage("backups takes no arguments");

@@ -16,6 +16,8 @@
 namespace rendax::testing {
 namespace {
 
+constexpr const char* kImportQuestionStart = "Warning: It will delete the existing content";
+
 // Frames of a WAV file through libsndfile, as doubles in -1..1.
 std::vector<double> ReadWithSndfile(const std::string& path, SF_INFO& info) {
   info = {};
@@ -170,7 +172,7 @@ TEST(Cli, EveryFailureSaysWhatAndLeavesThingsAsTheyWere) {
       {"length not stored", "fail LoopInfoWrite", "import big.wav --yes", "", "Send Error"},
       // A refused file is said before the question, which would otherwise be answered for
       // nothing.
-      {"8-bit file", "", "import eight.wav", "y\n", "The file format is wrong: "},
+      {"damaged file", "", "import cut.wav", "y\n", "The file format is wrong: "},
       {"no such file", "", "import none.wav", "y\n", "Can't open the file: "},
       {"not a backup", "", "restore big.wav", "y\n", "big.wav is not a backup"},
       {"answered no", "", "import big.wav", "n\n", "Import cancelled\n"},
@@ -186,7 +188,8 @@ TEST(Cli, EveryFailureSaysWhatAndLeavesThingsAsTheyWere) {
     std::string error;
     ASSERT_TRUE(WriteSimulatedFaults(pedal, c.faults, error)) << error;
     cli.Sox("-n -r 44100 -b 16 -c 2 -t wavpcm big.wav synth 5 sine 300");
-    cli.Sox("-n -r 44100 -b 8 -c 1 -t wavpcm eight.wav synth 1 sine 300");
+    const auto big = ReadFileBytes(cli / "big.wav");
+    WriteFileBytes(cli / "cut.wav", std::vector<uint8_t>(big.begin(), big.begin() + 30));
     WriteFileBytes(cli / "old.wav", {'o', 'l', 'd'});
     const auto filesBefore = FilesIn(cli.path());
 
@@ -261,7 +264,8 @@ TEST(Cli, PedalChoiceFirmwareAndUsage) {
   for (const char* bad :
        {"", "frobnicate", "export a b", "list --yes", "sim create x", "sim create x --model 3",
         "import", "firmware --allow-downgrade", "export --no-backup", "import x.wav --native",
-        "backups x", "restore a b"}) {
+        "backups x", "restore a b", "export x.wav --mix", "restore --mix", "info", "info a b",
+        "info a.wav --mix"}) {
     SCOPED_TRACE(bad);
     EXPECT_EQ(cli.Run(bad).status, 2);
   }
@@ -269,6 +273,105 @@ TEST(Cli, PedalChoiceFirmwareAndUsage) {
   o = cli.Run("--version");
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out, "rendax-cli " RENDAX_VERSION "\n");
+}
+
+TEST(Cli, InfoSaysWhatAFileIsAndHowEachModelTakesIt) {
+  Cli cli;
+  cli.Sox("-n -r 96000 -b 24 -c 2 take.flac synth 1.5 sine 440");
+  cli.Sox("-n -r 44100 -b 16 -c 1 -t wavpcm plain.wav synth 2 sine 300");
+  // The same audio with a LIST chunk before it.
+  auto wav = ReadFileBytes(cli / "plain.wav");
+  const std::string list("LIST\4\0\0\0INFO", 12);
+  wav.insert(wav.begin() + 36, list.begin(), list.end());
+  wav[4] = uint8_t(wav.size() - 8), wav[5] = uint8_t((wav.size() - 8) >> 8);
+  wav[6] = uint8_t((wav.size() - 8) >> 16);
+  WriteFileBytes(cli / "listed.wav", wav);
+  WriteFileBytes(cli / "notes.txt", {'h', 'i', '\n'});
+
+  const std::string flacToStereo = "FLAC, 96,000 Hz, 24-bit, stereo -> 48,000 Hz, 24-bit, stereo";
+  const std::string flacToMono = flacToStereo + ", first channel; with --mix: FLAC, 96,000 Hz, " +
+                                 "24-bit, stereo -> 48,000 Hz, 24-bit, mono, both channels " +
+                                 "mixed to mono";
+  const std::string widened = "WAV, 44,100 Hz, 16-bit, mono -> 44,100 Hz, 24-bit, mono";
+  struct Case {
+    const char* file;
+    int status;
+    std::vector<std::string> lines;  // each a whole line of the output
+  };
+  const Case cases[] = {
+      {"take.flac",
+       0,
+       {"container    FLAC", "format       PCM 24-bit", "rate         96,000 Hz",
+        "width        24-bit", "channels     stereo", "length       0:01 (144,000 frames)",
+        "Rendax       " + flacToMono, "Rendax Twin  " + flacToStereo,
+        "Rendax Mini  " + flacToMono}},
+      {"plain.wav",
+       0,
+       {"container    WAV", "length       0:02 (88,200 frames)", "chunks       fmt  data",
+        "Rendax       as it is", "Rendax Twin  as it is", "Rendax Mini  as it is"}},
+      {"listed.wav",
+       0,
+       {"chunks       fmt  LIST data", "Rendax       " + widened, "Rendax Twin  " + widened}},
+      {"notes.txt", 1, {"The file format is wrong: notes.txt: "}},
+      {"none.flac", 1, {"Can't open the file: none.flac: "}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const Outcome o = cli.Run("info " + std::string(c.file));
+    EXPECT_EQ(o.status, c.status) << o.err;
+    // Output lines whole; a refusal's reason after the file is the decoder's own words.
+    const std::string text = c.status == 0 ? "\n" + o.out : o.err;
+    for (const std::string& line : c.lines) {
+      EXPECT_NE(text.find(c.status == 0 ? "\n" + line + "\n" : line), std::string::npos)
+          << line << " in\n"
+          << text;
+    }
+  }
+}
+
+TEST(Cli, ImportSaysWhatItConvertsAndMixSumsBothChannels) {
+  Cli cli;
+  const std::string mono = cli.Pedal("mono", 0);
+  const std::string twin = cli.Pedal("twin", 1);
+  cli.Sox("-n -r 48000 -b 24 -c 1 -t wavpcm a.wav synth 1 sine 440 vol 0.5");
+  cli.Sox("-n -r 48000 -b 24 -c 1 -t wavpcm silence.wav synth 1 sine 440 vol 0");
+  cli.Sox("-D a.wav -t wavpcm apart.wav remix 1 1v-1");  // right = -left
+  cli.Sox("-D a.wav -t wavpcm same.wav remix 1 1");
+  cli.Sox("-n -r 96000 -b 24 -c 2 take.flac synth 1 sine 440");
+  const std::string summed =
+      "converting WAV, 48,000 Hz, 24-bit, stereo -> 48,000 Hz, 24-bit, mono, both channels mixed "
+      "to mono\n";
+  struct Case {
+    const std::string& pedal;
+    const char* args;
+    std::string converting;  // the line before the question, or "" for none
+    const char* sameAs;      // a file whose plain import gives the same loop, or ""
+  };
+  const Case cases[] = {
+      {mono, "import apart.wav", "", "a.wav"},  // the first channel
+      {mono, "import apart.wav --mix", summed, "silence.wav"},
+      {mono, "import same.wav --mix", summed, "a.wav"},
+      {twin, "import apart.wav --mix", "", "apart.wav"},  // two channels: nothing to sum
+      {twin, "import take.flac",
+       "converting FLAC, 96,000 Hz, 24-bit, stereo -> 48,000 Hz, 24-bit, stereo\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const Outcome o = cli.Run("--pedal '" + c.pedal + "' " + c.args, "y\n");
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "Send Complete\n");
+    if (c.converting.empty()) {
+      EXPECT_EQ(o.err.find("converting"), std::string::npos) << o.err;
+    } else {
+      EXPECT_EQ(o.err.find(c.converting + kImportQuestionStart), 0u) << o.err;
+    }
+    if (!*c.sameAs) continue;
+    LoopInfo info;
+    const auto loop = StoredLoopBytes(c.pedal, info);
+    ASSERT_EQ(cli.Run("--pedal '" + c.pedal + "' import " + c.sameAs + " --yes --no-backup").status,
+              0);
+    EXPECT_TRUE(StoredLoopBytes(c.pedal, info) == loop) << "the same loop as " << c.sameAs;
+  }
 }
 
 TEST(Cli, NativeExportIsThePedalsOwnRate) {

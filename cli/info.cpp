@@ -1,0 +1,85 @@
+#include "cli/info.h"
+
+#include "device/discovery.h"
+#include "transfer/decode.h"
+#include "transfer/file_io.h"
+#include "transfer/job.h"
+
+namespace rendax {
+
+namespace {
+
+// "m:ss" (or "h:mm:ss") of `frames` at `rate`.
+std::string Length(uint64_t frames, uint32_t rate) {
+  const uint64_t seconds = rate ? frames / rate : 0;
+  char text[48];
+  if (seconds >= 3600) {
+    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu",
+                  static_cast<unsigned long long>(seconds / 3600),
+                  static_cast<unsigned long long>(seconds / 60 % 60),
+                  static_cast<unsigned long long>(seconds % 60));
+  } else {
+    std::snprintf(text, sizeof text, "%llu:%02llu", static_cast<unsigned long long>(seconds / 60),
+                  static_cast<unsigned long long>(seconds % 60));
+  }
+  return text;
+}
+
+// How a pedal of `model` would take the file.
+std::string ModelVerdict(const std::string& path, uint8_t model, uint32_t fileChannels) {
+  ImportCheck check;
+  if (!CheckImportFile(path, model, check)) {
+    return "refused: " + (check.reason.empty() ? check.text : check.reason);
+  }
+  std::string verdict = check.converted ? check.conversion : "as it is";
+  if (fileChannels == 2 && ModelInfo(model).channels == 1) {
+    // A one-channel pedal takes the first channel unless asked to sum both.
+    ImportCheck mixed;
+    verdict += check.converted ? ", first channel" : " (first channel)";
+    if (CheckImportFile(path, model, mixed, true) && mixed.converted) {
+      verdict += "; with --mix: " + mixed.conversion;
+    }
+  }
+  return verdict;
+}
+
+}  // namespace
+
+std::string GroupThousands(uint64_t n) {
+  std::string digits = std::to_string(n);
+  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, ",");
+  return digits;
+}
+
+bool PrintFileInfo(const std::string& path, std::FILE* out, std::FILE* err) {
+  AudioFileInfo info;
+  std::string reason;
+  if (!InspectAudioFile(path, info, reason)) {
+    // In the import's own words where it has them, so both say the same of one file.
+    ImportCheck check;
+    if (!CheckImportFile(path, 0, check) && !check.reason.empty()) {
+      std::fprintf(err, "%s: %s\n", check.text.c_str(), check.reason.c_str());
+    } else {
+      std::fprintf(err, "%s: %s\n", kMsgFormatWrong, FileReason(path, reason).c_str());
+    }
+    return false;
+  }
+  auto row = [out](const char* name, const std::string& value) {
+    std::fprintf(out, "%-13s%s\n", name, value.c_str());
+  };
+  row("container", info.container);
+  row("format", info.codec);
+  row("rate", DescribeRate(info.rate));
+  row("width", info.bits ? std::to_string(info.bits) + "-bit" : "not fixed (compressed)");
+  row("channels", DescribeChannels(info.channels));
+  row("length", info.frames ? Length(*info.frames, info.rate) + " (" +
+                                  GroupThousands(*info.frames) + " frames)"
+                            : "unknown");
+  if (!info.chunks.empty()) row("chunks", info.chunks);
+  for (uint8_t model = 0; model < kModelCount; ++model) {
+    row(ModelInfo(model).name, ModelVerdict(path, model, info.channels));
+  }
+  return true;
+}
+
+}  // namespace rendax

@@ -16,12 +16,46 @@ namespace {
 // How often the window looks again whether the worker has finished, while device notices wait.
 constexpr int kDeferredPollMs = 100;
 
-bool HasWavExtension(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string tail = path.substr(path.size() - 4);
-  std::transform(tail.begin(), tail.end(), tail.begin(),
+// The audio files a drop takes, by their name: those an import reads.
+bool HasAudioExtension(const std::string& path) {
+  const auto dot = path.find_last_of("./\\");
+  if (dot == std::string::npos || path[dot] != '.') return false;
+  std::string extension = path.substr(dot + 1);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return tail == ".wav";
+  for (const char* known :
+       {"wav", "flac", "ogg", "oga", "opus", "mp3", "aif", "aiff", "aifc", "rf64", "w64"}) {
+    if (extension == known) return true;
+  }
+  return false;
+}
+
+// What an import question adds for a checked file, paragraph by paragraph: how it will be
+// converted ("FLAC, 96,000 Hz, 24-bit, stereo will be converted to 48,000 Hz, 24-bit,
+// stereo."), and for a stereo file going into a one-channel pedal, which channel goes in.
+// `offerSum` tells whether the question offers to sum both channels.
+std::string ImportNotes(const ImportCheck& check, uint8_t model, bool& offerSum) {
+  std::string notes;
+  if (check.converted) {
+    const auto arrow = check.conversion.find(" -> ");
+    notes = arrow == std::string::npos
+                ? check.conversion + "."
+                : check.conversion.substr(0, arrow) + " will be converted to " +
+                      check.conversion.substr(arrow + 4) + ".";
+  }
+  offerSum = check.wav.channels == 2 && ModelInfo(model).channels == 1;
+  if (offerSum) {
+    if (!notes.empty()) notes += "\n\n";
+    notes += "The file is stereo and the " + std::string(ModelInfo(model).name) +
+             " has one channel: the first channel goes in unless both are summed.";
+  }
+  return notes;
+}
+
+// An import question, with the offer to sum both channels when `sum` is given.
+bool Ask(WindowLayer& window, const std::string& text, QuestionOption* sum) {
+  return sum ? window.AskYesNoWithOption(text, kQuestionCaption, *sum)
+             : window.AskYesNo(text, kQuestionCaption);
 }
 
 }  // namespace
@@ -116,11 +150,12 @@ void CSdkManager_MFCDlg::EnableButtons(bool enable) {
   buttonsEnabled_ = enable;
 }
 
-void CSdkManager_MFCDlg::StoreJob(int32_t code, const std::string& path) {
+void CSdkManager_MFCDlg::StoreJob(int32_t code, const std::string& path, bool mix) {
   // The path first: the worker may pick the job up the moment the code is stored.
   {
     std::lock_guard lock(state_.mutex);
     (code == JobExport ? state_.exportPath : state_.importPath) = path;
+    state_.mix = mix;
   }
   // A stop asked of an earlier job must not end this one.
   state_.cancel.store(false);
@@ -138,26 +173,53 @@ void CSdkManager_MFCDlg::OnExport() {
   if (auto path = window_.ChooseFile(chooser)) StoreJob(JobExport, *path);
 }
 
+bool CSdkManager_MFCDlg::CheckFile(const std::string& path, ImportCheck& check) {
+  if (CheckImportFile(path, Model(), check)) return true;
+  window_.ShowMessage(check.text, check.reason);
+  return false;
+}
+
 void CSdkManager_MFCDlg::OnImport() {
   if (closing_) return;
   if (!window_.AskYesNo(kImportWarning, kQuestionCaption)) return;
   FileChooser chooser;
   chooser.save = false;
-  chooser.filter = kWaveFilter;
-  if (auto path = window_.ChooseFile(chooser)) StoreJob(JobImport, *path);
+  chooser.filter = kImportFilter;
+  const auto path = window_.ChooseFile(chooser);
+  if (!path) return;
+  const uint8_t model = Model();
+  ImportCheck check;
+  if (!CheckFile(*path, check)) return;
+  bool offerSum = false;
+  const std::string notes = ImportNotes(check, model, offerSum);
+  QuestionOption sum{kSumChannelsOption, false};
+  if (!notes.empty()) {
+    // The warning came before the file was known: what it will become is asked now.
+    if (!Ask(window_, notes + " Continue?", offerSum ? &sum : nullptr)) return;
+    if (closing_ || !buttonsEnabled_ || !Idle() || Model() != model) return;
+  }
+  StoreJob(JobImport, *path, sum.checked);
 }
 
 bool CSdkManager_MFCDlg::AcceptsDrop(const std::string& path) const {
   // The Import button's own conditions: a usable pedal and no transfer under way.
-  return !closing_ && buttonsEnabled_ && Idle() && HasWavExtension(path);
+  return !closing_ && buttonsEnabled_ && Idle() && HasAudioExtension(path);
 }
 
 int CSdkManager_MFCDlg::OnDropFile(const std::string& path) {
   if (!AcceptsDrop(path)) return 0;
-  if (!window_.AskYesNo(kImportWarning, kQuestionCaption)) return 0;
+  const uint8_t model = Model();
+  ImportCheck check;
+  if (!CheckFile(path, check)) return 0;
+  bool offerSum = false;
+  const std::string notes = ImportNotes(check, model, offerSum);
+  QuestionOption sum{kSumChannelsOption, false};
+  const std::string question =
+      notes.empty() ? std::string(kImportWarning) : kImportWarning + std::string("\n\n") + notes;
+  if (!Ask(window_, question, offerSum ? &sum : nullptr)) return 0;
   // The answer took a nested event loop: look again before storing.
-  if (!AcceptsDrop(path)) return 0;
-  StoreJob(JobImport, path);
+  if (!AcceptsDrop(path) || Model() != model) return 0;
+  StoreJob(JobImport, path, sum.checked);
   return 1;
 }
 
@@ -284,6 +346,11 @@ uint8_t CSdkManager_MFCDlg::Model() const {
 std::string CSdkManager_MFCDlg::ExportPath() const {
   std::lock_guard lock(state_.mutex);
   return state_.exportPath;
+}
+
+bool CSdkManager_MFCDlg::Mix() const {
+  std::lock_guard lock(state_.mutex);
+  return state_.mix;
 }
 
 std::string CSdkManager_MFCDlg::ImportPath() const {

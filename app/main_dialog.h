@@ -23,9 +23,15 @@ namespace rendax {
 // The application's name: the caption of the window and of every box the window owns.
 inline constexpr const char* kAppName = "Rendax";
 inline constexpr const char* kWaveFilter = "WAVE Files (*.wav))|*.wav||";
+// The import's chooser: WAV files first, as ever, then every audio file an import reads.
+inline constexpr const char* kImportFilter =
+    "WAVE Files (*.wav))|*.wav|"
+    "Audio files|*.wav;*.flac;*.ogg;*.oga;*.opus;*.mp3;*.aif;*.aiff;*.aifc;*.rf64;*.w64||";
 inline constexpr const char* kImportWarning =
     "Warning: It will delete the existing content of rendax. Do you want to continue?";
 inline constexpr const char* kQuestionCaption = " ";
+// A stereo file going into a one-channel pedal: its first channel, unless both are summed.
+inline constexpr const char* kSumChannelsOption = "Sum both channels into the pedal's one channel";
 inline constexpr const char* kRestoreMenuText = "Restore last backup...";
 inline constexpr const char* kNoBackupYet = "No backup of this pedal yet";
 inline constexpr const char* kTransferStillRunning =
@@ -62,11 +68,14 @@ class CSdkManager_MFCDlg {
   int OnInitDialog();
   // Export button: save chooser, then the export path, then JobExport.
   void OnExport();
-  // Import button: warning, open chooser, then the import path, then JobImport.
+  // Import button: warning, open chooser, the file's check (a refused file is said and goes no
+  // further), a second question when the file will be converted or is stereo for a one-channel
+  // pedal, then the import path, then JobImport.
   void OnImport();
-  // A file dropped onto the window: Import with that file (warning first). Returns 1 when the
-  // job was stored, 0 when the drop was refused (not a .wav, no usable pedal, a transfer is
-  // running) or the warning was answered No.
+  // A file dropped onto the window: Import with that file. It is checked first (a refused file
+  // gets its message and no question), then the warning, which says how it will be converted.
+  // Returns 1 when the job was stored, 0 when the drop was refused (not an audio file, no usable
+  // pedal, a transfer is running, the file cannot go in) or the warning was answered No.
   int OnDropFile(const std::string& path);
   // True when a drop of `path` would be taken (for the drag cursor).
   bool AcceptsDrop(const std::string& path) const;
@@ -92,6 +101,7 @@ class CSdkManager_MFCDlg {
   std::string ExportPath() const;
   std::string ImportPath() const;
   bool ButtonsEnabled() const { return buttonsEnabled_; }
+  bool Mix() const;
   const CDevice* Device() const { return device_.get(); }
   std::size_t DeferredNotices() const { return deferred_.size(); }
   bool Closed() const { return closed_; }
@@ -117,7 +127,9 @@ class CSdkManager_MFCDlg {
   void HandleDeferred();
   void ScheduleDeferred();
   void EnableButtons(bool enable);
-  void StoreJob(int32_t code, const std::string& path);
+  void StoreJob(int32_t code, const std::string& path, bool mix = false);
+  // The file check of an import into the current model; a refused file is said here.
+  bool CheckFile(const std::string& path, ImportCheck& check);
   bool Idle() const;
 
   WindowLayer& window_;

@@ -48,6 +48,13 @@ struct FileChooser {
   bool confirmOverwrite = false;
 };
 
+// A check box offered with a question ("Sum both channels ..."): `checked` is its state when the
+// question comes up and, once it is answered, what the user left it at.
+struct QuestionOption {
+  std::string text;
+  bool checked = false;
+};
+
 // Device notices, as the operating system reports volumes coming and going.
 enum class DeviceNotice {
   VolumeArrival,     // a volume (a disk with a file system, a pedal) was added
@@ -87,6 +94,14 @@ class WindowLayer {
   virtual void ShowMessage(const std::string& text, const std::string& detail) = 0;
   //    A Yes/No question without owner window; true for Yes.
   virtual bool AskYesNo(const std::string& text, const std::string& caption) = 0;
+  //    The same with a check box below the text. A toolkit without one asks it as a question of
+  //    its own after a Yes.
+  virtual bool AskYesNoWithOption(const std::string& text, const std::string& caption,
+                                  QuestionOption& option) {
+    if (!AskYesNo(text, caption)) return false;
+    option.checked = AskYesNo(option.text + "?", caption);
+    return true;
+  }
   // 9. The save and open choosers; nullopt when cancelled.
   virtual std::optional<std::string> ChooseFile(const FileChooser& chooser) = 0;
   // 10. Runs `call` on the window thread and returns when it has run (at once when already on

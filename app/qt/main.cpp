@@ -48,9 +48,9 @@ int main(int argc, char** argv) {
   auto hotplug =
       rendax::WatchDevices([&window](rendax::DeviceNotice n) { window.DeliverNotice(n); });
 
-  // The application object's run, with the dialog at hand: a WAV file named on the command line
-  // (the desktop's "Open With") is taken as if dropped on the window, with the same checks and
-  // the import warning first.
+  // The application object's run, with the dialog at hand: an audio file named on the command
+  // line (the desktop's "Open With") is taken as if dropped on the window, with the same checks
+  // and the import warning first.
   rendax::CSdkManager_MFCDlg dialog(window, rendax::DefaultPlatform(), rendax::MakeThreadWorker);
   std::unique_ptr<OnFirstShow> open;
   if (argc == 2) {

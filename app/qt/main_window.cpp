@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QDragEnterEvent>
@@ -229,11 +230,33 @@ void MainWindow::ShowMessage(const std::string& text, const std::string& detail)
   box.exec();
 }
 
-bool MainWindow::AskYesNo(const std::string& text, const std::string& caption) {
-  // No owner window, as the questions come before or apart from the main window.
+namespace {
+
+// No owner window, as the questions come before or apart from the main window.
+bool Ask(const QIcon& icon, const std::string& text, const std::string& caption,
+         QuestionOption* option) {
   QMessageBox box(QMessageBox::NoIcon, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No);
-  box.setWindowIcon(windowIcon());
-  return box.exec() == QMessageBox::Yes;
+  box.setWindowIcon(icon);
+  if (option) {
+    auto* check = new QCheckBox(Q(option->text), &box);
+    check->setObjectName("option");
+    check->setChecked(option->checked);
+    box.setCheckBox(check);
+  }
+  const bool yes = box.exec() == QMessageBox::Yes;
+  if (option) option->checked = box.checkBox()->isChecked();
+  return yes;
+}
+
+}  // namespace
+
+bool MainWindow::AskYesNo(const std::string& text, const std::string& caption) {
+  return Ask(windowIcon(), text, caption, nullptr);
+}
+
+bool MainWindow::AskYesNoWithOption(const std::string& text, const std::string& caption,
+                                    QuestionOption& option) {
+  return Ask(windowIcon(), text, caption, &option);
 }
 
 std::optional<std::string> MainWindow::ChooseFile(const FileChooser& chooser) {
@@ -348,19 +371,19 @@ void MainWindow::accept() {
   if (dialog_ && !ended_) dialog_->OnClose();
 }
 
-std::string MainWindow::DroppedWav(const QMimeData* mime) const {
+std::string MainWindow::DroppedFile(const QMimeData* mime) const {
   if (!mime || !mime->hasUrls() || mime->urls().size() != 1) return {};
   const QUrl url = mime->urls().first();
   return url.isLocalFile() ? U(url.toLocalFile()) : std::string();
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-  std::string path = DroppedWav(event->mimeData());
+  std::string path = DroppedFile(event->mimeData());
   if (dialog_ && !path.empty() && dialog_->AcceptsDrop(path)) event->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-  std::string path = DroppedWav(event->mimeData());
+  std::string path = DroppedFile(event->mimeData());
   if (!dialog_ || path.empty() || !dialog_->AcceptsDrop(path)) return;
   event->acceptProposedAction();
   // The warning is a modal box: ask once the drop itself has finished.

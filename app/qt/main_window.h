@@ -59,6 +59,8 @@ class MainWindow : public QDialog, public WindowLayer {
   void LoadButtonFaces(int control, const ButtonFaces& faces) override;
   void ShowMessage(const std::string& text, const std::string& detail) override;
   bool AskYesNo(const std::string& text, const std::string& caption) override;
+  bool AskYesNoWithOption(const std::string& text, const std::string& caption,
+                          QuestionOption& option) override;
   std::optional<std::string> ChooseFile(const FileChooser& chooser) override;
   void SendToWindow(const std::function<void()>& call) override;
   void PostDelayed(int ms, std::function<void()> call) override;
@@ -85,7 +87,7 @@ class MainWindow : public QDialog, public WindowLayer {
 
  private:
   QAbstractButton* Button(int control) const;
-  std::string DroppedWav(const QMimeData* mime) const;
+  std::string DroppedFile(const QMimeData* mime) const;
 
   CSdkManager_MFCDlg* dialog_ = nullptr;
   PictureButton* export_;

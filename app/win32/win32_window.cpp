@@ -224,6 +224,17 @@ bool Win32Window::AskYesNo(const std::string& text, const std::string& caption) 
   return calls_.messageBox(nullptr, Widen(text), Widen(caption), MB_YESNO) == IDYES;
 }
 
+bool Win32Window::AskYesNoWithOption(const std::string& text, const std::string& caption,
+                                     QuestionOption& option) {
+  if (!AskYesNo(text, caption)) return false;
+  // A message box has no check box: the option is a question of its own, its default button
+  // the state it comes with.
+  const UINT type = MB_YESNO | (option.checked ? MB_DEFBUTTON1 : MB_DEFBUTTON2);
+  option.checked =
+      calls_.messageBox(nullptr, Widen(option.text + "?"), Widen(caption), type) == IDYES;
+  return true;
+}
+
 std::optional<std::string> Win32Window::ChooseFile(const FileChooser& chooser) {
   const std::wstring filter = ChooserFilter(chooser.filter);
   const std::wstring extension = Widen(chooser.defaultExtension);

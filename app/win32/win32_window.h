@@ -66,6 +66,8 @@ class Win32Window : public WindowLayer {
   void LoadButtonFaces(int control, const ButtonFaces& faces) override;
   void ShowMessage(const std::string& text, const std::string& detail) override;
   bool AskYesNo(const std::string& text, const std::string& caption) override;
+  bool AskYesNoWithOption(const std::string& text, const std::string& caption,
+                          QuestionOption& option) override;
   std::optional<std::string> ChooseFile(const FileChooser& chooser) override;
   void SendToWindow(const std::function<void()>& call) override;
   void PostDelayed(int ms, std::function<void()> call) override;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "app/about.h"
 #include "device/discovery.h"
 #include "device/firmware_check.h"
+#include "tests/app/wav_file.h"
 #include "tests/support/wait.h"
 
 namespace rendax {
@@ -98,6 +101,8 @@ class FakeWindow : public WindowLayer {
   int progress = -1, rangeLow = -1, rangeHigh = -1, ended = -1;
   std::vector<bool> answers;  // Yes/No, in order; No when none is left
   std::vector<std::pair<std::string, std::string>> questions;
+  std::vector<bool> offered;  // whether each question came with a check box
+  bool tick = false;          // what the user leaves a check box at
   std::optional<std::string> chosenFile;
   std::vector<FileChooser> choosers;
   std::vector<std::function<void()>> posted;
@@ -126,8 +131,16 @@ class FakeWindow : public WindowLayer {
     log.push_back("message " + text);
     details.push_back(detail);
   }
+  bool AskYesNoWithOption(const std::string& text, const std::string& caption,
+                          QuestionOption& option) override {
+    const bool yes = AskYesNo(text, caption);
+    offered.back() = true;
+    option.checked = tick;
+    return yes;
+  }
   bool AskYesNo(const std::string& text, const std::string& caption) override {
     questions.emplace_back(text, caption);
+    offered.push_back(false);
     if (onAsk) onAsk();
     bool yes = !answers.empty() && answers.front();
     if (!answers.empty()) answers.erase(answers.begin());
@@ -167,6 +180,12 @@ class FakeWorker : public JobWorker {
  private:
   TransferState& state_;
 };
+
+// A plain PCM WAV in the test's folder; returns its path.
+std::string MakeWav(const std::string& name, uint32_t rate, uint16_t bits, uint16_t channels) {
+  const std::filesystem::path dir = ::testing::TempDir() + "rendax-dialog-files";
+  return testing::WriteRampWav(dir / name, rate, bits, channels).string();
+}
 
 class DialogTest : public ::testing::Test {
  protected:
@@ -280,7 +299,8 @@ TEST_F(DialogTest, ExportAndImportStoreThePathThenTheJob) {
   EXPECT_FALSE(state->cancel) << "an earlier stop would end the new job at once";
 
   Start("+sdb:0:8");
-  window.chosenFile = "/music/loop.wav";
+  const std::string loop = MakeWav("loop.wav", 48000, 16, 1);
+  window.chosenFile = loop;
   dialog->OnImport();  // No at the warning: no chooser
   EXPECT_TRUE(window.choosers.empty());
   ASSERT_EQ(window.questions.size(), 1u);
@@ -290,28 +310,167 @@ TEST_F(DialogTest, ExportAndImportStoreThePathThenTheJob) {
   dialog->OnImport();  // Yes, then the chooser is cancelled
   ASSERT_EQ(window.choosers.size(), 1u);
   EXPECT_FALSE(window.choosers[0].save);
+  EXPECT_EQ(window.choosers[0].filter.find("WAVE Files (*.wav))|*.wav|Audio files|*.wav;*.flac;"),
+            0u)
+      << "WAV files first, as ever, then every audio file";
   EXPECT_EQ(dialog->JobCode(), JobNone);
   EXPECT_EQ(dialog->ImportPath(), "");
   window.answers = {true};
-  window.chosenFile = "/music/loop.wav";
+  window.chosenFile = loop;
   dialog->OnImport();
-  EXPECT_EQ(dialog->ImportPath(), "/music/loop.wav");
+  EXPECT_EQ(window.questions.size(), 3u) << "a mono file as it is: no second question";
+  EXPECT_EQ(dialog->ImportPath(), loop);
   EXPECT_EQ(dialog->JobCode(), JobImport);
 }
 
-TEST_F(DialogTest, DroppedWavImportsOnlyWhenTheImportButtonWould) {
+TEST_F(DialogTest, DroppedFileImportsOnlyWhenTheImportButtonWould) {
   Start();  // no pedal
   window.answers = {true, true, true};
-  EXPECT_EQ(dialog->OnDropFile("/a/loop.wav"), 0);
+  const std::string loop = MakeWav("LOOP.WAV", 44100, 24, 1);
+  EXPECT_EQ(dialog->OnDropFile(loop), 0);
   platform.Apply("+sdb:0:8");
   dialog->OnDeviceChange(DeviceNotice::VolumeArrival);
+  for (const char* name : {"/a/notes.txt", "/a/take.m4a", "/a.flac/take", "/a/wav"}) {
+    EXPECT_FALSE(dialog->AcceptsDrop(name)) << name;
+  }
+  for (const char* name : {"/a/t.wav", "/a/t.FLAC", "/a/t.ogg", "/a/t.oga", "/a/t.opus", "/a/t.mp3",
+                           "/a/t.aif", "/a/t.aiff", "/a/t.AIFC", "/a/t.rf64", "/a/t.w64"}) {
+    EXPECT_TRUE(dialog->AcceptsDrop(name)) << name;
+  }
   EXPECT_EQ(dialog->OnDropFile("/a/notes.txt"), 0);
   EXPECT_TRUE(window.questions.empty()) << "refused drops ask nothing";
-  EXPECT_EQ(dialog->OnDropFile("/a/LOOP.WAV"), 1);
+  EXPECT_EQ(dialog->OnDropFile(loop), 1);
   EXPECT_EQ(window.questions.size(), 1u) << "the warning comes first";
   EXPECT_EQ(dialog->JobCode(), JobImport);
-  EXPECT_EQ(dialog->OnDropFile("/a/other.wav"), 0) << "a job is pending";
-  EXPECT_EQ(dialog->ImportPath(), "/a/LOOP.WAV");
+  EXPECT_EQ(dialog->OnDropFile(MakeWav("other.wav", 44100, 24, 1)), 0) << "a job is pending";
+  EXPECT_EQ(dialog->ImportPath(), loop);
+}
+
+TEST_F(DialogTest, AnImportFileIsCheckedFirstAndItsQuestionSaysHowItGoesIn) {
+  const std::string high = MakeWav("high.wav", 96000, 24, 2);  // converted
+  const std::string stereo = MakeWav("stereo.wav", 48000, 16, 2);
+  const std::string junk = ::testing::TempDir() + "rendax-dialog-files/junk.wav";
+  std::ofstream(junk) << "not audio at all, only words";
+  const std::string converted =
+      "WAV, 96,000 Hz, 24-bit, stereo will be converted to 48,000 Hz, 24-bit, stereo.";
+  const std::string firstChannel =
+      "The file is stereo and the Rendax has one channel: the first channel goes in unless both "
+      "are summed.";
+  const std::string warning = kImportWarning;
+  struct Case {
+    const char* what;
+    bool button;  // the Import button (warning, chooser, then what the file needs) or a drop
+    const char* pedal;
+    std::string file;
+    std::vector<bool> answers;
+    bool tick;  // the sum check box as the user leaves it
+    std::vector<std::string> asked;
+    bool offered;  // the last question offered to sum both channels
+    bool refused;  // the file's message instead of a question about it
+    bool job, mix;
+  };
+  const Case cases[] = {
+      {"dropped, converted",
+       false,
+       "+sdb:1:8",
+       high,
+       {true},
+       false,
+       {warning + "\n\n" + converted},
+       false,
+       false,
+       true,
+       false},
+      {"dropped, refused", false, "+sdb:0:8", junk, {true}, false, {}, false, true, false, false},
+      {"dropped stereo into mono, summed",
+       false,
+       "+sdb:0:8",
+       stereo,
+       {true},
+       true,
+       {warning + "\n\n" + firstChannel},
+       true,
+       false,
+       true,
+       true},
+      {"dropped stereo into mono, first channel",
+       false,
+       "+sdb:0:8",
+       stereo,
+       {true},
+       false,
+       {warning + "\n\n" + firstChannel},
+       true,
+       false,
+       true,
+       false},
+      {"chosen, converted",
+       true,
+       "+sdb:1:8",
+       high,
+       {true, true},
+       false,
+       {warning, converted + " Continue?"},
+       false,
+       false,
+       true,
+       false},
+      {"chosen, conversion declined",
+       true,
+       "+sdb:1:8",
+       high,
+       {true, false},
+       false,
+       {warning, converted + " Continue?"},
+       false,
+       false,
+       false,
+       false},
+      {"chosen, refused",
+       true,
+       "+sdb:0:8",
+       junk,
+       {true, true},
+       false,
+       {warning},
+       false,
+       true,
+       false,
+       false},
+      {"chosen stereo into mono, summed",
+       true,
+       "+sdb:0:8",
+       stereo,
+       {true, true},
+       true,
+       {warning, firstChannel + " Continue?"},
+       true,
+       false,
+       true,
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Start(c.pedal, c.answers);
+    window.tick = c.tick;
+    if (c.button) {
+      window.chosenFile = c.file;
+      dialog->OnImport();
+    } else {
+      EXPECT_EQ(dialog->OnDropFile(c.file), int(c.job));
+    }
+    std::vector<std::string> asked;
+    for (const auto& [text, caption] : window.questions) asked.push_back(text);
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_EQ(!window.offered.empty() && window.offered.back(), c.offered);
+    EXPECT_EQ(window.Messages(), int(c.refused));
+    if (c.refused) {
+      EXPECT_FALSE(window.details.back().empty()) << "the message says what is wrong";
+    }
+    EXPECT_EQ(dialog->JobCode(), c.job ? JobImport : JobNone);
+    EXPECT_EQ(dialog->ImportPath(), c.job ? c.file : "");
+    EXPECT_EQ(dialog->Mix(), c.mix);
+  }
 }
 
 TEST_F(DialogTest, RestoreItemIsRefusedWhenImportIsAndSaysWhenThereIsNothingToRestore) {

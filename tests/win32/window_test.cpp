@@ -17,6 +17,7 @@
 #include "app/about.h"
 #include "device/platform/sim/sim_pedal.h"
 #include "rendax_version.h"
+#include "tests/app/wav_file.h"
 
 namespace rendax {
 namespace {
@@ -127,6 +128,7 @@ class WindowRig {
     Pump();
   }
   bool Enabled(int id) const { return IsWindowEnabled(Item(id)) != 0; }
+  const fs::path& Root() const { return root_; }
 
   Recorder recorder_;
   std::unique_ptr<SimulatorPlatform> platform_;
@@ -412,17 +414,30 @@ TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
   EXPECT_EQ(r.boxes[0].text, Widen(kImportWarning));
   EXPECT_TRUE(r.opens.empty()) << "No: no chooser";
   r.answer = IDYES;
-  r.chosen = L"C:\\loops\\\u00fcber.wav";
+  r.chosen = testing::WriteRampWav(rig.Root() / L"\u00fcber.wav", 48000, 16, 1).wstring();
   rig.Click(kImportButton);
   ASSERT_EQ(r.opens.size(), 1u);
-  EXPECT_EQ(r.filters.back(), L"WAVE Files (*.wav))|*.wav|");
+  EXPECT_EQ(r.filters.back(),
+            L"WAVE Files (*.wav))|*.wav|Audio files|"
+            L"*.wav;*.flac;*.ogg;*.oga;*.opus;*.mp3;*.aif;*.aiff;*.aifc;*.rf64;*.w64|");
   EXPECT_EQ(r.extensions.back(), L"");
   EXPECT_TRUE(r.opens[0].Flags & OFN_HIDEREADONLY);
-  EXPECT_EQ(rig.dialog_->ImportPath(),
-            "C:\\loops\\\xc3\xbc"
-            "ber.wav")
-      << "UTF-8 inside";
+  EXPECT_EQ(rig.dialog_->ImportPath(), Narrow(r.chosen)) << "UTF-8 inside";
+  EXPECT_NE(rig.dialog_->ImportPath().find("\xc3\xbc"
+                                           "ber.wav"),
+            std::string::npos);
   EXPECT_EQ(rig.dialog_->JobCode(), JobImport);
+
+  // A stereo file for the one-channel pedal: a message box has no check box, so summing both
+  // channels is a question of its own, after Yes; No is its default.
+  WindowRig stereo(true);
+  Recorder& s = stereo.recorder_;
+  s.chosen = testing::WriteRampWav(stereo.Root() / "stereo.wav", 48000, 16, 2).wstring();
+  stereo.Click(kImportButton);
+  ASSERT_EQ(s.boxes.size(), 3u);
+  EXPECT_EQ(s.boxes[2].text, Widen(std::string(kSumChannelsOption) + "?"));
+  EXPECT_EQ(s.boxes[2].type, static_cast<UINT>(MB_YESNO | MB_DEFBUTTON2));
+  EXPECT_TRUE(stereo.dialog_->Mix());
 
   // A message of the worker: owned by the window, captioned with the program's name, OK only.
   rig.window_->ShowMessage("Receive Complete", "");

@@ -288,7 +288,7 @@ TEST(Win32Window, ButtonsDrawTheFaceOfTheirState) {
   HGDIOBJ old = SelectObject(dc, canvas);
   for (const Probe& p : probes) {
     for (const State& s : states) {
-      SCOPED_TRACE(testing::Message() << p.control << " state " << s.itemState);
+      SCOPED_TRACE(::testing::Message() << p.control << " state " << s.itemState);
       DRAWITEMSTRUCT item{};
       item.CtlType = ODT_BUTTON;
       item.CtlID = p.control;

@@ -8,14 +8,26 @@ set(CMAKE_C_COMPILER ${RENDAX_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${RENDAX_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${RENDAX_MINGW_TRIPLE}-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${RENDAX_MINGW_TRIPLE})
+# The audio libraries (libsndfile with its codecs, soxr), built from Debian's sources by
+# scripts/mingw-deps into a prefix of their own per triple.
+if(DEFINED ENV{RENDAX_MINGW_DEPS} AND NOT "$ENV{RENDAX_MINGW_DEPS}" STREQUAL "")
+  set(RENDAX_MINGW_DEPS_PREFIX $ENV{RENDAX_MINGW_DEPS}/${RENDAX_MINGW_TRIPLE})
+else()
+  set(RENDAX_MINGW_DEPS_PREFIX /var/cache/rendax/mingw-deps/${RENDAX_MINGW_TRIPLE})
+endif()
+
+set(CMAKE_FIND_ROOT_PATH /usr/${RENDAX_MINGW_TRIPLE} ${RENDAX_MINGW_DEPS_PREFIX})
+set(CMAKE_PREFIX_PATH ${RENDAX_MINGW_DEPS_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # The host's pkg-config files describe Linux libraries: never offer them to this build.
-set(ENV{PKG_CONFIG_LIBDIR} /usr/${RENDAX_MINGW_TRIPLE}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_LIBDIR}
+    ${RENDAX_MINGW_DEPS_PREFIX}/lib/pkgconfig:/usr/${RENDAX_MINGW_TRIPLE}/lib/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
+# Static libraries only: their private dependencies (libsndfile's codecs) must be linked too.
+set(PKG_CONFIG_ARGN --static)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # -O2 rather than -O3: at -O3 the 32-bit mingw g++ 12 reports a false array-bounds overflow in

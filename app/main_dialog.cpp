@@ -189,8 +189,12 @@ void CSdkManager_MFCDlg::OnImport() {
   if (!path) return;
   const uint8_t model = Model();
   ImportCheck check;
-  if (!CheckFile(*path, check)) return;
   bool offerSum = false;
+  // A file that cannot go in is the job's to refuse, with its message, as it always was.
+  if (!CheckImportFile(*path, model, check)) {
+    StoreJob(JobImport, *path);
+    return;
+  }
   const std::string notes = ImportNotes(check, model, offerSum);
   QuestionOption sum{kSumChannelsOption, false};
   if (!notes.empty()) {

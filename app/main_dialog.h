@@ -68,9 +68,9 @@ class CSdkManager_MFCDlg {
   int OnInitDialog();
   // Export button: save chooser, then the export path, then JobExport.
   void OnExport();
-  // Import button: warning, open chooser, the file's check (a refused file is said and goes no
-  // further), a second question when the file will be converted or is stereo for a one-channel
-  // pedal, then the import path, then JobImport.
+  // Import button: warning, open chooser, a second question when the file will be converted or
+  // is stereo for a one-channel pedal, then the import path, then JobImport (whose job refuses
+  // a file that cannot go in).
   void OnImport();
   // A file dropped onto the window: Import with that file. It is checked first (a refused file
   // gets its message and no question), then the warning, which says how it will be converted.

@@ -6,7 +6,8 @@
 // each of the runs, the largest peak of them.
 //
 //   rendax_import_bench [--runs N] [MINUTES...]        (default: 3 runs, 1 and 10 minutes)
-//   rendax_import_bench --import FILE PEDAL_DIR        one import alone (for perf record)
+//   rendax_import_bench --import FILE PEDAL_DIR        one import alone (for perf record); the
+//                                                      pedal is made when the folder is missing
 //
 // The files and the pedal live in a folder under $TMPDIR (else /tmp), removed at the end.
 #include <fcntl.h>
@@ -49,6 +50,11 @@ class Plain : public JobFrontEnd {
 // The measured side of "ours": one import job, exactly as the command line runs it with
 // --no-backup --yes.
 int ImportOnce(const std::string& file, const std::string& pedal) {
+  std::string error;
+  if (!fs::exists(pedal) && !CreateSimulatedPedal(pedal, kStereoModel, 8, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
   SimulatorPlatform platform(fs::path(pedal).parent_path().string());
   CMassStorageDevice device(platform);
   WavFormat wav;

@@ -279,53 +279,36 @@ TEST(Cli, InfoSaysWhatAFileIsAndHowEachModelTakesIt) {
   Cli cli;
   cli.Sox("-n -r 96000 -b 24 -c 2 take.flac synth 1.5 sine 440");
   cli.Sox("-n -r 44100 -b 16 -c 1 -t wavpcm plain.wav synth 2 sine 300");
-  // The same audio with a LIST chunk before it.
-  auto wav = ReadFileBytes(cli / "plain.wav");
-  const std::string list("LIST\4\0\0\0INFO", 12);
-  wav.insert(wav.begin() + 36, list.begin(), list.end());
-  wav[4] = uint8_t(wav.size() - 8), wav[5] = uint8_t((wav.size() - 8) >> 8);
-  wav[6] = uint8_t((wav.size() - 8) >> 16);
-  WriteFileBytes(cli / "listed.wav", wav);
   WriteFileBytes(cli / "notes.txt", {'h', 'i', '\n'});
-
-  const std::string flacToStereo = "FLAC, 96,000 Hz, 24-bit, stereo -> 48,000 Hz, 24-bit, stereo";
-  const std::string flacToMono = flacToStereo + ", first channel; with --mix: FLAC, 96,000 Hz, " +
-                                 "24-bit, stereo -> 48,000 Hz, 24-bit, mono, both channels " +
-                                 "mixed to mono";
-  const std::string widened = "WAV, 44,100 Hz, 16-bit, mono -> 44,100 Hz, 24-bit, mono";
+  const std::string toStereo = "FLAC, 96,000 Hz, 24-bit, stereo -> 48,000 Hz, 24-bit, stereo";
+  const std::string toMono = toStereo +
+                             ", first channel; with --mix: FLAC, 96,000 Hz, 24-bit, stereo -> "
+                             "48,000 Hz, 24-bit, mono, both channels mixed to mono\n";
   struct Case {
     const char* file;
     int status;
-    std::vector<std::string> lines;  // each a whole line of the output
+    std::string out, err;  // err: how it starts (the reason is the decoder's own words)
   };
   const Case cases[] = {
-      {"take.flac",
-       0,
-       {"container    FLAC", "format       PCM 24-bit", "rate         96,000 Hz",
-        "width        24-bit", "channels     stereo", "length       0:01 (144,000 frames)",
-        "Rendax       " + flacToMono, "Rendax Twin  " + flacToStereo,
-        "Rendax Mini  " + flacToMono}},
-      {"plain.wav",
-       0,
-       {"container    WAV", "length       0:02 (88,200 frames)", "chunks       fmt  data",
-        "Rendax       as it is", "Rendax Twin  as it is", "Rendax Mini  as it is"}},
-      {"listed.wav",
-       0,
-       {"chunks       fmt  LIST data", "Rendax       " + widened, "Rendax Twin  " + widened}},
-      {"notes.txt", 1, {"The file format is wrong: notes.txt: "}},
-      {"none.flac", 1, {"Can't open the file: none.flac: "}},
+      {"take.flac", 0,
+       "container    FLAC\nformat       PCM 24-bit\nrate         96,000 Hz\nwidth        24-bit\n"
+       "channels     stereo\nlength       0:01 (144,000 frames)\nRendax       " +
+           toMono + "Rendax Twin  " + toStereo + "\nRendax Mini  " + toMono,
+       ""},
+      {"plain.wav", 0,
+       "container    WAV\nformat       PCM 16-bit\nrate         44,100 Hz\nwidth        16-bit\n"
+       "channels     mono\nlength       0:02 (88,200 frames)\nchunks       fmt  data\n"
+       "Rendax       as it is\nRendax Twin  as it is\nRendax Mini  as it is\n",
+       ""},
+      {"notes.txt", 1, "", "The file format is wrong: notes.txt: "},
+      {"none.flac", 1, "", "Can't open the file: none.flac: "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     const Outcome o = cli.Run("info " + std::string(c.file));
     EXPECT_EQ(o.status, c.status) << o.err;
-    // Output lines whole; a refusal's reason after the file is the decoder's own words.
-    const std::string text = c.status == 0 ? "\n" + o.out : o.err;
-    for (const std::string& line : c.lines) {
-      EXPECT_NE(text.find(c.status == 0 ? "\n" + line + "\n" : line), std::string::npos)
-          << line << " in\n"
-          << text;
-    }
+    EXPECT_EQ(o.out, c.out);
+    EXPECT_EQ(o.err.rfind(c.err, 0), 0u) << o.err;
   }
 }
 
@@ -336,7 +319,6 @@ TEST(Cli, ImportSaysWhatItConvertsAndMixSumsBothChannels) {
   cli.Sox("-n -r 48000 -b 24 -c 1 -t wavpcm a.wav synth 1 sine 440 vol 0.5");
   cli.Sox("-n -r 48000 -b 24 -c 1 -t wavpcm silence.wav synth 1 sine 440 vol 0");
   cli.Sox("-D a.wav -t wavpcm apart.wav remix 1 1v-1");  // right = -left
-  cli.Sox("-D a.wav -t wavpcm same.wav remix 1 1");
   cli.Sox("-n -r 96000 -b 24 -c 2 take.flac synth 1 sine 440");
   const std::string summed =
       "converting WAV, 48,000 Hz, 24-bit, stereo -> 48,000 Hz, 24-bit, mono, both channels mixed "
@@ -350,8 +332,6 @@ TEST(Cli, ImportSaysWhatItConvertsAndMixSumsBothChannels) {
   const Case cases[] = {
       {mono, "import apart.wav", "", "a.wav"},  // the first channel
       {mono, "import apart.wav --mix", summed, "silence.wav"},
-      {mono, "import same.wav --mix", summed, "a.wav"},
-      {twin, "import apart.wav --mix", "", "apart.wav"},  // two channels: nothing to sum
       {twin, "import take.flac",
        "converting FLAC, 96,000 Hz, 24-bit, stereo -> 48,000 Hz, 24-bit, stereo\n", ""},
   };

@@ -65,8 +65,8 @@ class AudioSource {
   // The form of the bytes Read gives: the file's own for the exact path, else 24-bit PCM at
   // 44,100 or 48,000 Hz with 1 or 2 channels (blockAlign 3 or 6).
   virtual const WavFormat& Format() const = 0;
-  // Up to `bytes` bytes of audio. Fewer only at the end of the audio; 0 once it is over; -1 on a
-  // read or decode error (Reason() says why).
+  // Up to `bytes` bytes of audio (room for at least one frame). Fewer only at the end of the
+  // audio; 0 once it is over; -1 on a read or decode error (Reason() says why).
   virtual int64_t Read(uint8_t* buffer, uint32_t bytes) = 0;
   // Bytes of audio the source is expected to give: exact for the exact path, an estimate for a
   // decoded file (its length as the file tells it, at the output rate).

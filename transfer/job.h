@@ -97,7 +97,8 @@ JobResult RunJob(const JobRequest& job, CDevice& device, WavFormat& wav, Resampl
 // a complete export; on failure no file of the job remains.
 JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
                     JobFrontEnd& ui);
-// WAV file at job.importPath -> pedal loop. The device is open. Success only when every
+// Audio file at job.importPath -> pedal loop (decoded first unless it is a plain WAV). The device
+// is open. Success only when every
 // command to the pedal succeeded (and, with job.verify, the loop read back matches).
 JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
                     JobFrontEnd& ui);

@@ -125,6 +125,7 @@ std::string LoadAverage() {
 struct Row {
   int minutes = 0;
   Measured ours{1e9, 0}, sox{1e9, 0};
+  double lowRatio = 1e9, highRatio = 0;  // ours / sox within one run, where both met one load
 };
 
 // The pedal holds the whole loop: the file's length at the pedal's rate, to within a frame.
@@ -204,6 +205,8 @@ int Bench(int runs, const std::vector<int>& lengths) {
       fs::remove(out, ec);
       Keep(row.ours, ours);
       Keep(row.sox, sox);
+      row.lowRatio = std::min(row.lowRatio, ours.seconds / sox.seconds);
+      row.highRatio = std::max(row.highRatio, ours.seconds / sox.seconds);
       std::printf("%-8s %-4d %-6s %9.2f %9.1f\n", (std::to_string(minutes) + "min").c_str(), r,
                   "import", ours.seconds, ours.peakMiB);
       std::printf("%-8s %-4d %-6s %9.2f %9.1f\n", (std::to_string(minutes) + "min").c_str(), r,
@@ -215,12 +218,16 @@ int Bench(int runs, const std::vector<int>& lengths) {
   }
   std::printf("load average after: %s\n\n", LoadAverage().c_str());
 
+  std::printf(
+      "Best time and largest peak of %d runs; ours / sox of the best times, then its\n"
+      "range within single runs.\n",
+      runs);
   std::printf("| Loop length | Import of the FLAC | sox `rate -v` | ours / sox |\n");
   std::printf("|---|---|---|---|\n");
   for (const Row& r : rows) {
-    std::printf("| %d minute%s | %.2f s, %.1f MiB peak | %.2f s, %.1f MiB | %.2f |\n", r.minutes,
-                r.minutes == 1 ? "" : "s", r.ours.seconds, r.ours.peakMiB, r.sox.seconds,
-                r.sox.peakMiB, r.ours.seconds / r.sox.seconds);
+    std::printf("| %d minute%s | %.2f s, %.1f MiB peak | %.2f s, %.1f MiB | %.2f (%.2f-%.2f) |\n",
+                r.minutes, r.minutes == 1 ? "" : "s", r.ours.seconds, r.ours.peakMiB, r.sox.seconds,
+                r.sox.peakMiB, r.ours.seconds / r.sox.seconds, r.lowRatio, r.highRatio);
   }
   return 0;
 }

@@ -18,7 +18,9 @@ inline std::filesystem::path WriteRampWav(const std::filesystem::path& path, uin
   auto put = [&b](uint32_t v, int n) {
     for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
   };
-  auto tag = [&b](const char* t) { b.insert(b.end(), t, t + 4); };
+  auto tag = [&b](const char* t) {
+    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(t[i]));
+  };
   tag("RIFF"), put(36 + data, 4), tag("WAVE"), tag("fmt ");
   put(16, 4), put(1, 2), put(channels, 2), put(rate, 4), put(rate * block, 4), put(block, 2);
   put(bits, 2), tag("data"), put(data, 4);

@@ -3,6 +3,11 @@
 # that libgtest-dev installs, and find_package(GTest) is answered with those targets.
 # Every project() call includes this file, GoogleTest's own among them: act once.
 include_guard(GLOBAL)
+# The audio libraries come from a prefix that the toolchain file names (scripts/mingw-deps).
+if(NOT EXISTS ${RENDAX_MINGW_DEPS_PREFIX}/lib/pkgconfig/sndfile.pc)
+  message(FATAL_ERROR "No audio libraries for ${RENDAX_MINGW_TRIPLE} in "
+                      "${RENDAX_MINGW_DEPS_PREFIX}: run scripts/mingw-deps (scripts/setup windows)")
+endif()
 if(NOT DEFINED RENDAX_BUILD_TESTS OR RENDAX_BUILD_TESTS)
   set(RENDAX_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the cross build")
   if(NOT EXISTS ${RENDAX_GTEST_SOURCE}/CMakeLists.txt)

@@ -310,9 +310,13 @@ SNDFILE* OpenForDecoding(const std::string& path, VirtualFile& vf, SF_INFO& in, 
 }
 
 std::string Thousands(uint64_t v) {
-  std::string digits = std::to_string(v);
-  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, ",");
-  return digits;
+  const std::string digits = std::to_string(v);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
 }
 
 // The width piece of a description: "24-bit", "32-bit float", "u-law"; empty for lossy codecs.
@@ -515,6 +519,11 @@ class DecodedSource : public AudioSource {
         return false;
       }
     }
+    // Upsampling reads fewer frames per step, so that a step's output, and with it the memory,
+    // stays near kDecodeFrames whatever the file's rate.
+    step_ = inRate < format_.sampleRate
+                ? std::max<sf_count_t>(1, kDecodeFrames * inRate / format_.sampleRate)
+                : kDecodeFrames;
     input_.resize(static_cast<size_t>(kDecodeFrames) * inChannels_);
     mixed_.resize(static_cast<size_t>(kDecodeFrames) * outChannels_);
     const uint64_t frames = info.frames.value_or(0);
@@ -558,7 +567,7 @@ class DecodedSource : public AudioSource {
     pendingAt_ = pendingFrames_ = 0;
     sf_count_t n = 0;
     if (!inputDone_) {
-      n = sf_readf_double(sf_, input_.data(), kDecodeFrames);
+      n = sf_readf_double(sf_, input_.data(), step_);
       if (n < 0 || sf_error(sf_) != SF_ERR_NO_ERROR) {
         reason_ = std::string("the audio could not be decoded: ") + sf_strerror(sf_);
         return false;
@@ -589,7 +598,7 @@ class DecodedSource : public AudioSource {
       return true;
     }
     const double ratio = static_cast<double>(format_.sampleRate) / in_.samplerate;
-    size_t room = static_cast<size_t>(std::ceil(kDecodeFrames * ratio)) + 1024;
+    size_t room = static_cast<size_t>(std::ceil(static_cast<double>(step_) * ratio)) + 1024;
     if (staged_.size() < room * outChannels_) staged_.resize(room * outChannels_);
     room = staged_.size() / outChannels_;
     if (n == 0) {
@@ -632,6 +641,7 @@ class DecodedSource : public AudioSource {
   int inChannels_ = 0;
   uint32_t outChannels_ = 0;
   bool identity_ = true;
+  sf_count_t step_ = kDecodeFrames;
   std::vector<double> weights_, input_, mixed_, staged_;
   size_t pendingAt_ = 0, pendingFrames_ = 0;
   bool inputDone_ = false, finished_ = false;

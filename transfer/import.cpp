@@ -18,6 +18,9 @@ namespace rendax {
 
 namespace {
 
+// The lowest sample rate taken from a file.
+constexpr uint32_t kLowestRate = 1000;
+
 constexpr uint32_t kReadBufferBytes = 262144;
 constexpr uint32_t kOutputBufferBytes = 1048576;
 // One file block of 65,536 frames at 44,100 Hz gives fewer than 69,700 pedal frames of at most
@@ -284,6 +287,12 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
       return refuse(cutRiff ? DescribeWavRejection(why) : reason);
     }
     if (check.info.frames && *check.info.frames == 0) return refuse("the file holds no audio");
+    // Nothing recorded is slower than this; a header that says so is broken, and its audio
+    // would be stretched a thousandfold into the pedal.
+    if (check.info.rate < kLowestRate) {
+      return refuse("the file's header says " + std::to_string(check.info.rate) +
+                    " Hz, which is no audio rate");
+    }
     check.plan = PlanConversion(check.info, false, channels, mix);
     check.converted = true;
     check.conversion = check.plan.description;
@@ -481,6 +490,9 @@ JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
                   static_cast<double>(audioBytes) / wav.byteRate,
                   static_cast<double>(wav.dataSize) / wav.byteRate);
     ui.ShowMessageWithReason(kMsgSendComplete, text);
+  } else if (check.converted) {
+    // Said again at the end: what the pedal now holds is a conversion, not the file itself.
+    ui.ShowMessageWithReason(kMsgSendComplete, check.conversion);
   } else {
     ui.ShowMessage(kMsgSendComplete);
   }

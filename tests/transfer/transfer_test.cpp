@@ -305,6 +305,8 @@ TEST(Transfer, RefusedFilesReachNeitherPedalNorButtons) {
       {"a text file", bytes("Setlist:\n1. Intro loop\n2. Verse\n"), "The file format is wrong",
        "this is a text file, not audio"},
       {"an empty file", bytes(""), "The file format is wrong", "the file is empty"},
+      {"a header that says 9 Hz", MakeWav(audio, 16, 1, 9), "The file format is wrong",
+       "9 Hz, which is no audio rate"},
   };
   r.MakePedal(0);
   r.StoreLoop(NoiseBytes(2048, 4), {0, 2048});

@@ -541,7 +541,10 @@ TEST(Transfer, AFileTooLongForThePedalIsRefusedBeforeAnyCommand) {
     r.MakePedal(0);
     const std::string file = r.dir_ / "out/long.wav";
     WriteFileBytes(file, MakeWav({0, 0}, 16, 1, 44100, 16, dataSize));
-    std::filesystem::resize_file(file, 44 + 3000000000ull);
+    std::error_code ec;
+    std::filesystem::resize_file(file, 44 + 3000000000ull, ec);
+    // The 32-bit Windows tests run in a small guest whose temporary folder holds no such file.
+    if (ec) GTEST_SKIP() << "no 3 GB sparse file here: " << ec.message();
     ImportCheck check;
     EXPECT_FALSE(CheckImportFile(file, 0, check));
     EXPECT_EQ(check.converted, dataSize == 0xFFFFFFFFu);

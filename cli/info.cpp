@@ -1,6 +1,7 @@
 #include "cli/info.h"
 
 #include "device/discovery.h"
+#include "transfer/backup.h"
 #include "transfer/decode.h"
 #include "transfer/file_io.h"
 #include "transfer/job.h"
@@ -8,22 +9,6 @@
 namespace rendax {
 
 namespace {
-
-// "m:ss" (or "h:mm:ss") of `frames` at `rate`.
-std::string Length(uint64_t frames, uint32_t rate) {
-  const uint64_t seconds = rate ? frames / rate : 0;
-  char text[48];
-  if (seconds >= 3600) {
-    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu",
-                  static_cast<unsigned long long>(seconds / 3600),
-                  static_cast<unsigned long long>(seconds / 60 % 60),
-                  static_cast<unsigned long long>(seconds % 60));
-  } else {
-    std::snprintf(text, sizeof text, "%llu:%02llu", static_cast<unsigned long long>(seconds / 60),
-                  static_cast<unsigned long long>(seconds % 60));
-  }
-  return text;
-}
 
 // How a pedal of `model` would take the file.
 std::string ModelVerdict(const std::string& path, uint8_t model, uint32_t fileChannels) {
@@ -72,7 +57,7 @@ bool PrintFileInfo(const std::string& path, std::FILE* out, std::FILE* err) {
   row("rate", DescribeRate(info.rate));
   row("width", info.bits ? std::to_string(info.bits) + "-bit" : "not fixed (compressed)");
   row("channels", DescribeChannels(info.channels));
-  row("length", info.frames ? Length(*info.frames, info.rate) + " (" +
+  row("length", info.frames ? FormatDuration(*info.frames, info.rate) + " (" +
                                   GroupThousands(*info.frames) + " frames)"
                             : "unknown");
   if (!info.chunks.empty()) row("chunks", info.chunks);

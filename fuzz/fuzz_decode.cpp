@@ -16,10 +16,14 @@
 #include "device/discovery.h"
 #include "device/platform/sim/sim_pedal.h"
 #include "fuzz/fuzz_support.h"
+#include "fuzz/import_support.h"
 #include "transfer/decode.h"
 #include "transfer/job.h"
 
 using namespace rendax;
+using rendax::fuzz::EarlierLoop;
+using rendax::fuzz::ImportScratch;
+using rendax::fuzz::Recorder;
 
 namespace {
 
@@ -27,31 +31,6 @@ namespace {
 constexpr uint64_t kMaxOutputBytes = 4u << 20;
 // Only sources this small are also imported, so the fuzzer keeps its pace.
 constexpr uint64_t kMaxImportedBytes = 1u << 20;
-
-class Recorder : public JobFrontEnd {
- public:
-  void ReportProgress(int percent) override { progress.push_back(percent); }
-  void EnableTransferButtons(bool enable) override { events.push_back(enable ? "on" : "off"); }
-  void ShowMessage(const std::string& text) override { events.push_back(text); }
-  bool AskYesNo(const std::string&, const std::string&) override { return true; }
-  std::vector<int> progress;
-  std::vector<std::string> events;
-};
-
-struct Scratch {
-  std::filesystem::path root = rendax::fuzz::ScratchFolder("decode");
-  rendax::fuzz::ScratchCleanup cleanup{root};
-};
-
-const Scratch& Folder() {
-  static const Scratch scratch;
-  return scratch;
-}
-
-const std::vector<uint8_t>& EarlierLoop() {
-  static const std::vector<uint8_t> loop(6144, 0x33);
-  return loop;
-}
 
 uint32_t Hash(const uint8_t* data, size_t size) {
   uint32_t h = 2166136261u;
@@ -91,7 +70,7 @@ Ending ReadToEnd(AudioSource& source, uint32_t chunkFrames, bool cutPlain, uint6
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::filesystem::path& root = Folder().root;
+  const std::filesystem::path& root = ImportScratch("decode");
   const std::string file = (root / "in.audio").string();
   {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);

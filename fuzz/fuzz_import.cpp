@@ -11,41 +11,16 @@
 #include "device/discovery.h"
 #include "device/platform/sim/sim_pedal.h"
 #include "fuzz/fuzz_support.h"
+#include "fuzz/import_support.h"
 #include "transfer/job.h"
 
 using namespace rendax;
-
-namespace {
-
-class Recorder : public JobFrontEnd {
- public:
-  void ReportProgress(int percent) override { progress.push_back(percent); }
-  void EnableTransferButtons(bool enable) override { events.push_back(enable ? "on" : "off"); }
-  void ShowMessage(const std::string& text) override { events.push_back(text); }
-  bool AskYesNo(const std::string&, const std::string&) override { return true; }
-  std::vector<int> progress;
-  std::vector<std::string> events;
-};
-
-struct Scratch {
-  std::filesystem::path root = rendax::fuzz::ScratchFolder("import");
-  rendax::fuzz::ScratchCleanup cleanup{root};
-};
-
-const Scratch& Folder() {
-  static const Scratch scratch;
-  return scratch;
-}
-
-const std::vector<uint8_t>& EarlierLoop() {
-  static const std::vector<uint8_t> loop(6144, 0x33);
-  return loop;
-}
-
-}  // namespace
+using rendax::fuzz::EarlierLoop;
+using rendax::fuzz::ImportScratch;
+using rendax::fuzz::Recorder;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::filesystem::path& root = Folder().root;
+  const std::filesystem::path& root = ImportScratch("import");
   const std::string file = (root / "in.wav").string();
   {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);

@@ -121,8 +121,8 @@ unsigned BackupsKept() {
   return n == 0 ? kDefaultBackupsKept : static_cast<unsigned>(n);
 }
 
-std::string FormatDuration(uint64_t frames) {
-  const uint64_t seconds = frames / kPedalFrameRate;
+std::string FormatDuration(uint64_t frames, uint32_t rate) {
+  const uint64_t seconds = rate ? frames / rate : 0;
   char text[32];
   if (seconds >= 3600) {
     std::snprintf(text, sizeof text, "%llu:%02llu:%02llu",

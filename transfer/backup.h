@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/sample_pages.h"
 #include "audio/wav_header.h"
 #include "device/commands.h"
 #include "device/device.h"
@@ -56,8 +57,8 @@ std::optional<BackupEntry> NewestBackup(const std::string& folder, uint8_t model
 // A backup's time in the computer's local time, "2026-12-08 14:03:59" by default.
 std::string LocalTime(int64_t secondsSince1970, const char* format = "%Y-%m-%d %H:%M:%S");
 
-// "m:ss" (or "h:mm:ss") of a frame count at the pedal's rate.
-std::string FormatDuration(uint64_t frames);
+// "m:ss" (or "h:mm:ss") of a frame count, at the pedal's rate unless another is given.
+std::string FormatDuration(uint64_t frames, uint32_t rate = kPedalFrameRate);
 
 // The "rndx" chunk of an open lossless file whose header gave `wav`; nullopt for any other file.
 std::optional<LoopRecord> ReadLoopRecord(std::FILE* file, const WavFormat& wav);

@@ -30,12 +30,6 @@ std::string ModelVerdict(const std::string& path, uint8_t model, uint32_t fileCh
 
 }  // namespace
 
-std::string GroupThousands(uint64_t n) {
-  std::string digits = std::to_string(n);
-  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, ",");
-  return digits;
-}
-
 bool PrintFileInfo(const std::string& path, std::FILE* out, std::FILE* err) {
   AudioFileInfo info;
   std::string reason;

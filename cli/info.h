@@ -8,9 +8,6 @@
 
 namespace rendax {
 
-// "3,456,789": a count as the program's messages write numbers.
-std::string GroupThousands(uint64_t n);
-
 // Prints the file's container, sample format, rate, width, channels, length and (RIFF files)
 // chunks on `out`, then one line per pedal model: "as it is", the conversion, or "refused: ...".
 // False, having said why on `err`, when the file is no audio file the program reads.

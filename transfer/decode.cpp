@@ -309,16 +309,6 @@ SNDFILE* OpenForDecoding(const std::string& path, VirtualFile& vf, SF_INFO& in, 
   return sf;
 }
 
-std::string Thousands(uint64_t v) {
-  const std::string digits = std::to_string(v);
-  std::string out;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return out;
-}
-
 // The width piece of a description: "24-bit", "32-bit float", "u-law"; empty for lossy codecs.
 std::string DescribeWidth(const AudioFileInfo& info) {
   if (info.codec.rfind("PCM ", 0) == 0) return info.codec.substr(4);
@@ -698,8 +688,18 @@ ConversionPlan PlanConversion(const AudioFileInfo& info, bool plain, uint32_t pe
   return plan;
 }
 
+std::string GroupThousands(uint64_t v) {
+  const std::string digits = std::to_string(v);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}
+
 std::string DescribeRate(uint32_t rate) {
-  return Thousands(rate) + " Hz";
+  return GroupThousands(rate) + " Hz";
 }
 
 std::string DescribeChannels(uint32_t channels) {

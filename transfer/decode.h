@@ -54,6 +54,9 @@ struct ConversionPlan {
 ConversionPlan PlanConversion(const AudioFileInfo& info, bool plain, uint32_t pedalChannels,
                               bool mix);
 
+// 96000 -> "96,000": the numbers of the descriptions, as people write them.
+std::string GroupThousands(uint64_t v);
+
 // "48,000 Hz", "stereo", "6 channels": the pieces of a description.
 std::string DescribeRate(uint32_t rate);
 std::string DescribeChannels(uint32_t channels);

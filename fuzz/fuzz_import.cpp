@@ -2,6 +2,7 @@
 // read-back check on. On a pedal without faults there are only two endings: the file is
 // refused before anything reaches the pedal (which keeps its loop), or the loop is stored and
 // reads back equal to the file's conversion.
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -67,6 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
       // Refused before anything was sent: the earlier loop is untouched, the buttons too.
       FUZZ_CHECK(result == JobResult::Failed);
+      if (ui.events != std::vector<std::string>{kMsgFormatWrong}) {
+        for (const std::string& e : ui.events) std::fprintf(stderr, "shown: %s\n", e.c_str());
+      }
       FUZZ_CHECK(ui.events == std::vector<std::string>{kMsgFormatWrong});
       FUZZ_CHECK(info.status == 0 && info.length == 6144 && stream == EarlierLoop());
     }

@@ -227,6 +227,11 @@ bool CheckLength(const std::string& path, uint8_t model, ImportCheck& check, uin
       return false;
     }
     check.streamBytes = StreamMaker::Count(*source, model);
+    if (check.streamBytes == 0) {
+      check.text = kMsgFormatWrong;
+      check.reason = FileReason(path, "the file holds no audio");
+      return false;
+    }
   }
   if (check.streamBytes > kLimit) {
     check.text = kMsgSendError;
@@ -298,6 +303,10 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
     check.conversion = check.plan.description;
     wav = check.plan.format;
     const uint64_t frames = check.info.frames.value_or(0) * wav.sampleRate / check.info.rate;
+    // A few samples at a rate far above any recording's come to less than one at the pedal's.
+    if (check.info.frames && frames == 0) {
+      return refuse("the file holds less than one sample at " + DescribeRate(wav.sampleRate));
+    }
     check.audioBytes = static_cast<uint32_t>(
         std::min<uint64_t>(frames * wav.blockAlign, 0xFFFFFFFFu - wav.blockAlign + 1));
     return CheckLength(path, model, check, frames, check.info.bits == 0,
@@ -454,6 +463,10 @@ JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
   }
   uint64_t total = maker.Total();
   if (total == 0 || total > 0xFFFFFFFFull) {
+    if (total == 0 && !wrote) {
+      return fail(kMsgSendError,
+                  "no audio could be read from the file; the pedal's loop is untouched");
+    }
     return fail(kMsgSendError, broken(total == 0 ? "no audio could be read from the file"
                                                  : "the loop is too long for the pedal"));
   }

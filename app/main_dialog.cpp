@@ -362,6 +362,20 @@ std::string CSdkManager_MFCDlg::ImportPath() const {
   return state_.importPath;
 }
 
+// ---- Stubs being filled in ----
+void CSdkManager_MFCDlg::FrontEnd::ReportStage(Stage, uint64_t, uint64_t) {}
+void CSdkManager_MFCDlg::FrontEnd::ReportLoop(const LoopOutline&) {}
+void CSdkManager_MFCDlg::OnCancel() {
+  state_.cancel.store(true);
+}
+void CSdkManager_MFCDlg::OnChoosePedal(int) {}
+void CSdkManager_MFCDlg::OnStatusLink() {}
+void CSdkManager_MFCDlg::OnToggleVerify() {}
+bool CSdkManager_MFCDlg::Verify() const {
+  std::lock_guard lock(state_.mutex);
+  return state_.verify;
+}
+
 bool CSdkManager_MFCApp::InitInstance(WindowLayer& window, DevicePlatform& platform,
                                       WorkerFactory makeWorker) {
   CSdkManager_MFCDlg dialog(window, platform, std::move(makeWorker));

@@ -14,6 +14,7 @@
 #include "audio/resample.h"
 #include "audio/wav_header.h"
 #include "device/device.h"
+#include "device/pedal_tracker.h"
 #include "device/platform.h"
 #include "transfer/front_end.h"
 #include "transfer/job.h"
@@ -34,6 +35,10 @@ inline constexpr const char* kQuestionCaption = " ";
 inline constexpr const char* kSumChannelsOption = "Sum both channels into the pedal's one channel";
 inline constexpr const char* kRestoreMenuText = "Restore last backup...";
 inline constexpr const char* kNoBackupYet = "No backup of this pedal yet";
+inline constexpr const char* kVerifyMenuText = "Verify after import";
+// The status line's texts (see StatusFor).
+inline constexpr const char* kPlugInPedal = "Plug in a Rendax pedal";
+inline constexpr const char* kUpdateLink = "Update...";
 inline constexpr const char* kTransferStillRunning =
     "The transfer is still running. Rendax will close as soon as it has finished.";
 
@@ -89,6 +94,16 @@ class CSdkManager_MFCDlg {
   void OnDeviceChange(DeviceNotice notice);
   // "SetPos": the worker's progress, forwarded to the progress bar unclamped.
   void OnSetPos(int percent);
+  // The Cancel button: the running job stops at its next block. An import puts the backup it
+  // took back first ("Import cancelled — the earlier loop is back on the pedal").
+  void OnCancel();
+  // The selector: the user chose the pedal at `index` of the choices last shown. Its firmware is
+  // checked (asked once) if it has not been yet.
+  void OnChoosePedal(int index);
+  // The status line's link: asks the firmware question again for the chosen pedal.
+  void OnStatusLink();
+  // The "Verify after import" item.
+  void OnToggleVerify();
   // Close box, Enter or Esc: waits (event loop alive) while a job runs, then frees the device
   // object and ends the dialog.
   void OnClose();
@@ -105,6 +120,9 @@ class CSdkManager_MFCDlg {
   const CDevice* Device() const { return device_.get(); }
   std::size_t DeferredNotices() const { return deferred_.size(); }
   bool Closed() const { return closed_; }
+  bool Verify() const;
+  const StatusLine& Status() const { return status_; }
+  const PedalTracker& Tracker() const { return tracker_; }
 
  private:
   // The worker's window operations and the firmware check's questions, all run on the window
@@ -117,6 +135,8 @@ class CSdkManager_MFCDlg {
     void ShowMessage(const std::string& text) override;
     void ShowMessageWithReason(const std::string& text, const std::string& reason) override;
     bool AskYesNo(const std::string& text, const std::string& caption) override;
+    void ReportStage(Stage stage, uint64_t done, uint64_t total) override;
+    void ReportLoop(const LoopOutline& outline) override;
 
    private:
     CSdkManager_MFCDlg& dialog_;
@@ -134,6 +154,8 @@ class CSdkManager_MFCDlg {
 
   WindowLayer& window_;
   DevicePlatform& platform_;
+  PedalTracker tracker_{platform_};
+  StatusLine status_;
   WorkerFactory makeWorker_;
   FrontEnd frontEnd_{*this};
 

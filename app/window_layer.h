@@ -2,9 +2,13 @@
 // toolkit, so the logic runs the same under Qt, Win32 or a test's fake window.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "audio/loop_outline.h"
 
 namespace rendax {
 
@@ -16,6 +20,12 @@ inline constexpr int kImportButton = 1001;
 inline constexpr int kProgressBar = 1002;
 // The "Restore last backup..." item, enabled and disabled like a control.
 inline constexpr int kRestoreItem = 1003;
+// Shown only while a job runs (see ShowCancel); pressing it calls `dialog.OnCancel()`.
+inline constexpr int kCancelButton = 1004;
+// The pedal selector, shown only with two or more pedals (see SetPedalChoices).
+inline constexpr int kPedalSelector = 1005;
+// The "Verify after import" check item, in the same menu as the restore item.
+inline constexpr int kVerifyItem = 1006;
 
 // Picture numbers: the background, the window icon and the buttons' faces.
 inline constexpr int kBackgroundBitmap = 156;
@@ -61,6 +71,15 @@ enum class DeviceNotice {
   OtherArrival,      // some other device was added: nothing to look for
   DeviceRemoval,     // a device or volume is gone
   OtherDeviceChange  // any other change (configuration, ...): ignored
+};
+
+// The status line under the buttons: one line of text and, after it, an optional link (a link
+// or flat button) that calls `dialog.OnStatusLink()`, e.g. "Firmware 7 needs updating" with
+// "Update...".
+struct StatusLine {
+  std::string text;
+  std::string link;  // empty: no link
+  bool operator==(const StatusLine&) const = default;
 };
 
 class WindowLayer {
@@ -112,6 +131,33 @@ class WindowLayer {
   virtual void PostDelayed(int ms, std::function<void()> call) = 0;
   //     Shows `notice` and keeps the event loop running until `done()` is true.
   virtual void WaitUntil(const std::string& notice, const std::function<bool()>& done) = 0;
+  //
+  // What the window adds to the original dialog, so a person sees what is going on:
+  //
+  //     The status line (text and link), with an accessible name of "Status".
+  virtual void SetStatus(const StatusLine& /*status*/) {}
+  //     The pedal selector: one label per attached pedal and the selected one. Hidden with fewer
+  //     than two labels. A choice by the user calls `dialog.OnChoosePedal(index)`.
+  virtual void SetPedalChoices(const std::vector<std::string>& /*labels*/, int /*selected*/) {}
+  //     Shows (and enables) or hides the Cancel button; it takes the focus when it appears.
+  virtual void ShowCancel(bool /*show*/) {}
+  //     Adds the check item "Verify after import" (before the restore item), checked or not;
+  //     choosing it calls `dialog.OnToggleVerify()`, which sets the mark with CheckVerifyItem.
+  virtual void AppendVerifyItem(const std::string& /*text*/, bool /*checked*/) {}
+  virtual void CheckVerifyItem(bool /*checked*/) {}
+  //     The question before the pedal's loop is replaced: owned by the window, captioned with
+  //     the application's name, No the default button, Esc answers No; with `option`, a check
+  //     box below the text (as AskYesNoWithOption). True for Yes.
+  virtual bool AskBeforeReplacing(const std::string& text, QuestionOption* option) {
+    return option ? AskYesNoWithOption(text, " ", *option) : AskYesNo(text, " ");
+  }
+  //     The disc: the loop's outline drawn around it (lowest and highest sample per angle,
+  //     clockwise from the top), or the picture alone for an empty outline.
+  virtual void ShowLoopOutline(const LoopOutline& /*outline*/) {}
+  //     The window's clock, for the time left of a job (tests give their own).
+  virtual std::chrono::steady_clock::time_point Now() const {
+    return std::chrono::steady_clock::now();
+  }
   // 11. Threads are started by the worker itself (std::thread).
   // 12. Device notices arrive as `dialog.OnDeviceChange(...)` on the window thread.
 };

@@ -1,8 +1,10 @@
 // What a running job needs from whoever shows it: the window, the command line or a test.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
+#include "audio/loop_outline.h"
 #include "device/firmware_check.h"
 
 namespace rendax {
@@ -14,6 +16,21 @@ class JobFrontEnd : public Prompter {
   virtual void ReportProgress(int percent) = 0;
   // Enables (true) or disables (false) the Import button, then the Export button.
   virtual void EnableTransferButtons(bool enable) = 0;
+
+  // What a job is doing, for a front end that says more than the bar: `done` of `total` bytes
+  // of the pedal's stream in this stage. Each stage starts with done 0 and ends with
+  // done == total. Synchronous, like ReportProgress; called right after it.
+  enum class Stage {
+    Backup,  // reading the pedal's loop into a backup before it is replaced
+    Export,  // reading the pedal's loop into the file
+    Import,  // writing the file's loop into the pedal
+    Verify,  // reading the written loop back and comparing it
+    Restore  // putting the backup back after an import was cancelled
+  };
+  virtual void ReportStage(Stage /*stage*/, uint64_t /*done*/, uint64_t /*total*/) {}
+  // The loop a job has just read or written in full (an export, a backup, a finished import):
+  // what the pedal now holds, for drawing. Synchronous.
+  virtual void ReportLoop(const LoopOutline& /*outline*/) {}
 };
 
 }  // namespace rendax

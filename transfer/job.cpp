@@ -21,6 +21,7 @@ JobRequest TransferState::Snapshot() const {
   job.mix = mix;
   job.backupFolder = backupFolder;
   job.backupsKept = backupsKept;
+  job.restoreOnCancel = restoreOnCancel;
   job.cancel = &cancel;
   return job;
 }

@@ -32,6 +32,10 @@ inline constexpr const char* kMsgSendComplete = "Send Complete";
 inline constexpr const char* kMsgSendError = "Send Error";
 inline constexpr const char* kMsgVerifyComplete = "Verify Complete";
 inline constexpr const char* kMsgVerifyError = "Verify Error";
+// A Cancel button's stop (JobRequest::restoreOnCancel), as the window says it.
+inline constexpr const char* kMsgImportCancelled =
+    "Import cancelled \u2014 the earlier loop is back on the pedal";
+inline constexpr const char* kMsgExportCancelled = "Export cancelled";
 
 // What follows the reason when an import stopped after its first write (interrupted or a
 // write failed): the pedal's loop is incomplete, and where its earlier loop is. `backupPath` is
@@ -56,6 +60,10 @@ struct JobRequest {
   unsigned backupsKept = 20;
   // Set from another thread or a signal handler: the job stops at the next block boundary.
   const std::atomic<bool>* cancel = nullptr;
+  // A Cancel button's stop rather than an interruption: an import cancelled after its first
+  // write puts the backup it took back at once (kMsgImportCancelled), and either job says
+  // "cancelled" instead of reporting an error.
+  bool restoreOnCancel = false;
 };
 
 // The state that the window thread and the worker share. The window thread stores a path and
@@ -75,6 +83,7 @@ struct TransferState {
   bool mix = false;
   std::string backupFolder;
   unsigned backupsKept = 20;
+  bool restoreOnCancel = false;
 
   // Asks a running job to stop at the next block boundary (a signal, a Cancel button). Whoever
   // stores a job code clears it first; a request that comes before the job starts still holds.

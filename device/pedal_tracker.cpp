@@ -1,6 +1,13 @@
 #include "device/pedal_tracker.h"
 
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <functional>
+
 namespace rendax {
+
+namespace fs = std::filesystem;
 
 void NoticeSettler::Add(HotplugNotice notice, Clock::time_point now) {
   if (pending_.empty()) due_ = now + kSettle;
@@ -19,15 +26,82 @@ std::vector<HotplugNotice> NoticeSettler::Take(Clock::time_point now) {
   return notices;
 }
 
+namespace {
+
+// The same device at the same path: a node the system gave to another device between two
+// looks (a pedal pulled and a stick plugged in) is a departure and an arrival.
+bool SameDevice(const TrackedPedal& a, const AttachedPedal& b) {
+  return a.path == b.path && a.model == b.model && a.identity.usb == b.identity.usb &&
+         a.identity.vendor == b.identity.vendor && a.identity.product == b.identity.product;
+}
+
+// The first pedal of model 0, then 1, then 2: the search the window has always run.
+const TrackedPedal* FirstByModel(const std::vector<TrackedPedal>& pedals) {
+  for (uint8_t m = 0; m < kModelCount; ++m) {
+    for (const TrackedPedal& p : pedals) {
+      if (p.model == m) return &p;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 PedalTracker::PedalTracker(DevicePlatform& platform) : platform_(platform) {}
 
-bool PedalTracker::Refresh(HotplugNotice, TrackerUpdate& update, std::string& error) {
+bool PedalTracker::Refresh(HotplugNotice notice, TrackerUpdate& update, std::string& error) {
   update = {};
   error.clear();
-  return true;
+  std::vector<AttachedPedal> listed;
+  const bool ok = ListPedals(platform_, listed, error);
+  if (!ok) listed.clear();  // nothing can be worked with until the list reads again
+
+  std::vector<TrackedPedal> now;
+  now.reserve(listed.size());
+  for (AttachedPedal& a : listed) {
+    auto before = std::find_if(pedals_.begin(), pedals_.end(),
+                               [&](const TrackedPedal& p) { return SameDevice(p, a); });
+    if (before != pedals_.end()) {
+      now.push_back(std::move(*before));  // what is known of it stays
+      pedals_.erase(before);
+    } else {
+      TrackedPedal& pedal = now.emplace_back();
+      pedal.path = std::move(a.path);
+      pedal.model = a.model;
+      pedal.identity = std::move(a.identity);
+      update.arrived.push_back(pedal);
+    }
+  }
+  update.left = std::move(pedals_);  // what remains was not listed again
+  pedals_ = std::move(now);
+
+  const std::string before = chosen_;
+  const bool chosenReplaced = std::any_of(update.left.begin(), update.left.end(),
+                                          [&](const TrackedPedal& p) { return p.path == chosen_; });
+  if (Find(userChoice_)) {
+    chosen_ = userChoice_;
+  } else if (notice == HotplugNotice::VolumeArrival) {
+    const TrackedPedal* first = FirstByModel(pedals_);
+    chosen_ = first ? first->path : "";
+  } else if (!Find(chosen_) || chosenReplaced) {
+    // Another pedal of the same model carries on; one of another model would surprise the
+    // guitarist with a different loop format, so it waits for an arrival or a choice.
+    chosen_.clear();
+    for (const TrackedPedal& p : pedals_) {
+      if (lastModel_ && p.model == *lastModel_) {
+        chosen_ = p.path;
+        break;
+      }
+    }
+  }
+  if (const TrackedPedal* c = Chosen()) lastModel_ = c->model;
+  update.chosenChanged = chosen_ != before || (!chosen_.empty() && chosenReplaced);
+  return ok;
 }
 
 bool PedalTracker::Start(std::string& error) {
+  pedals_.clear();
+  chosen_.clear();
   TrackerUpdate update;
   return Refresh(HotplugNotice::VolumeArrival, update, error);
 }
@@ -37,8 +111,10 @@ const TrackedPedal* PedalTracker::Chosen() const {
 }
 
 bool PedalTracker::Choose(const std::string& path) {
-  if (!Find(path)) return false;
+  const TrackedPedal* pedal = Find(path);
+  if (!pedal) return false;
   userChoice_ = chosen_ = path;
+  lastModel_ = pedal->model;
   return true;
 }
 
@@ -49,15 +125,109 @@ const TrackedPedal* PedalTracker::Find(const std::string& path) const {
   return nullptr;
 }
 
-void PedalTracker::SetFirmware(const std::string&, FirmwareState, uint16_t) {}
-void PedalTracker::SetLoop(const std::string&, const LoopInfo&) {}
-
-const TrackedPedal* PedalTracker::Resolve(const std::string& spelling) const {
-  return Find(spelling);
+void PedalTracker::SetFirmware(const std::string& path, FirmwareState state, uint16_t version) {
+  for (TrackedPedal& p : pedals_) {
+    if (p.path != path) continue;
+    p.firmware = state;
+    p.firmwareVersion = version;
+  }
 }
 
-std::string ListAttached(const std::vector<TrackedPedal>&) {
-  return "no pedal is attached";
+void PedalTracker::SetLoop(const std::string& path, const LoopInfo& loop) {
+  for (TrackedPedal& p : pedals_) {
+    if (p.path == path) p.loop = loop;
+  }
+}
+
+namespace {
+
+// `path` written out in full: absolute, without `.` or `..` parts or a trailing separator.
+fs::path Lexical(const fs::path& path) {
+  std::error_code ec;
+  fs::path p = fs::absolute(path, ec);
+  if (ec) p = path;
+  p = p.lexically_normal();
+  if (!p.has_filename() && p.has_relative_path()) p = p.parent_path();
+  return p;
+}
+
+// The same with symbolic links followed as far as the path exists.
+fs::path Canonical(const fs::path& path) {
+  std::error_code ec;
+  fs::path p = fs::weakly_canonical(path, ec);
+  return ec ? Lexical(path) : Lexical(p);
+}
+
+bool IsSgName(const std::string& name) {
+  return name.size() > 2 && name.compare(0, 2, "sg") == 0 &&
+         std::all_of(name.begin() + 2, name.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+// The node name a spelling gives for a SCSI generic node ("sg3" for "sg3" and for
+// /sys/class/scsi_generic/sg3, which links into /sys/devices/.../scsi_generic/sg3); "" for
+// anything else.
+std::string SgName(const std::string& spelling) {
+  if (IsSgName(spelling)) return spelling;
+  for (const fs::path& p : {Lexical(spelling), Canonical(spelling)}) {
+    const std::string name = p.filename().string();
+    const bool inSysfs =
+        p.generic_string().rfind("/sys/", 0) == 0 && p.parent_path().filename() == "scsi_generic";
+    if (IsSgName(name) && inSysfs) return name;
+  }
+  return "";
+}
+
+// The drive letter of a Windows volume path ("\\.\E:", "E:", "e:\"); 0 for anything else.
+char DriveLetter(std::string s) {
+  if (s.rfind("\\\\.\\", 0) == 0) s.erase(0, 4);
+  if (s.size() == 3 && (s[2] == '\\' || s[2] == '/')) s.pop_back();
+  if (s.size() != 2 || s[1] != ':' || !std::isalpha(static_cast<unsigned char>(s[0]))) return 0;
+  return static_cast<char>(std::toupper(static_cast<unsigned char>(s[0])));
+}
+
+}  // namespace
+
+const TrackedPedal* PedalTracker::Resolve(const std::string& spelling) const {
+  if (spelling.empty()) return nullptr;
+  if (const TrackedPedal* p = Find(spelling)) return p;
+
+  // Each way of comparing is tried alone, from the strictest; the first that names any pedal
+  // decides. One that names two decides for none, so no guess picks the wrong pedal.
+  using Same = std::function<bool(const TrackedPedal&)>;
+  const fs::path lexical = Lexical(spelling), canonical = Canonical(spelling);
+  const std::string node = SgName(spelling);
+  const char letter = DriveLetter(spelling);
+  const Same comparisons[] = {
+      [&](const TrackedPedal& p) { return Lexical(p.path) == lexical; },
+      [&](const TrackedPedal& p) { return Canonical(p.path) == canonical; },
+      [&](const TrackedPedal& p) {
+        const std::string name = fs::path(p.path).filename().string();
+        return !node.empty() && IsSgName(name) && name == node;
+      },
+      [&](const TrackedPedal& p) { return letter != 0 && DriveLetter(p.path) == letter; },
+  };
+  for (const Same& same : comparisons) {
+    const TrackedPedal* found = nullptr;
+    int count = 0;
+    for (const TrackedPedal& p : pedals_) {
+      if (same(p)) {
+        found = &p;
+        ++count;
+      }
+    }
+    if (count > 0) return count == 1 ? found : nullptr;
+  }
+  return nullptr;
+}
+
+std::string ListAttached(const std::vector<TrackedPedal>& pedals) {
+  if (pedals.empty()) return "no pedal is attached";
+  std::string line = "attached: ";
+  for (size_t i = 0; i < pedals.size(); ++i) {
+    if (i > 0) line += ", ";
+    line += pedals[i].path + " (" + ModelInfo(pedals[i].model).name + ")";
+  }
+  return line;
 }
 
 }  // namespace rendax

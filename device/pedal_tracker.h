@@ -76,7 +76,8 @@ class PedalTracker {
   //    of the same model, else leaves none chosen (a pedal of another model never takes over
   //    on a removal; the model is remembered in LastModel()).
   // What is known of a pedal (firmware, loop) is kept while it stays attached and forgotten when
-  // it leaves. Returns false with `error` set when the list cannot be read (no pedal then).
+  // it leaves; a path that another device took over meanwhile counts as one leaving and one
+  // arriving. Returns false with `error` set when the list cannot be read (no pedal then).
   bool Refresh(HotplugNotice notice, TrackerUpdate& update, std::string& error);
   // The first search, as at start-up: an arrival with nothing known before.
   bool Start(std::string& error);
@@ -97,8 +98,9 @@ class PedalTracker {
 
   // The attached pedal that `spelling` names: its path as listed, or any other way of writing
   // it: relative, with a trailing slash or `.` parts, through a symbolic link, or (for a SCSI
-  // generic node) its name alone ("sg3") or its sysfs folder (/sys/class/scsi_generic/sg3).
-  // nullptr when none.
+  // generic node) its name alone ("sg3") or its sysfs folder (/sys/class/scsi_generic/sg3), or
+  // (for a Windows volume) its drive letter ("E:"). nullptr when none, or when the spelling
+  // fits more than one pedal.
   const TrackedPedal* Resolve(const std::string& spelling) const;
 
  private:

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <mutex>
 
 #include "app/about.h"
+#include "audio/sample_pages.h"
+#include "device/commands.h"
 #include "device/discovery.h"
 #include "device/firmware_check.h"
 #include "transfer/backup.h"
@@ -15,6 +18,40 @@ namespace {
 
 // How often the window looks again whether the worker has finished, while device notices wait.
 constexpr int kDeferredPollMs = 100;
+
+// How often the window looks whether a job has ended, to take its Cancel button away.
+constexpr int kJobPollMs = 100;
+
+// "12 MB", "1.5 MB": decimal megabytes, as file managers count them.
+std::string Megabytes(uint64_t bytes) {
+  char text[32];
+  const double mb = static_cast<double>(bytes) / 1e6;
+  std::snprintf(text, sizeof text, mb < 10 ? "%.1f MB" : "%.0f MB", mb);
+  return text;
+}
+
+const char* StageWords(JobFrontEnd::Stage stage) {
+  switch (stage) {
+    case JobFrontEnd::Stage::Backup:
+      return "Saving a backup";
+    case JobFrontEnd::Stage::Export:
+      return "Exporting";
+    case JobFrontEnd::Stage::Import:
+      return "Importing";
+    case JobFrontEnd::Stage::Verify:
+      return "Verifying";
+    case JobFrontEnd::Stage::Restore:
+      return "Putting the earlier loop back";
+  }
+  return "Working";
+}
+
+// A selector entry: the model and the name the system gives the pedal ("Rendax Twin · sg3").
+std::string PedalLabel(const TrackedPedal& pedal) {
+  const auto slash = pedal.path.find_last_of("/\\", pedal.path.size() - 2);
+  const std::string name = slash == std::string::npos ? pedal.path : pedal.path.substr(slash + 1);
+  return std::string(ModelInfo(pedal.model).name) + " \u00b7 " + name;
+}
 
 // The audio files a drop takes, by their name: those an import reads.
 bool HasAudioExtension(const std::string& path) {
@@ -52,10 +89,10 @@ std::string ImportNotes(const ImportCheck& check, uint8_t model, bool& offerSum)
   return notes;
 }
 
-// An import question, with the offer to sum both channels when `sum` is given.
+// An import question, with the offer to sum both channels when `sum` is given. Every one of
+// them comes before the pedal's loop is replaced: No is the safe answer.
 bool Ask(WindowLayer& window, const std::string& text, QuestionOption* sum) {
-  return sum ? window.AskYesNoWithOption(text, kQuestionCaption, *sum)
-             : window.AskYesNo(text, kQuestionCaption);
+  return window.AskBeforeReplacing(text, sum);
 }
 
 }  // namespace
@@ -82,9 +119,22 @@ void CSdkManager_MFCDlg::FrontEnd::ShowMessageWithReason(const std::string& text
 
 bool CSdkManager_MFCDlg::FrontEnd::AskYesNo(const std::string& text, const std::string& caption) {
   bool yes = false;
-  dialog_.window_.SendToWindow(
-      [this, &text, &caption, &yes] { yes = dialog_.window_.AskYesNo(text, caption); });
+  dialog_.window_.SendToWindow([this, &text, &caption, &yes] {
+    yes = dialog_.window_.AskYesNo(text, caption);
+    if (!yes) dialog_.declined_ = true;
+  });
   return yes;
+}
+
+void CSdkManager_MFCDlg::FrontEnd::ReportStage(Stage stage, uint64_t done, uint64_t total) {
+  dialog_.window_.SendToWindow([this, stage, done, total] { dialog_.OnStage(stage, done, total); });
+}
+
+void CSdkManager_MFCDlg::FrontEnd::ReportLoop(const LoopOutline& outline) {
+  dialog_.window_.SendToWindow([this, &outline] {
+    dialog_.window_.ShowLoopOutline(outline);
+    dialog_.outlinePath_ = dialog_.PedalPath();
+  });
 }
 
 // ---- The dialog ----
@@ -100,6 +150,14 @@ CSdkManager_MFCDlg::~CSdkManager_MFCDlg() {
 }
 
 int CSdkManager_MFCDlg::OnInitDialog() {
+  {
+    // The window checks every import by reading it back, unless the user turns that off, and
+    // its Cancel button puts the earlier loop back.
+    std::lock_guard lock(state_.mutex);
+    state_.verify = true;
+    state_.restoreOnCancel = true;
+  }
+  window_.AppendVerifyItem(kVerifyMenuText, true);
   window_.AppendRestoreItem(kRestoreMenuText);
   std::string about = kAboutMenuText;
   if (!about.empty()) window_.AppendAboutItem(about);
@@ -116,31 +174,163 @@ int CSdkManager_MFCDlg::OnInitDialog() {
 
   window_.LoadButtonFaces(kExportButton, kExportFaces);
   window_.LoadButtonFaces(kImportButton, kImportFaces);
+  ShowPedals();
+  UpdateStatus();
   return 1;
 }
 
-// Searches model 0, then 1, then 2; the first model found becomes the current one and has its
-// firmware checked. True when a pedal was found and is usable.
+// Searches model 0, then 1, then 2 (unless the user chose a pedal that is still attached); the
+// pedal found becomes the current one and has its firmware checked, once. True when a pedal was
+// found and is usable.
 bool CSdkManager_MFCDlg::FindAndCheckPedal() {
   ++handling_;
-  bool usable = false;
-  for (uint8_t model = 0; model < kModelCount; ++model) {
-    std::string path;
-    if (!FindPedal(platform_, model, path)) continue;
-    {
-      std::lock_guard lock(state_.mutex);
-      state_.pedalPath = path;
-      state_.model = model;
-    }
-    // The window's question names both versions, so an older image may go on too; the loop is
-    // saved before the image replaces whatever the pedal keeps.
-    FirmwareUpdateOptions options;
-    options.beforeWrite = BackupBeforeFirmware(model);
-    usable = CheckFirmware(*device_, path, model, firmwareVersion_, frontEnd_, options) != 0;
-    break;
-  }
+  TrackerUpdate update;
+  std::string error;
+  tracker_.Refresh(HotplugNotice::VolumeArrival, update, error);
+  const bool usable = TakeChosen(false);
   --handling_;
   return usable;
+}
+
+bool CSdkManager_MFCDlg::TakeChosen(bool askAgain) {
+  const TrackedPedal* chosen = tracker_.Chosen();
+  if (!chosen) return false;
+  {
+    std::lock_guard lock(state_.mutex);
+    state_.pedalPath = chosen->path;
+    state_.model = chosen->model;
+  }
+  switch (chosen->firmware) {
+    case FirmwareState::Usable:
+      firmwareVersion_ = chosen->firmwareVersion;
+      if (!chosen->loop) ReadLoopRecord();
+      return true;
+    case FirmwareState::Declined:
+      // Asked once per plug-in; the status line's link asks again.
+      firmwareVersion_ = chosen->firmwareVersion;
+      if (!askAgain) return false;
+      return CheckChosen();
+    case FirmwareState::Unchecked:
+    case FirmwareState::Unusable:
+      return CheckChosen();
+  }
+  return false;
+}
+
+bool CSdkManager_MFCDlg::CheckChosen() {
+  const std::string path = PedalPath();
+  const uint8_t model = Model();
+  // The window's question names both versions, so an older image may go on too; the loop is
+  // saved before the image replaces whatever the pedal keeps.
+  FirmwareUpdateOptions options;
+  options.beforeWrite = BackupBeforeFirmware(model);
+  declined_ = false;
+  const bool usable =
+      CheckFirmware(*device_, path, model, firmwareVersion_, frontEnd_, options) != 0;
+  tracker_.SetFirmware(path,
+                       usable      ? FirmwareState::Usable
+                       : declined_ ? FirmwareState::Declined
+                                   : FirmwareState::Unusable,
+                       firmwareVersion_);
+  if (usable) ReadLoopRecord();
+  return usable;
+}
+
+// The loop record of the chosen pedal, for the status line: one short command.
+void CSdkManager_MFCDlg::ReadLoopRecord() {
+  const TrackedPedal* chosen = tracker_.Chosen();
+  if (!chosen || !device_ || !Idle() || device_->IsOpen()) return;
+  const std::string path = chosen->path;
+  if (!device_->Open(path, kGenericRead | kGenericWrite, kFileShareRead | kFileShareWrite)) return;
+  uint8_t record[kLoopInfoBytes] = {};
+  if (SendCommandIn(CdbLoopInfoRead(), *device_, kLoopInfoBytes, record)) {
+    tracker_.SetLoop(path, DecodeLoopInfo(record));
+  }
+  device_->Close();
+}
+
+void CSdkManager_MFCDlg::ShowPedals() {
+  const TrackedPedal* chosen = tracker_.Chosen();
+  std::vector<std::string> labels;
+  std::vector<std::string> paths;
+  int selected = -1;
+  for (const TrackedPedal& p : tracker_.Pedals()) {
+    if (chosen && p.path == chosen->path) selected = static_cast<int>(labels.size());
+    labels.push_back(PedalLabel(p));
+    paths.push_back(p.path);
+  }
+  if (paths != choices_ || selected != selectedChoice_ || labels != choiceLabels_) {
+    choices_ = std::move(paths);
+    choiceLabels_ = labels;
+    selectedChoice_ = selected;
+    window_.SetPedalChoices(labels, selected);
+  }
+  // A drawn loop belongs to the pedal it was read from or written to.
+  if (!outlinePath_.empty() && (!chosen || chosen->path != outlinePath_)) {
+    outlinePath_.clear();
+    window_.ShowLoopOutline(LoopOutline{});
+  }
+}
+
+void CSdkManager_MFCDlg::UpdateStatus() {
+  StatusLine line;
+  const TrackedPedal* chosen = tracker_.Chosen();
+  if (jobShown_) {
+    const bool stopping = cancelled_ && stage_ != JobFrontEnd::Stage::Restore;
+    line.text = stopping ? "Cancelling"
+                : stage_ ? StageWords(*stage_)
+                         : (jobCode_ == JobExport ? "Exporting" : "Importing");
+    if (stage_ && stageTotal_ > 0) {
+      line.text += " \u00b7 " + Megabytes(stageDone_) + " of " + Megabytes(stageTotal_);
+      const auto elapsed = window_.Now() - stageStart_;
+      // The rate of the first second says too little to promise a time.
+      if (stageDone_ > 0 && stageDone_ < stageTotal_ && elapsed >= std::chrono::seconds(1)) {
+        const double seconds = std::chrono::duration<double>(elapsed).count() *
+                               static_cast<double>(stageTotal_ - stageDone_) /
+                               static_cast<double>(stageDone_);
+        line.text +=
+            " \u00b7 " + FormatDuration(static_cast<uint64_t>(seconds + 0.999), 1) + " left";
+      }
+    }
+  } else if (chosen) {
+    const std::string name = ModelInfo(chosen->model).name;
+    const std::string version = std::to_string(chosen->firmwareVersion);
+    switch (chosen->firmware) {
+      case FirmwareState::Usable:
+        line.text = name + " \u00b7 firmware " + version;
+        if (chosen->loop) {
+          const LoopInfo& loop = *chosen->loop;
+          const bool has = loop.status != 1 && loop.length != 0;
+          line.text += has ? " \u00b7 loop " + FormatDuration(FramesInStream(
+                                                   loop.length, ModelInfo(chosen->model).channels))
+                           : " \u00b7 no loop";
+        }
+        break;
+      case FirmwareState::Declined:
+        line.text = "Firmware " + version + " needs updating \u2014";
+        line.link = kUpdateLink;
+        break;
+      case FirmwareState::Unusable:
+        line.text = name + " cannot be used \u2014";
+        line.link = "Try again";
+        break;
+      case FirmwareState::Unchecked:
+        line.text = name;
+        break;
+    }
+  } else if (tracker_.Pedals().size() == 1) {
+    // The pedal that went was the one in use; this one is another model's.
+    line.text = std::string(ModelInfo(tracker_.Pedals()[0].model).name) + " attached \u2014";
+    line.link = "Use it";
+  } else if (!tracker_.Pedals().empty()) {
+    line.text = "Choose a pedal";
+  } else {
+    line.text = kPlugInPedal;
+  }
+  if (line != status_) {
+    status_ = line;
+    window_.SetStatus(status_);
+  }
 }
 
 void CSdkManager_MFCDlg::EnableButtons(bool enable) {
@@ -160,6 +350,95 @@ void CSdkManager_MFCDlg::StoreJob(int32_t code, const std::string& path, bool mi
   // A stop asked of an earlier job must not end this one.
   state_.cancel.store(false);
   state_.jobCode.store(code);
+  jobShown_ = true;
+  jobCode_ = code;
+  cancelled_ = false;
+  stage_.reset();
+  window_.EnableControl(kPedalSelector, false);
+  window_.ShowCancel(true);
+  UpdateStatus();
+  WatchJob();
+}
+
+void CSdkManager_MFCDlg::WatchJob() {
+  if (jobWatched_) return;
+  jobWatched_ = true;
+  window_.PostDelayed(kJobPollMs, [this] {
+    jobWatched_ = false;
+    if (closing_) return;
+    if (Idle()) {
+      JobEnded();
+    } else {
+      WatchJob();
+    }
+  });
+}
+
+void CSdkManager_MFCDlg::JobEnded() {
+  if (!jobShown_) return;
+  jobShown_ = false;
+  stage_.reset();
+  window_.ShowCancel(false);
+  window_.EnableControl(kPedalSelector, true);
+  // The job changed (or read) the loop: its length is read again for the status line.
+  if (buttonsEnabled_) ReadLoopRecord();
+  UpdateStatus();
+}
+
+void CSdkManager_MFCDlg::OnStage(JobFrontEnd::Stage stage, uint64_t done, uint64_t total) {
+  // The time left is reckoned from the stage's own start.
+  if (stage_ != stage || done < stageDone_) stageStart_ = window_.Now();
+  stage_ = stage;
+  stageDone_ = done;
+  stageTotal_ = total;
+  if (jobShown_) UpdateStatus();
+}
+
+void CSdkManager_MFCDlg::OnCancel() {
+  if (!jobShown_ || cancelled_ || Idle()) return;
+  state_.cancel.store(true);
+  cancelled_ = true;
+  window_.ShowCancel(false);
+  UpdateStatus();
+}
+
+void CSdkManager_MFCDlg::OnChoosePedal(int index) {
+  if (closing_ || handling_ > 0 || !Idle() || index < 0 ||
+      index >= static_cast<int>(choices_.size())) {
+    return;
+  }
+  if (tracker_.Choose(choices_[static_cast<std::size_t>(index)])) {
+    ++handling_;
+    // The user's own choice: the buttons follow what that pedal can do.
+    EnableButtons(TakeChosen(false));
+    --handling_;
+  }
+  ShowPedals();
+  UpdateStatus();
+  if (closeRequested_ && handling_ == 0) OnClose();
+}
+
+void CSdkManager_MFCDlg::OnStatusLink() {
+  if (closing_ || handling_ > 0 || !Idle()) return;
+  if (!tracker_.Chosen()) {
+    if (tracker_.Pedals().empty()) return;
+    tracker_.Choose(tracker_.Pedals()[0].path);
+  }
+  ++handling_;
+  EnableButtons(TakeChosen(true));
+  --handling_;
+  ShowPedals();
+  UpdateStatus();
+  if (closeRequested_ && handling_ == 0) OnClose();
+}
+
+void CSdkManager_MFCDlg::OnToggleVerify() {
+  bool verify = false;
+  {
+    std::lock_guard lock(state_.mutex);
+    verify = state_.verify = !state_.verify;
+  }
+  window_.CheckVerifyItem(verify);
 }
 
 void CSdkManager_MFCDlg::OnExport() {
@@ -181,7 +460,7 @@ bool CSdkManager_MFCDlg::CheckFile(const std::string& path, ImportCheck& check) 
 
 void CSdkManager_MFCDlg::OnImport() {
   if (closing_) return;
-  if (!window_.AskYesNo(kImportWarning, kQuestionCaption)) return;
+  if (!window_.AskBeforeReplacing(kImportWarning, nullptr)) return;
   FileChooser chooser;
   chooser.save = false;
   chooser.filter = kImportFilter;
@@ -243,7 +522,7 @@ void CSdkManager_MFCDlg::OnRestoreLastBackup() {
   const std::string question = std::string(kImportWarning) + "\n\nThe backup of " +
                                LocalTime(backup->record.time) + " (" +
                                FormatDuration(backup->frames) + ") will take its place.";
-  if (!window_.AskYesNo(question, kQuestionCaption)) return;
+  if (!window_.AskBeforeReplacing(question, nullptr)) return;
   // The answer took a nested event loop: look again before storing.
   if (closing_ || !buttonsEnabled_ || !Idle() || Model() != model) return;
   StoreJob(JobImport, backup->path);
@@ -302,12 +581,15 @@ void CSdkManager_MFCDlg::HandleNotice(DeviceNotice notice) {
     // Only the current model's presence matters, and only its path is kept: a pedal of another
     // model never takes over the path while the model index names the first one.
     ++handling_;
+    TrackerUpdate update;
+    std::string error;
+    tracker_.Refresh(HotplugNotice::DeviceRemoval, update, error);
+    const TrackedPedal* chosen = tracker_.Chosen();
     uint8_t model = Model();
-    std::string path;
     if (model < kModelCount) {
-      if (FindPedal(platform_, model, path)) {
+      if (chosen) {
         std::lock_guard lock(state_.mutex);
-        state_.pedalPath = path;
+        state_.pedalPath = chosen->path;
       } else {
         EnableButtons(false);
         std::lock_guard lock(state_.mutex);
@@ -316,6 +598,8 @@ void CSdkManager_MFCDlg::HandleNotice(DeviceNotice notice) {
     }
     --handling_;
   }
+  ShowPedals();
+  UpdateStatus();
   if (closeRequested_ && handling_ == 0) OnClose();
 }
 
@@ -362,15 +646,6 @@ std::string CSdkManager_MFCDlg::ImportPath() const {
   return state_.importPath;
 }
 
-// ---- Stubs being filled in ----
-void CSdkManager_MFCDlg::FrontEnd::ReportStage(Stage, uint64_t, uint64_t) {}
-void CSdkManager_MFCDlg::FrontEnd::ReportLoop(const LoopOutline&) {}
-void CSdkManager_MFCDlg::OnCancel() {
-  state_.cancel.store(true);
-}
-void CSdkManager_MFCDlg::OnChoosePedal(int) {}
-void CSdkManager_MFCDlg::OnStatusLink() {}
-void CSdkManager_MFCDlg::OnToggleVerify() {}
 bool CSdkManager_MFCDlg::Verify() const {
   std::lock_guard lock(state_.mutex);
   return state_.verify;

@@ -4,11 +4,14 @@
 // the screen only through a WindowLayer.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/window_layer.h"
 #include "audio/resample.h"
@@ -143,6 +146,16 @@ class CSdkManager_MFCDlg {
   };
 
   bool FindAndCheckPedal();
+  // The chosen pedal becomes the dialog's pedal (path and model for the jobs); its firmware is
+  // checked unless that was done (or declined) before. True when it is usable.
+  bool TakeChosen(bool ask);
+  bool CheckChosen();
+  void ReadLoopRecord();
+  void ShowPedals();
+  void UpdateStatus();
+  void OnStage(JobFrontEnd::Stage stage, uint64_t done, uint64_t total);
+  void WatchJob();
+  void JobEnded();
   void HandleNotice(DeviceNotice notice);
   void HandleDeferred();
   void ScheduleDeferred();
@@ -167,6 +180,19 @@ class CSdkManager_MFCDlg {
   std::unique_ptr<JobWorker> worker_;
 
   bool buttonsEnabled_ = false;
+  // What the running job is doing, for the status line.
+  bool jobShown_ = false;
+  bool jobWatched_ = false;
+  bool cancelled_ = false;
+  int32_t jobCode_ = JobNone;
+  std::optional<JobFrontEnd::Stage> stage_;
+  uint64_t stageDone_ = 0, stageTotal_ = 0;
+  std::chrono::steady_clock::time_point stageStart_;
+  bool declined_ = false;             // the firmware question in progress was answered No
+  std::vector<std::string> choices_;  // the pedal paths behind the selector's labels
+  std::vector<std::string> choiceLabels_;
+  int selectedChoice_ = -2;  // none shown yet
+  std::string outlinePath_;  // the pedal whose loop the disc shows, "" for the picture
   std::deque<DeviceNotice> deferred_;
   bool deferredScheduled_ = false;
   int handling_ = 0;  // > 0 while the window thread is inside the pedal search or firmware check

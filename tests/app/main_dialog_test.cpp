@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "app/about.h"
+#include "audio/sample_pages.h"
+#include "device/commands.h"
 #include "device/discovery.h"
 #include "device/firmware_check.h"
 #include "tests/app/wav_file.h"
@@ -24,7 +26,8 @@ struct FakePedal {
   uint16_t firmware = 8;
   bool attached = true;
   bool opens = true;
-  int imageWritten = -1;  // the model whose image the pedal received
+  int imageWritten = -1;   // the model whose image the pedal received
+  uint32_t loopBytes = 0;  // the loop record's length (0: no loop)
 };
 
 // Each path is one pedal; commands answer the firmware version and take an image.
@@ -68,6 +71,10 @@ class FakeChannel : public DeviceChannel {
   PassThroughResult Execute(const PassThroughRequest& r) override {
     auto* data = static_cast<uint8_t*>(r.data);
     if (r.cdb[1] == 0x01) data[0] = pedal_.firmware & 0xFF, data[1] = pedal_.firmware >> 8;
+    if (r.cdb[1] == 0xFE && r.cdb[4] == 1) {
+      const auto record = EncodeLoopInfo(LoopInfo{0, pedal_.loopBytes});
+      std::copy(record.begin(), record.end(), data);
+    }
     for (uint8_t m = 0; r.cdb[1] == 0x02 && m < kModelCount; ++m) {
       auto image = FirmwareImage(m);
       if (std::equal(image.begin(), image.end(), data)) pedal_.imageWritten = m;
@@ -109,6 +116,13 @@ class FakeWindow : public WindowLayer {
   std::function<void()> onWait, onAsk;  // what happens inside the nested event loops
   std::string waitNotice;
   std::vector<std::string> details;  // of each message
+  StatusLine status;
+  std::vector<std::string> choices;
+  int selected = -1;
+  bool cancelShown = false, verifyChecked = false;
+  int replacing = 0;        // questions asked before the loop is replaced
+  std::size_t outline = 0;  // slices of the loop drawn, 0 for the picture
+  std::chrono::steady_clock::time_point now{};
 
   int RunModal(CSdkManager_MFCDlg& dialog) override { return dialog.OnInitDialog(); }
   void EndDialog(int result) override { ended = result; }
@@ -117,6 +131,22 @@ class FakeWindow : public WindowLayer {
     log.push_back("restore-item " + text);
   }
   void ShowAbout() override { log.push_back("about"); }
+  void AppendVerifyItem(const std::string& text, bool checked) override {
+    log.push_back("verify-item " + text);
+    verifyChecked = checked;
+  }
+  void CheckVerifyItem(bool checked) override { verifyChecked = checked; }
+  void SetStatus(const StatusLine& line) override { status = line; }
+  void SetPedalChoices(const std::vector<std::string>& labels, int index) override {
+    choices = labels, selected = index;
+  }
+  void ShowCancel(bool show) override { cancelShown = show; }
+  void ShowLoopOutline(const LoopOutline& o) override { outline = o.low.size(); }
+  std::chrono::steady_clock::time_point Now() const override { return now; }
+  bool AskBeforeReplacing(const std::string& text, QuestionOption* option) override {
+    ++replacing;
+    return option ? AskYesNoWithOption(text, kAppName, *option) : AskYesNo(text, kAppName);
+  }
   void SetIcons(int group) override { log.push_back("icons " + std::to_string(group)); }
   void EnableControl(int control, bool on) override {
     enabled[control] = on;
@@ -203,6 +233,7 @@ class DialogTest : public ::testing::Test {
     platform = FakePlatform();
     window = FakeWindow();
     platform.Apply(pedals);
+    for (auto& [path, pedal] : platform.pedals) pedal.loopBytes = pedal.model == 1 ? twinLoop : 0;
     window.answers = std::move(answers);
     dialog = std::make_unique<CSdkManager_MFCDlg>(
         window, platform,
@@ -228,12 +259,14 @@ class DialogTest : public ::testing::Test {
   FakeWorker* worker = nullptr;
   TransferState* state = nullptr;
   JobFrontEnd* frontEnd = nullptr;
+  uint32_t twinLoop = 0;  // the loop a model 1 pedal holds, in stream bytes
 };
 
 TEST_F(DialogTest, StartUp) {
   Start("+sdb:1:8");
   EXPECT_EQ(window.log,
-            (std::vector<std::string>{std::string("restore-item ") + kRestoreMenuText,
+            (std::vector<std::string>{std::string("verify-item ") + kVerifyMenuText,
+                                      std::string("restore-item ") + kRestoreMenuText,
                                       std::string("about-item ") + kAboutMenuText, "icons 160",
                                       "enable 1003 1", "enable 1001 1", "enable 1000 1",
                                       "faces 1000 151", "faces 1001 159"}));
@@ -304,7 +337,9 @@ TEST_F(DialogTest, ExportAndImportStoreThePathThenTheJob) {
   dialog->OnImport();  // No at the warning: no chooser
   EXPECT_TRUE(window.choosers.empty());
   ASSERT_EQ(window.questions.size(), 1u);
-  EXPECT_EQ(window.questions[0], std::make_pair(std::string(kImportWarning), std::string(" ")));
+  EXPECT_EQ(window.questions[0],
+            std::make_pair(std::string(kImportWarning), std::string(kAppName)));
+  EXPECT_EQ(window.replacing, 1) << "the warning is the question whose safe answer is No";
   window.answers = {true};
   window.chosenFile.reset();
   dialog->OnImport();  // Yes, then the chooser is cancelled
@@ -542,6 +577,148 @@ TEST_F(DialogTest, CloseFreesTheDeviceOnlyWhenNothingUsesIt) {
   EXPECT_EQ(platform.pedals["/dev/sdb"].imageWritten, 0);
   EXPECT_EQ(dialog->Device(), nullptr);
   EXPECT_EQ(window.ended, 2);
+}
+
+TEST_F(DialogTest, StatusLineAndSelectorSayWhichPedalAndWhatIsOnIt) {
+  twinLoop = uint32_t(StreamBytesForFrames(42 * kPedalFrameRate, 2));
+  struct Case {
+    const char* what;
+    const char* pedals;
+    std::vector<bool> answers;
+    const char* change;  // then an arrival ("" for none)
+    std::string text, link;
+    std::vector<std::string> choices;
+    int selected;
+  };
+  const std::string dot = " \u00b7 ";
+  const Case cases[] = {
+      {"none", "", {}, "", kPlugInPedal, "", {}, -1},
+      {"one with a loop",
+       "+sdb:1:8",
+       {},
+       "",
+       "Rendax Twin" + dot + "firmware 8" + dot + "loop 0:42",
+       "",
+       {"Rendax Twin" + dot + "sdb"},
+       0},
+      {"update declined",
+       "+sdb:1:7",
+       {false},
+       "",
+       "Firmware 7 needs updating \u2014",
+       kUpdateLink,
+       {"Rendax Twin" + dot + "sdb"},
+       0},
+      {"declined: a stick does not ask again",
+       "+sdb:1:7",
+       {false, true},
+       "",
+       "Firmware 7 needs updating \u2014",
+       kUpdateLink,
+       {"Rendax Twin" + dot + "sdb"},
+       0},
+      {"two: model order",
+       "+sdb:1:8 +sdc:0:8",
+       {},
+       "",
+       "Rendax" + dot + "firmware 8" + dot + "no loop",
+       "",
+       {"Rendax Twin" + dot + "sdb", "Rendax" + dot + "sdc"},
+       1},
+      {"the other model left over",
+       "+sdb:1:8 +sdc:0:8",
+       {},
+       "-sdc",
+       "Rendax Twin" + dot + "firmware 8" + dot + "loop 0:42",
+       "",
+       {"Rendax Twin" + dot + "sdb"},
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Start(c.pedals, c.answers);
+    if (*c.change) {
+      platform.Apply(c.change);
+      dialog->OnDeviceChange(DeviceNotice::DeviceRemoval);
+      dialog->OnDeviceChange(DeviceNotice::VolumeArrival);
+    } else {
+      dialog->OnDeviceChange(DeviceNotice::VolumeArrival);  // e.g. a memory stick
+    }
+    EXPECT_EQ(window.status.text, c.text);
+    EXPECT_EQ(window.status.link, c.link);
+    EXPECT_EQ(window.choices, c.choices);
+    EXPECT_EQ(window.selected, c.selected);
+    EXPECT_LE(window.questions.size(), 1u) << "the firmware question comes once per plug-in";
+  }
+
+  // The link asks again; Yes makes the pedal usable.
+  Start("+sdb:1:7", {false});
+  window.answers = {true};
+  dialog->OnStatusLink();
+  EXPECT_EQ(window.questions.size(), 2u);
+  EXPECT_EQ(Buttons(), 1);
+  EXPECT_EQ(window.status.link, "");
+
+  // The user's choice holds over an arrival that would otherwise pick model 0.
+  Start("+sdb:1:8 +sdc:2:8");
+  dialog->OnChoosePedal(1);
+  EXPECT_EQ(dialog->PedalPath(), "/dev/sdc");
+  EXPECT_EQ(dialog->Model(), 2);
+  platform.Apply("+sda:0:8");
+  dialog->OnDeviceChange(DeviceNotice::VolumeArrival);
+  EXPECT_EQ(dialog->PedalPath(), "/dev/sdc");
+  EXPECT_EQ(window.choices.size(), 3u);
+  EXPECT_EQ(window.selected, 2);
+}
+
+TEST_F(DialogTest, AJobShowsItsStageTimeLeftAndCancelThenTheLoop) {
+  Start("+sdb:1:8");
+  EXPECT_TRUE(window.verifyChecked);
+  EXPECT_TRUE(state->Snapshot().verify) << "the window verifies every import by default";
+  EXPECT_TRUE(state->Snapshot().restoreOnCancel);
+  dialog->OnToggleVerify();
+  EXPECT_FALSE(window.verifyChecked);
+  EXPECT_FALSE(state->Snapshot().verify);
+  dialog->OnToggleVerify();
+
+  window.chosenFile = "/home/u/take.wav";
+  dialog->OnExport();
+  EXPECT_TRUE(window.cancelShown);
+  EXPECT_FALSE(window.enabled[kPedalSelector]) << "no other pedal while the job runs";
+  EXPECT_EQ(window.status.text, "Exporting");
+  using S = JobFrontEnd::Stage;
+  frontEnd->ReportStage(S::Export, 0, 40'000'000);
+  window.now += std::chrono::seconds(3);
+  frontEnd->ReportStage(S::Export, 12'000'000, 40'000'000);
+  EXPECT_EQ(window.status.text, "Exporting \u00b7 12 MB of 40 MB \u00b7 0:07 left");
+  window.now += std::chrono::milliseconds(200);
+  frontEnd->ReportStage(S::Verify, 100'000, 4'000'000);
+  EXPECT_EQ(window.status.text, "Verifying \u00b7 0.1 MB of 4.0 MB") << "no time before a second";
+
+  dialog->OnCancel();
+  EXPECT_TRUE(state->cancel);
+  EXPECT_FALSE(window.cancelShown);
+  EXPECT_EQ(window.status.text.rfind("Cancelling", 0), 0u) << window.status.text;
+  frontEnd->ReportStage(S::Restore, 0, 4'000'000);
+  EXPECT_EQ(window.status.text.rfind("Putting the earlier loop back", 0), 0u);
+  LoopOutline outline;
+  outline.low.assign(360, -0.5f), outline.high.assign(360, 0.5f);
+  frontEnd->ReportLoop(outline);
+  EXPECT_EQ(window.outline, 360u);
+
+  window.RunPosted();  // still running
+  EXPECT_FALSE(window.enabled[kPedalSelector]);
+  worker->Finish();
+  platform.pedals["/dev/sdb"].loopBytes = uint32_t(StreamBytesForFrames(kPedalFrameRate, 2));
+  window.RunPosted();
+  EXPECT_TRUE(window.enabled[kPedalSelector]);
+  EXPECT_EQ(window.status.text, "Rendax Twin \u00b7 firmware 8 \u00b7 loop 0:01")
+      << "the loop record is read again after the job";
+
+  platform.Apply("-sdb");
+  dialog->OnDeviceChange(DeviceNotice::DeviceRemoval);
+  EXPECT_EQ(window.outline, 0u) << "the drawn loop leaves with its pedal";
+  EXPECT_EQ(window.status.text, kPlugInPedal);
 }
 
 }  // namespace

@@ -1,29 +1,44 @@
 #include "app/qt/hotplug.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <vector>
 
 namespace rendax {
 
 namespace {
-// Long enough to take the disk and partition events of one plug-in together.
-constexpr int kSettleMs = 300;
+
+DeviceNotice ToWindowNotice(HotplugNotice notice) {
+  return notice == HotplugNotice::VolumeArrival ? DeviceNotice::VolumeArrival
+                                                : DeviceNotice::DeviceRemoval;
+}
+
 }  // namespace
 
 HotplugSource::HotplugSource(NoticeSink sink) : sink_(std::move(sink)) {
   settle_.setSingleShot(true);
-  settle_.setInterval(kSettleMs);
+  settle_.setTimerType(Qt::PreciseTimer);
   connect(&settle_, &QTimer::timeout, this, [this] { Flush(); });
 }
 
-void HotplugSource::Raise(DeviceNotice notice) {
-  if (pending_.empty() || pending_.back() != notice) pending_.push_back(notice);
-  if (!settle_.isActive()) settle_.start();
+void HotplugSource::Raise(HotplugNotice notice) {
+  settler_.Add(notice, NoticeSettler::Clock::now());
+  if (!settle_.isActive()) Arm();
+}
+
+void HotplugSource::Arm() {
+  if (!settler_.Pending()) return;
+  const auto wait =
+      std::chrono::ceil<std::chrono::milliseconds>(settler_.Due() - NoticeSettler::Clock::now());
+  settle_.start(std::max(wait, std::chrono::milliseconds::zero()));
 }
 
 void HotplugSource::Flush() {
-  std::vector<DeviceNotice> notices;
-  notices.swap(pending_);
-  for (DeviceNotice n : notices) sink_(n);
+  const std::vector<HotplugNotice> notices = settler_.Take(NoticeSettler::Clock::now());
+  // A timer that fired a little early waits for the rest.
+  if (notices.empty()) return Arm();
+  for (HotplugNotice n : notices) sink_(ToWindowNotice(n));
 }
 
 std::unique_ptr<HotplugSource> WatchDevices(NoticeSink sink) {

@@ -12,9 +12,10 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "app/window_layer.h"
+#include "device/hotplug_notice.h"
+#include "device/pedal_tracker.h"
 
 namespace rendax {
 
@@ -27,15 +28,16 @@ class HotplugSource : public QObject {
 
  protected:
   // Queues a notice. One pedal plugged in shows up as several events (the disk, then each
-  // partition); notices that arrive together are collapsed, so the pedal is looked for (and its
-  // firmware questioned) once.
-  void Raise(DeviceNotice notice);
+  // partition); they are settled as every front end settles them (NoticeSettler), so the pedal
+  // is looked for (and its firmware questioned) once.
+  void Raise(HotplugNotice notice);
 
  private:
+  void Arm();
   void Flush();
   NoticeSink sink_;
-  std::vector<DeviceNotice> pending_;
-  QTimer settle_;
+  NoticeSettler settler_;
+  QTimer settle_;  // single shot, due when the settler's notices are
 };
 
 // Watches `root` (the simulator's folder): a pedal folder that becomes attached is a volume

@@ -8,11 +8,6 @@ namespace rendax {
 
 namespace {
 
-DeviceNotice ToWindowNotice(HotplugNotice notice) {
-  return notice == HotplugNotice::VolumeArrival ? DeviceNotice::VolumeArrival
-                                                : DeviceNotice::DeviceRemoval;
-}
-
 // The device layer's watcher (udevd's monitor, or the kernel's uevents where no udevd runs)
 // read whenever the event loop sees its descriptor ready.
 class LinuxHotplug : public HotplugSource {
@@ -35,7 +30,7 @@ class LinuxHotplug : public HotplugSource {
                    "rendax: stopped watching for pedals being plugged in; restart the program "
                    "after connecting a pedal\n");
     }
-    for (HotplugNotice n : notices) Raise(ToWindowNotice(n));
+    for (HotplugNotice n : notices) Raise(n);
   }
 
   std::unique_ptr<HotplugMonitor> monitor_;

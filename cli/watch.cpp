@@ -10,6 +10,7 @@
 
 #include "device/discovery.h"
 #include "device/hotplug_notice.h"
+#include "device/pedal_tracker.h"
 #include "device/platform/sim/sim_pedal.h"
 
 #if defined(__linux__)
@@ -24,8 +25,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// As long as the window waits to take one plug-in's disk and partition events together.
-constexpr milliseconds kSettle{300};
 constexpr milliseconds kSimulatorScan{100};
 
 class NoticeFeed {
@@ -38,8 +37,8 @@ class NoticeFeed {
   virtual std::string Name() const = 0;
 };
 
-// The simulator's pedals as the window's folder watcher sees them: attached folders (a valid
-// model, no `unplugged` marker), compared scan by scan.
+// The simulator's pedals as its platform lists them (and the window's folder watcher sees
+// them), compared scan by scan.
 class SimulatorFeed : public NoticeFeed {
  public:
   explicit SimulatorFeed(SimulatorPlatform& platform) : platform_(platform), attached_(Scan()) {}
@@ -116,41 +115,22 @@ class SteadyClock : public WatchClock {
   }
 };
 
-// The window's state as far as notices touch it: the model of the pedal it works with.
-class PedalSearch {
- public:
-  explicit PedalSearch(DevicePlatform& platform) : platform_(platform) {
-    std::string path;
-    Arrival(path);
-  }
+std::string Describe(const TrackedPedal& pedal) {
+  return pedal.path + "  " + ModelInfo(pedal.model).name + " (model " +
+         std::to_string(pedal.model) + ")";
+}
 
-  std::string Line(HotplugNotice notice) {
-    std::string path;
-    if (notice == HotplugNotice::VolumeArrival) {
-      return "arrival  " + (Arrival(path) ? Describe(path) : "no pedal");
-    }
-    // Removal asks only whether a pedal of the current model is still there.
-    const bool present = model_ && FindPedal(platform_, *model_, path);
-    return "removal  " + (present ? Describe(path) : "no pedal");
+// The lines for one settled notice: the pedals that went, then those that came.
+std::vector<std::string> Lines(HotplugNotice notice, const TrackerUpdate& update) {
+  std::vector<std::string> lines;
+  for (const TrackedPedal& p : update.left) lines.push_back("removal  " + Describe(p));
+  for (const TrackedPedal& p : update.arrived) lines.push_back("arrival  " + Describe(p));
+  if (lines.empty()) {
+    lines.push_back(notice == HotplugNotice::VolumeArrival ? "arrival  no pedal"
+                                                           : "removal  no pedal");
   }
-
- private:
-  bool Arrival(std::string& path) {
-    for (uint8_t m = 0; m < kModelCount; ++m) {
-      if (FindPedal(platform_, m, path)) {
-        model_ = m;
-        return true;
-      }
-    }
-    return false;
-  }
-  std::string Describe(const std::string& path) const {
-    return path + "  " + ModelInfo(*model_).name + " (model " + std::to_string(*model_) + ")";
-  }
-
-  DevicePlatform& platform_;
-  std::optional<uint8_t> model_;
-};
+  return lines;
+}
 
 }  // namespace
 
@@ -168,19 +148,19 @@ int RunWatch(DevicePlatform& platform, const WatchOptions& options, std::FILE* o
     std::fprintf(err, "Cannot watch for pedals: %s\n", error.c_str());
     return 1;
   }
-  PedalSearch search(platform);
+  PedalTracker tracker(platform);
+  if (!tracker.Start(error))
+    std::fprintf(err, "Cannot list the attached devices: %s\n", error.c_str());
   std::fprintf(err, "Watching for pedals through %s\n", feed->Name().c_str());
   std::fflush(err);
 
   const auto deadline = options.timeoutSeconds
                             ? clock.Now() + std::chrono::seconds(*options.timeoutSeconds)
                             : Clock::time_point::max();
-  std::vector<HotplugNotice> pending;
-  constexpr auto kNever = Clock::time_point::max();
-  auto flushAt = kNever;  // when the pending notices are printed
+  NoticeSettler settler;
   unsigned long printed = 0;
   for (;;) {
-    auto wake = std::min(deadline, flushAt);
+    auto wake = std::min(deadline, settler.Due());
     if (feed->Fd() < 0) wake = std::min(wake, clock.Now() + kSimulatorScan);
     clock.WaitFor(feed->Fd(), wake);
 
@@ -189,19 +169,20 @@ int RunWatch(DevicePlatform& platform, const WatchOptions& options, std::FILE* o
       std::fprintf(err, "Stopped watching for pedals: the %s feed failed\n", feed->Name().c_str());
       return 1;
     }
-    for (HotplugNotice n : came) {
-      if (pending.empty() || pending.back() != n) pending.push_back(n);
-      if (flushAt == kNever) flushAt = clock.Now() + kSettle;
-    }
     const auto now = clock.Now();
-    if (!pending.empty() && (now >= flushAt || now >= deadline)) {
-      for (HotplugNotice n : pending) {
-        std::fprintf(out, "%s\n", search.Line(n).c_str());
+    for (HotplugNotice n : came) settler.Add(n, now);
+    // At the deadline what came is shown without waiting for it to settle.
+    for (HotplugNotice n : settler.Take(now >= deadline ? settler.Due() : now)) {
+      TrackerUpdate update;
+      if (!tracker.Refresh(n, update, error)) {
+        std::fprintf(err, "Cannot list the attached devices: %s\n", error.c_str());
+        std::fflush(err);
+      }
+      for (const std::string& line : Lines(n, update)) {
+        std::fprintf(out, "%s\n", line.c_str());
         std::fflush(out);
         if (options.count && ++printed >= *options.count) return 0;
       }
-      pending.clear();
-      flushAt = kNever;
     }
     if (now >= deadline) {
       std::fprintf(err, "No more notices within %lu s\n", *options.timeoutSeconds);

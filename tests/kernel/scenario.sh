@@ -405,9 +405,9 @@ watch_start() {
 watch_check() {
   wait "$(cat /tmp/watch.pid)"
   rc=$?
-  # The search runs as in the window: the first pedal of model 0 is the one on $sg0, before and
-  # after the second one of that model came and went.
-  printf 'arrival  %s  Rendax (model 0)\nremoval  %s  Rendax (model 0)\n' "$sg0" "$sg0" \
+  # Each line names the pedal that came or went: the one plugged in again on $sg3b, while the
+  # one on $sg0 stays attached throughout.
+  printf 'arrival  %s  Rendax (model 0)\nremoval  %s  Rendax (model 0)\n' "$sg3b" "$sg3b" \
     >/tmp/watch.expected
   if [ $rc = 0 ] && grep -q "through kernel uevents" /out/watch.err &&
     cmp -s /tmp/watch.expected /out/watch.out; then

@@ -21,6 +21,7 @@
 #include "device/device.h"
 #include "device/discovery.h"
 #include "device/firmware_check.h"
+#include "device/pedal_tracker.h"
 #include "device/platform.h"
 #include "device/platform/sim/sim_pedal.h"
 #include "rendax_version.h"
@@ -72,11 +73,12 @@ const char kUsage[] =
     "                               Twin, 2 Rendax Mini); --demo-loop stores a short loop in it\n"
     "  watch [--count N] [--timeout SECONDS]\n"
     "                               one line per pedal plugged in (\"arrival\") or pulled out\n"
-    "                               (\"removal\"), with the pedal then found or \"no pedal\";\n"
-    "                               ends with status 0 after N notices, 1 on the timeout\n"
+    "                               (\"removal\"), naming it (\"no pedal\" for another device);\n"
+    "                               ends with status 0 after N lines, 1 on the timeout\n"
     "\n"
     "options:\n"
-    "  --pedal PATH  use the pedal at PATH; otherwise the first pedal of model 0, 1, then 2\n"
+    "  --pedal PATH  use the pedal at PATH, written any way (relative, through a link, sg3\n"
+    "                for /dev/sg3); otherwise the first pedal of model 0, 1, then 2\n"
     "  --help        this text\n"
     "  --version     the program's version\n"
     "\n"
@@ -203,33 +205,24 @@ int Fail(const std::string& message) {
   return kExitFailed;
 }
 
-// The pedal to work with: --pedal, or the dialog's search (model 0, then 1, then 2).
+// The pedal to work with: --pedal in any spelling, or the window's first search (model 0, then
+// 1, then 2).
 bool SelectPedal(DevicePlatform& platform, const Args& a, std::string& path, uint8_t& model,
                  std::string& error) {
-  std::vector<AttachedPedal> pedals;
-  if (!ListPedals(platform, pedals, error)) {
+  PedalTracker tracker(platform);
+  if (!tracker.Start(error)) {
     error = "Cannot list the attached devices: " + error;
     return false;
   }
-  if (a.pedal) {
-    for (const auto& p : pedals) {
-      if (p.path == *a.pedal) {
-        path = p.path;
-        model = p.model;
-        return true;
-      }
-    }
-    error = "No Rendax pedal at " + *a.pedal;
+  const TrackedPedal* pedal = a.pedal ? tracker.Resolve(*a.pedal) : tracker.Chosen();
+  if (!pedal) {
+    error = a.pedal ? "No Rendax pedal at " + *a.pedal + "; " + ListAttached(tracker.Pedals())
+                    : "No Rendax pedal found";
     return false;
   }
-  for (uint8_t m = 0; m < kModelCount; ++m) {
-    if (FindPedal(platform, m, path)) {
-      model = m;
-      return true;
-    }
-  }
-  error = "No Rendax pedal found";
-  return false;
+  path = pedal->path;
+  model = pedal->model;
+  return true;
 }
 
 // Opens the pedal, reads its firmware version and closes it.

@@ -15,12 +15,17 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
+#include <QPainterPath>
+#include <QSignalBlocker>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <numbers>
 
 #include "app/about.h"
 
@@ -37,6 +42,22 @@ std::string U(const QString& s) {
 QPixmap Bitmap(int number) {
   return QPixmap(QString(":/bitmap/%1.png").arg(number));
 }
+
+// The picture's own colours and its disc, in the picture's units (it is drawn 1188 x 709 and
+// shown on 460 x 306): the sky's diagonal gradient, the glow behind the disc, the gold of the
+// strokes around the disc and the light grey of its lettering.
+constexpr QSizeF kPictureUnits{1188, 709};
+const QColor kSkyTop{0x20, 0x24, 0x2c};
+const QColor kSkyBottom{0x0e, 0x1a, 0x2a};
+const QColor kGlow{0x2f, 0x4a, 0x6a};
+constexpr double kGlowRadius = 320;
+const QColor kGold{0xf2, 0xc2, 0x30};
+const QColor kLettering{0xc9, 0xd4, 0xe0};
+constexpr QPointF kDiscCentre{930, 330};
+// The picture's strokes lie between these radii, outside the inner circle (radius 120).
+constexpr double kStrokesInner = 124, kStrokesOuter = 212;
+// The loop's ring: a sample of 0 sits at kRingMiddle, full scale kRingHalf away.
+constexpr double kRingMiddle = 168, kRingHalf = 40;
 
 QIcon AppIcon(int group) {
   QIcon icon;
@@ -74,16 +95,54 @@ void PictureButton::paintEvent(QPaintEvent*) {
   painter.drawPixmap(0, 0, FacePixmap(CurrentFace()));
 }
 
+// ---- Status label ----
+
+StatusLabel::StatusLabel(QWidget* parent) : QLabel(parent) {
+  setTextFormat(Qt::PlainText);
+  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+void StatusLabel::SetFullText(const QString& text) {
+  setText(text);
+  setAccessibleDescription(text);
+  UpdateToolTip();
+  update();
+}
+
+bool StatusLabel::Elided() const {
+  return fontMetrics().horizontalAdvance(text()) > contentsRect().width();
+}
+
+QSize StatusLabel::minimumSizeHint() const {
+  // Room for the ellipsis alone: the layout may give the selector what it needs.
+  return {fontMetrics().horizontalAdvance(QStringLiteral("\u2026")), sizeHint().height()};
+}
+
+void StatusLabel::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setPen(palette().color(QPalette::WindowText));
+  const QRect room = contentsRect();
+  painter.drawText(room, Qt::AlignLeft | Qt::AlignVCenter,
+                   fontMetrics().elidedText(text(), Qt::ElideRight, room.width()));
+}
+
+void StatusLabel::resizeEvent(QResizeEvent* event) {
+  QLabel::resizeEvent(event);
+  UpdateToolTip();
+}
+
+void StatusLabel::UpdateToolTip() {
+  setToolTip(Elided() ? text() : QString());
+}
+
 // ---- Main window ----
 
 MainWindow::MainWindow() : QDialog(nullptr) {
   setWindowTitle(kAppName);
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  setFixedSize(WindowGeometry::kClient);
   setAcceptDrops(true);
 
-  // Tab order: Export first, so it has the focus at start.
   export_ = new PictureButton(this);
   export_->setObjectName("export");
   export_->setAccessibleName("Export");
@@ -104,12 +163,86 @@ MainWindow::MainWindow() : QDialog(nullptr) {
   progress_->setFocusPolicy(Qt::NoFocus);
   progress_->setValue(0);
 
+  cancel_ = new QPushButton("Cancel", this);
+  cancel_->setObjectName("cancel");
+  cancel_->setAccessibleName("Cancel transfer");
+  cancel_->setGeometry(WindowGeometry::kCancel);
+  cancel_->hide();
+
+  BuildStrip();
+  setFixedSize(WindowGeometry::kPicture.width(),
+               WindowGeometry::kPicture.height() + strip_->height());
+
+  // In reading order: the Import square sits above and left of the Export square.
+  setTabOrder(import_, export_);
+  setTabOrder(export_, link_);
+  setTabOrder(link_, pedals_);
+  setTabOrder(pedals_, cancel_);
+
   connect(export_, &QAbstractButton::clicked, this, [this] {
     if (dialog_) dialog_->OnExport();
   });
   connect(import_, &QAbstractButton::clicked, this, [this] {
     if (dialog_) dialog_->OnImport();
   });
+  connect(cancel_, &QAbstractButton::clicked, this, [this] {
+    if (dialog_) dialog_->OnCancel();
+  });
+  connect(link_, &QAbstractButton::clicked, this, [this] {
+    if (dialog_) dialog_->OnStatusLink();
+  });
+  // `activated` comes from the user only, never from SetPedalChoices.
+  connect(pedals_, &QComboBox::activated, this, [this](int index) {
+    if (dialog_) dialog_->OnChoosePedal(index);
+  });
+}
+
+void MainWindow::BuildStrip() {
+  strip_ = new QWidget(this);
+  strip_->setObjectName("strip");
+
+  status_ = new StatusLabel(strip_);
+  status_->setObjectName("status");
+  status_->setAccessibleName("Status");
+  QPalette light = status_->palette();
+  light.setColor(QPalette::WindowText, kLettering);
+  status_->setPalette(light);
+
+  // A link in the picture's gold, on the picture's dark ground; its dotted frame shows the focus.
+  link_ = new QPushButton(strip_);
+  link_->setObjectName("statusLink");
+  link_->setCursor(Qt::PointingHandCursor);
+  QFont underlined = link_->font();
+  underlined.setUnderline(true);
+  link_->setFont(underlined);
+  link_->setStyleSheet(QString("QPushButton { color: %1; background: transparent;"
+                               " border: 1px solid transparent; padding: 1px 3px; }"
+                               "QPushButton:focus { border: 1px dotted %1; }"
+                               "QPushButton:hover { color: %2; }")
+                           .arg(kGold.name(), kGold.lighter(125).name()));
+  link_->hide();
+
+  pedals_ = new QComboBox(strip_);
+  pedals_->setObjectName("pedals");
+  pedals_->setAccessibleName("Pedal");
+  pedals_->setToolTip("The pedal to work with");
+  pedals_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  pedals_->setMaximumWidth(200);
+  pedals_->hide();
+
+  auto* row = new QHBoxLayout(strip_);
+  row->setContentsMargins(12, 4, 12, 6);
+  row->setSpacing(4);
+  row->addWidget(status_);
+  row->addWidget(link_);
+  row->addStretch(1);
+  row->addSpacing(8);
+  row->addWidget(pedals_);
+
+  const int controls = std::max(
+      {status_->sizeHint().height(), link_->sizeHint().height(), pedals_->sizeHint().height()});
+  strip_->setGeometry(0, WindowGeometry::kPicture.height(), WindowGeometry::kPicture.width(),
+                      std::max(WindowGeometry::kMinStripHeight, controls + 10));
 }
 
 MainWindow::~MainWindow() = default;
@@ -120,6 +253,7 @@ void MainWindow::Open(CSdkManager_MFCDlg& dialog) {
   // Start-up runs before the window is first shown, so the firmware question comes first.
   dialog.OnInitDialog();
   show();
+  // Export has the focus at start, as it always had, though Import comes first on Tab.
   QWidget* first = export_->isEnabled()   ? static_cast<QWidget*>(export_)
                    : import_->isEnabled() ? static_cast<QWidget*>(import_)
                                           : nullptr;
@@ -165,6 +299,27 @@ void MainWindow::AppendRestoreItem(const std::string& text) {
   setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
+void MainWindow::AppendVerifyItem(const std::string& text, bool checked) {
+  verify_ = new QAction(Q(text), this);
+  verify_->setObjectName("verify");
+  verify_->setCheckable(true);
+  verify_->setChecked(checked);
+  verifyChecked_ = checked;
+  connect(verify_, &QAction::triggered, this, [this] {
+    // The dialog decides the mark (CheckVerifyItem); Qt's own toggle is undone first.
+    verify_->setChecked(verifyChecked_);
+    if (dialog_) dialog_->OnToggleVerify();
+  });
+  // Before the restore item, whichever came first.
+  insertAction(restore_, verify_);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void MainWindow::CheckVerifyItem(bool checked) {
+  verifyChecked_ = checked;
+  if (verify_) verify_->setChecked(checked);
+}
+
 void MainWindow::ShowAbout() {
   QDialog box(this);
   box.setObjectName("about");
@@ -204,6 +359,12 @@ void MainWindow::EnableControl(int control, bool enable) {
     progress_->setEnabled(enable);
   } else if (control == kRestoreItem) {
     if (restore_) restore_->setEnabled(enable);
+  } else if (control == kVerifyItem) {
+    if (verify_) verify_->setEnabled(enable);
+  } else if (control == kCancelButton) {
+    cancel_->setEnabled(enable);
+  } else if (control == kPedalSelector) {
+    pedals_->setEnabled(enable);
   } else if (QAbstractButton* b = Button(control)) {
     b->setEnabled(enable);
   }
@@ -257,6 +418,24 @@ bool MainWindow::AskYesNo(const std::string& text, const std::string& caption) {
 bool MainWindow::AskYesNoWithOption(const std::string& text, const std::string& caption,
                                     QuestionOption& option) {
   return Ask(windowIcon(), text, caption, &option);
+}
+
+bool MainWindow::AskBeforeReplacing(const std::string& text, QuestionOption* option) {
+  // The loop on the pedal is lost on Yes: No is what Enter and Esc give.
+  QMessageBox box(QMessageBox::Warning, kAppName, Q(text), QMessageBox::Yes | QMessageBox::No,
+                  this);
+  box.setObjectName("replaceQuestion");
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  if (option) {
+    auto* check = new QCheckBox(Q(option->text), &box);
+    check->setObjectName("option");
+    check->setChecked(option->checked);
+    box.setCheckBox(check);
+  }
+  const bool yes = box.exec() == QMessageBox::Yes;
+  if (option) option->checked = box.checkBox()->isChecked();
+  return yes;
 }
 
 std::optional<std::string> MainWindow::ChooseFile(const FileChooser& chooser) {
@@ -329,6 +508,46 @@ void MainWindow::WaitUntil(const std::string& notice, const std::function<bool()
   wait.exec();
 }
 
+void MainWindow::SetStatus(const StatusLine& status) {
+  status_->SetFullText(Q(status.text));
+  link_->setText(Q(status.link));
+  link_->setVisible(!status.link.empty());
+}
+
+void MainWindow::SetPedalChoices(const std::vector<std::string>& labels, int selected) {
+  const QSignalBlocker quiet(pedals_);
+  pedals_->clear();
+  for (const std::string& label : labels) pedals_->addItem(Q(label));
+  pedals_->setCurrentIndex(selected);
+  pedals_->setVisible(labels.size() >= 2);
+}
+
+void MainWindow::ShowCancel(bool show) {
+  if (show) {
+    if (!cancel_->isVisible()) focusBeforeCancel_ = focusWidget();
+    cancel_->setEnabled(true);
+    cancel_->show();
+    cancel_->setFocus(Qt::OtherFocusReason);
+    return;
+  }
+  // The window's own focus, kept while another window (a box, a chooser) is active.
+  const bool hadFocus = focusWidget() == cancel_;
+  cancel_->hide();
+  if (!hadFocus) return;
+  // The keyboard goes back to where it was before the job, else to a picture button.
+  QWidget* back = focusBeforeCancel_;
+  focusBeforeCancel_ = nullptr;
+  if (!back || !back->isVisible() || !back->isEnabled()) {
+    back = export_->isEnabled() ? export_ : import_->isEnabled() ? import_ : nullptr;
+  }
+  if (back) back->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::ShowLoopOutline(const LoopOutline& outline) {
+  outline_ = outline;
+  update();
+}
+
 void MainWindow::DeliverNotice(DeviceNotice notice) {
   if (dialog_ && !ended_) dialog_->OnDeviceChange(notice);
 }
@@ -337,7 +556,62 @@ void MainWindow::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   if (background_.isNull()) background_ = Bitmap(kBackgroundBitmap);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.drawPixmap(rect(), background_);
+  const QRect picture(QPoint(0, 0), WindowGeometry::kPicture);
+  painter.drawPixmap(picture, background_);
+  // The strip continues the picture's bottom edge, so the two read as one surface.
+  painter.drawPixmap(QRect(0, picture.bottom() + 1, width(), height() - picture.height()),
+                     background_, QRect(0, background_.height() - 1, background_.width(), 1));
+  if (!outline_.Empty()) DrawLoop(painter);
+}
+
+void MainWindow::DrawLoop(QPainter& painter) const {
+  // From the picture's units to the window's: the picture is stretched onto kPicture.
+  const double sx = WindowGeometry::kPicture.width() / kPictureUnits.width();
+  const double sy = WindowGeometry::kPicture.height() / kPictureUnits.height();
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing);
+
+  // The picture's decorative strokes are painted over with its own sky and glow, which the
+  // ring then shows through, as if the picture had been drawn without them.
+  painter.save();
+  painter.scale(sx, sy);
+  QPainterPath ring;
+  ring.addEllipse(kDiscCentre, kStrokesOuter, kStrokesOuter);
+  ring.addEllipse(kDiscCentre, kStrokesInner, kStrokesInner);
+  // The sky runs along the picture's diagonal in its own box: t = (x / w + y / h) / 2.
+  const double w = kPictureUnits.width(), h = kPictureUnits.height();
+  const double k = 2 / (1 / (w * w) + 1 / (h * h));
+  QLinearGradient sky(QPointF(0, 0), QPointF(k / w, k / h));
+  sky.setColorAt(0, kSkyTop);
+  sky.setColorAt(1, kSkyBottom);
+  painter.fillPath(ring, sky);
+  QRadialGradient glow(kDiscCentre, kGlowRadius);
+  QColor glowNear = kGlow, glowFar = kGlow;
+  glowNear.setAlphaF(0.9f);
+  glowFar.setAlphaF(0);
+  glow.setColorAt(0, glowNear);
+  glow.setColorAt(1, glowFar);
+  painter.fillPath(ring, glow);
+  painter.restore();
+
+  // One stroke a slice, clockwise from the top, from the slice's lowest to its highest sample.
+  // Drawn in window units, so the pen stays one logical pixel whatever the scale and screen.
+  QColor gold = kGold;
+  gold.setAlphaF(0.9f);
+  QPen pen(gold, 1.2, Qt::SolidLine, Qt::RoundCap);
+  painter.setPen(pen);
+  const QPointF centre(kDiscCentre.x() * sx, kDiscCentre.y() * sy);
+  const std::size_t n = outline_.low.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const double angle = 2 * std::numbers::pi * (double(i) + 0.5) / double(n);
+    const double dx = std::sin(angle) * sx, dy = -std::cos(angle) * sy;
+    const double low = std::clamp<double>(outline_.low[i], -1, 1);
+    const double high =
+        std::clamp<double>(i < outline_.high.size() ? outline_.high[i] : low, low, 1);
+    const double r0 = kRingMiddle + kRingHalf * low, r1 = kRingMiddle + kRingHalf * high;
+    painter.drawLine(centre + QPointF(dx * r0, dy * r0), centre + QPointF(dx * r1, dy * r1));
+  }
+  painter.restore();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -353,8 +627,17 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
+      // On the selector Enter opens its list, as a person choosing a pedal expects, rather than
+      // ending the program.
+      if (pedals_->hasFocus()) {
+        pedals_->showPopup();
+        event->accept();
+        return;
+      }
+      [[fallthrough]];
     case Qt::Key_Escape:
-      // Enter and Esc end the dialog, through the same path as the close box.
+      // Enter and Esc end the dialog, through the same path as the close box: during a job
+      // that waits for it, saying so. Esc never cancels a job; only the Cancel button does.
       if (dialog_ && !ended_) dialog_->OnClose();
       event->accept();
       return;

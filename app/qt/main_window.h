@@ -1,12 +1,17 @@
 // The Qt window: the main dialog's window layer. One fixed-size window with the background
-// picture, the two picture buttons and the progress bar.
+// picture, the two picture buttons, the progress bar and its Cancel button, and below the picture
+// a strip with the status line and the pedal selector.
 #pragma once
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QDialog>
 #include <QEventLoop>
+#include <QLabel>
 #include <QPixmap>
+#include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
 #include <array>
 
 class QMimeData;
@@ -32,12 +37,33 @@ class PictureButton : public QAbstractButton {
   std::array<QPixmap, 4> faces_;  // indexed by Face
 };
 
-// Where things sit in the 460 x 306 client area (the background picture is drawn for this size).
+// One line of text, cut with an ellipsis when the window is too narrow for it; text() stays whole
+// (and is the accessible description, for screen readers).
+class StatusLabel : public QLabel {
+ public:
+  explicit StatusLabel(QWidget* parent);
+  void SetFullText(const QString& text);
+  bool Elided() const;
+  QSize minimumSizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+  void resizeEvent(QResizeEvent*) override;
+
+ private:
+  void UpdateToolTip();
+};
+
+// Where things sit. The background picture is drawn onto the 460 x 306 area it was made for; the
+// strip below it, as tall as its controls need, carries the status line and the selector.
 struct WindowGeometry {
-  static constexpr QSize kClient{460, 306};
+  static constexpr QSize kPicture{460, 306};
   static constexpr QPoint kExport{136, 150};
   static constexpr QPoint kImport{30, 92};
   static constexpr QRect kProgress{12, 272, 315, 19};
+  // Right of the bar, centred on it.
+  static constexpr QRect kCancel{341, 269, 107, 25};
+  static constexpr int kMinStripHeight = 32;
 };
 
 class MainWindow : public QDialog, public WindowLayer {
@@ -65,6 +91,13 @@ class MainWindow : public QDialog, public WindowLayer {
   void SendToWindow(const std::function<void()>& call) override;
   void PostDelayed(int ms, std::function<void()> call) override;
   void WaitUntil(const std::string& notice, const std::function<bool()>& done) override;
+  void SetStatus(const StatusLine& status) override;
+  void SetPedalChoices(const std::vector<std::string>& labels, int selected) override;
+  void ShowCancel(bool show) override;
+  void AppendVerifyItem(const std::string& text, bool checked) override;
+  void CheckVerifyItem(bool checked) override;
+  bool AskBeforeReplacing(const std::string& text, QuestionOption* option) override;
+  void ShowLoopOutline(const LoopOutline& outline) override;
 
   // A device notice from the hot-plug source, on the window thread.
   void DeliverNotice(DeviceNotice notice);
@@ -74,6 +107,12 @@ class MainWindow : public QDialog, public WindowLayer {
   QProgressBar* Progress() const { return progress_; }
   QAction* AboutAction() const { return about_; }
   QAction* RestoreAction() const { return restore_; }
+  QAction* VerifyAction() const { return verify_; }
+  StatusLabel* Status() const { return status_; }
+  QPushButton* StatusLink() const { return link_; }
+  QComboBox* PedalSelector() const { return pedals_; }
+  QPushButton* CancelButton() const { return cancel_; }
+  const LoopOutline& Outline() const { return outline_; }
   bool Ended() const { return ended_; }
 
  protected:
@@ -88,13 +127,24 @@ class MainWindow : public QDialog, public WindowLayer {
  private:
   QAbstractButton* Button(int control) const;
   std::string DroppedFile(const QMimeData* mime) const;
+  void BuildStrip();
+  void DrawLoop(QPainter& painter) const;
 
   CSdkManager_MFCDlg* dialog_ = nullptr;
   PictureButton* export_;
   PictureButton* import_;
   QProgressBar* progress_;
+  QPushButton* cancel_;
+  QWidget* strip_ = nullptr;
+  StatusLabel* status_ = nullptr;
+  QPushButton* link_ = nullptr;
+  QComboBox* pedals_ = nullptr;
   QAction* about_ = nullptr;
   QAction* restore_ = nullptr;
+  QAction* verify_ = nullptr;
+  bool verifyChecked_ = false;  // the mark the dialog last set
+  QPointer<QWidget> focusBeforeCancel_;
+  LoopOutline outline_;
   QPixmap background_;
   QEventLoop loop_;
   bool ended_ = false;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -12,15 +14,18 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <vector>
 
 #include "app/about.h"
 #include "app/main_dialog.h"
 #include "app/qt/hotplug.h"
 #include "app/qt/main_window.h"
+#include "audio/sample_pages.h"
 #include "device/platform/sim/sim_pedal.h"
 #include "tests/support/wait.h"
 
@@ -50,10 +55,13 @@ class Responder {
   }
   QString file;
   bool yes = true;
-  std::vector<std::string> seen;  // message texts, "chooser" and "wait"
+  std::vector<std::string> seen;              // message texts, "chooser" and "wait"
+  std::map<std::string, std::string> detail;  // a message's smaller text, by its text
   bool Seen(const std::string& text) const {
     return std::find(seen.begin(), seen.end(), text) != seen.end();
   }
+  // For a test that answers a box itself.
+  void Pause() { timer_.stop(); }
 
  private:
   struct Modal {
@@ -116,6 +124,7 @@ class Responder {
       QMetaObject::invokeMethod(chooser, "accept", Qt::QueuedConnection);
     } else if (auto* box = qobject_cast<QMessageBox*>(w)) {
       seen.push_back(box->text().toStdString());
+      detail[seen.back()] = box->informativeText().toStdString();
       QAbstractButton* b = box->button(QMessageBox::Ok);
       if (!b) b = box->button(yes ? QMessageBox::Yes : QMessageBox::No);
       if (b) b->click();
@@ -148,14 +157,19 @@ class WindowTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(CreateSimulatedPedal(root + "/" + name, model, firmware, error)) << error;
   }
-  void Open() {
-    dialog = std::make_unique<CSdkManager_MFCDlg>(window, *platform, MakeThreadWorker);
+  // Without a worker a stored job stays stored: the window shows a job that never moves.
+  static std::unique_ptr<JobWorker> NoWorker(TransferState&, CDevice&, WavFormat&, ResampleState&,
+                                             JobFrontEnd&) {
+    return nullptr;
+  }
+  void Open(WorkerFactory worker = MakeThreadWorker) {
+    dialog = std::make_unique<CSdkManager_MFCDlg>(window, *platform, std::move(worker));
     window.Open(*dialog);
     QApplication::processEvents();
   }
   bool Idle() {
     return dialog->JobCode() == JobNone && window.ExportButton()->isEnabled() &&
-           window.Progress()->value() == 0;
+           window.Progress()->value() == 0 && !window.CancelButton()->isVisible();
   }
 
   QTemporaryDir dir;
@@ -169,8 +183,9 @@ class WindowTest : public ::testing::Test {
 TEST_F(WindowTest, BuildsAndSwapsFacesOnEnableAndDisable) {
   Open();  // no pedal yet
   EXPECT_EQ(window.windowTitle(), "Rendax");
-  // The context menu: the restore item, greyed out without a pedal, then About.
-  EXPECT_EQ(window.actions(), (QList<QAction*>{window.RestoreAction(), window.AboutAction()}));
+  // The context menu: the verify item, the restore item (greyed out without a pedal), About.
+  EXPECT_EQ(window.actions(),
+            (QList<QAction*>{window.VerifyAction(), window.RestoreAction(), window.AboutAction()}));
   ASSERT_NE(window.RestoreAction(), nullptr);
   EXPECT_EQ(window.RestoreAction()->text().toStdString(), kRestoreMenuText);
   EXPECT_EQ(window.RestoreAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
@@ -206,11 +221,135 @@ TEST_F(WindowTest, BuildsAndSwapsFacesOnEnableAndDisable) {
   window.RestoreAction()->trigger();
   EXPECT_TRUE(responder.Seen(kNoBackupYet)) << "nothing saved yet: the window says so";
   EXPECT_EQ(dialog->JobCode(), JobNone);
+
+  // The verify item's mark is the dialog's: on from the start, off and on again when chosen.
+  QAction* verify = window.VerifyAction();
+  EXPECT_EQ(verify->text().toStdString(), kVerifyMenuText);
+  EXPECT_TRUE(verify->isChecked());
+  verify->trigger();
+  EXPECT_FALSE(verify->isChecked());
+  EXPECT_FALSE(dialog->Verify());
+  verify->trigger();
+  EXPECT_TRUE(verify->isChecked());
+  EXPECT_TRUE(dialog->Verify());
 }
 
-TEST_F(WindowTest, ExportThenImportThroughTheWorker) {
+TEST_F(WindowTest, StatusLineAndItsLink) {
+  AddPedal("pedal0", 1, 7);
+  responder.yes = false;  // the update is declined
+  Open(NoWorker);
+  StatusLabel* status = window.Status();
+  EXPECT_EQ(status->accessibleName(), "Status");
+  EXPECT_EQ(status->text().toStdString(), "Firmware 7 needs updating \u2014");
+  EXPECT_EQ(status->accessibleDescription(), status->text()) << "read out whole";
+  ASSERT_TRUE(window.StatusLink()->isVisible());
+  EXPECT_EQ(window.StatusLink()->text().toStdString(), kUpdateLink);
+  ASSERT_EQ(responder.seen.size(), 1u) << "the firmware question, once";
+  window.StatusLink()->click();
+  EXPECT_EQ(std::count(responder.seen.begin(), responder.seen.end(), responder.seen[0]), 2)
+      << "the link asks again";
+
+  window.SetStatus({kPlugInPedal, ""});
+  EXPECT_FALSE(window.StatusLink()->isVisible());
+  // Too long for the strip: cut with an ellipsis, the whole line in its tooltip.
+  const std::string longLine(200, 'x');
+  window.SetStatus({longLine, ""});
+  EXPECT_TRUE(status->Elided());
+  EXPECT_EQ(status->toolTip().toStdString(), longLine);
+}
+
+TEST_F(WindowTest, SelectorShowsWithTwoPedalsAndTakesTheUsersChoice) {
+  AddPedal("pedal0", 0);
+  AddPedal("pedal1", 1);
+  Open(NoWorker);
+  QComboBox* pedals = window.PedalSelector();
+  EXPECT_EQ(pedals->accessibleName(), "Pedal");
+  ASSERT_TRUE(pedals->isVisible());
+  ASSERT_EQ(pedals->count(), 2);
+  EXPECT_EQ(pedals->currentIndex(), 0);
+  QTest::keyClick(pedals, Qt::Key_Down);  // as the user chooses
+  EXPECT_EQ(dialog->Model(), 1);
+  EXPECT_EQ(pedals->currentIndex(), 1);
+
+  // The chosen pedal goes: one label left, which the dialog sets, choosing nothing itself.
+  QFile marker(QString::fromStdString(root + "/pedal1/unplugged"));
+  ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
+  marker.close();
+  dialog->OnDeviceChange(DeviceNotice::DeviceRemoval);
+  EXPECT_FALSE(pedals->isVisible());
+  EXPECT_EQ(dialog->PedalPath(), "") << "setting the choices chose a pedal";
+}
+
+TEST_F(WindowTest, CancelShowsForAJobTakesTheFocusAndCancelsIt) {
+  AddPedal("pedal0", 0);
+  Open(NoWorker);
+  QPushButton* cancel = window.CancelButton();
+  EXPECT_EQ(cancel->accessibleName(), "Cancel transfer");
+  EXPECT_FALSE(cancel->isVisible());
+  ASSERT_TRUE(window.ExportButton()->hasFocus());
+  responder.file = dir.path() + "/never.wav";
+  window.ExportButton()->click();
+  ASSERT_TRUE(cancel->isVisible());
+  // The window's focus: the chooser may still be giving the activation back.
+  EXPECT_EQ(window.focusWidget(), cancel);
+  cancel->click();
+  EXPECT_FALSE(cancel->isVisible());
+  EXPECT_EQ(window.Status()->text(), "Cancelling");
+  EXPECT_EQ(window.focusWidget(), window.ExportButton()) << "the keyboard back where it was";
+}
+
+TEST_F(WindowTest, TabGoesImportExportLinkSelectorCancel) {
+  AddPedal("pedal0", 0);
+  Open(NoWorker);
+  window.SetStatus({"Firmware 7 needs updating \u2014", kUpdateLink});
+  window.SetPedalChoices({"Rendax \u00b7 sg3", "Rendax Twin \u00b7 sg4"}, 0);
+  window.ShowCancel(true);
+  window.ImportButton()->setFocus();
+  std::vector<QWidget*> order{QApplication::focusWidget()};
+  for (int i = 0; i < 4; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    order.push_back(QApplication::focusWidget());
+  }
+  EXPECT_EQ(order, (std::vector<QWidget*>{window.ImportButton(), window.ExportButton(),
+                                          window.StatusLink(), window.PedalSelector(),
+                                          window.CancelButton()}));
+}
+
+TEST_F(WindowTest, ReplacingAsksWithNoAsDefaultAndEscAnswersNo) {
+  Open(NoWorker);
+  responder.Pause();  // this box is answered here, with Esc
+  QString title;
+  QMessageBox::StandardButton byDefault = QMessageBox::NoButton;
+  bool optionShown = false;
+  // Runs inside the box's own event loop, once it is up.
+  QMetaObject::invokeMethod(
+      &window,
+      [&] {
+        auto box = [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); };
+        if (!QTest::qWaitFor([&] { return box() != nullptr; }, 10000)) {
+          ADD_FAILURE() << "no question came up";
+          if (QWidget* other = QApplication::activeModalWidget()) other->close();
+          return;
+        }
+        title = box()->windowTitle();
+        byDefault = box()->standardButton(box()->defaultButton());
+        optionShown = box()->checkBox() && box()->checkBox()->isChecked();
+        QTest::keyClick(box(), Qt::Key_Escape);
+      },
+      Qt::QueuedConnection);
+  QuestionOption option{kSumChannelsOption, true};
+  EXPECT_FALSE(window.AskBeforeReplacing(kImportWarning, &option));
+  QApplication::processEvents();  // the call above has run, whatever happened
+  EXPECT_EQ(title, "Rendax");
+  EXPECT_EQ(byDefault, QMessageBox::No);
+  EXPECT_TRUE(optionShown);
+  EXPECT_TRUE(option.checked);
+}
+
+// Export, an import cancelled half-way (the earlier loop comes back), and a verified import.
+TEST_F(WindowTest, ExportCancelledImportAndVerifiedImportThroughTheWorker) {
   AddPedal("pedal0", 1);
-  std::vector<uint8_t> stream(3 * 65536 + 4096);
+  std::vector<uint8_t> stream(8 * 65536 + 4096);
   for (size_t i = 0; i < stream.size(); ++i) stream[i] = uint8_t(i * 7 + (i >> 9));
   std::string error;
   ASSERT_TRUE(
@@ -239,24 +378,52 @@ TEST_F(WindowTest, ExportThenImportThroughTheWorker) {
   EXPECT_TRUE(bytes.startsWith("RIFF"));
   EXPECT_EQ(bytes[22], 2) << "two channels for model 1";
 
-  // Import the file back: warning (Yes), chooser, the job, "Send Complete".
-  ASSERT_TRUE(WriteSimulatedLoop(root + "/pedal0", {}, LoopInfo{1, 0}, error)) << error;
+  // An import over a shorter earlier loop, cancelled once the bar is half-way, well into the
+  // writes (the worker waits while the window takes its progress).
+  // Its pages' filler is zero, as a pedal keeps it; a backup holds the samples alone.
+  const PageLayout page = PageLayoutFor(2);
+  std::vector<uint8_t> earlier(3 * 65536);
+  for (size_t i = 0; i < earlier.size(); ++i) {
+    earlier[i] = i % page.pageBytes < page.pageBytes - page.fillerBytes ? uint8_t(i * 5 + 1) : 0;
+  }
+  ASSERT_TRUE(
+      WriteSimulatedLoop(root + "/pedal0", earlier, LoopInfo{0, uint32_t(earlier.size())}, error))
+      << error;
   responder.seen.clear();
-  progress.clear();
+  QString statusWhenPressed;
+  QObject::connect(window.Progress(), &QProgressBar::valueChanged, &scope, [&](int v) {
+    if (v < 50 || !statusWhenPressed.isEmpty() || !window.CancelButton()->isVisible()) return;
+    statusWhenPressed = window.Status()->text();
+    window.CancelButton()->click();
+  });
   window.ImportButton()->click();
-  ASSERT_TRUE(Spin([&] { return responder.Seen("Send Complete") && Idle(); },
-                   "the import's \"Send Complete\" and an idle window"));
-  EXPECT_EQ(responder.seen[0],
-            "Warning: It will delete the existing content of rendax. Do you want to continue?");
+  ASSERT_TRUE(Spin([&] { return responder.Seen(kMsgImportCancelled) && Idle(); },
+                   "the import's \"" + std::string(kMsgImportCancelled) + "\" and an idle window"));
+  EXPECT_EQ(responder.seen[0], kImportWarning);
   EXPECT_EQ(responder.seen[1], "chooser");
-  EXPECT_EQ(dialog->ImportPath(), wav.toStdString());
+  EXPECT_TRUE(statusWhenPressed.startsWith("Importing \u00b7 ")) << statusWhenPressed.toStdString();
   std::vector<uint8_t> loop;
   LoopInfo info;
+  ASSERT_TRUE(ReadSimulatedLoop(root + "/pedal0", loop, info, error)) << error;
+  EXPECT_TRUE(loop == earlier) << "the earlier loop is back: " << loop.size() << " bytes";
+  EXPECT_EQ(info.status, 0);
+  EXPECT_EQ(info.length, earlier.size());
+
+  // The file again, to its end, read back (verify is on from the start).
+  QObject::disconnect(window.Progress(), nullptr, &scope, nullptr);
+  responder.seen.clear();
+  window.ImportButton()->click();
+  ASSERT_TRUE(Spin([&] { return responder.Seen(kMsgSendComplete) && Idle(); },
+                   "the import's \"Send Complete\" and an idle window"));
+  EXPECT_EQ(dialog->ImportPath(), wav.toStdString());
+  EXPECT_TRUE(QString::fromStdString(responder.detail[kMsgSendComplete])
+                  .endsWith("verified: the loop reads back as sent"))
+      << responder.detail[kMsgSendComplete];
   ASSERT_TRUE(ReadSimulatedLoop(root + "/pedal0", loop, info, error)) << error;
   EXPECT_EQ(info.status, 0);
   // The round trip resamples twice; the length comes back within a page of the original.
   EXPECT_NEAR(double(info.length), double(stream.size()), 4096.0);
-  EXPECT_EQ(progress.back(), 0);
+  EXPECT_FALSE(window.Outline().Empty()) << "the new loop is drawn";
 }
 
 TEST_F(WindowTest, ClosingDuringAJobWaitsForItWithoutDeadlock) {

@@ -1,17 +1,96 @@
 #include "app/win32/win32_window.h"
 
-#include <commctrl.h>
 #include <dbt.h>
 #include <shellapi.h>
+// initguid.h first: oleacc.h then defines the annotation service's identifiers here.
+#include <initguid.h>
+//
+#include <oleacc.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
-#include <vector>
+#include <numbers>
 
 namespace rendax {
 
 namespace {
 
 constexpr DWORD kChooserPathChars = 260;  // MAX_PATH, the chooser's file-name buffer
+
+// The picture's own colours and its disc, in the picture's units (it is drawn 1188 x 709 and
+// shown on 460 x 306), as app/resources/svg/background.svg paints them: the sky's diagonal
+// gradient, the glow behind the disc, the gold of the strokes around the disc and the light grey
+// of its lettering.
+struct Rgb {
+  double r, g, b;
+};
+constexpr Rgb kSkyTop{0x20, 0x24, 0x2c}, kSkyBottom{0x0e, 0x1a, 0x2a}, kGlow{0x2f, 0x4a, 0x6a};
+constexpr double kGlowRadius = 320, kGlowOpacity = 0.9;
+constexpr Rgb kGold{0xf2, 0xc2, 0x30};
+constexpr COLORREF kGoldColour = RGB(0xf2, 0xc2, 0x30);
+constexpr COLORREF kLettering = RGB(0xc9, 0xd4, 0xe0);
+constexpr double kDiscX = 930, kDiscY = 330;
+// The picture's strokes lie between these radii, outside the inner circle (radius 120).
+constexpr double kStrokesInner = 124, kStrokesOuter = 212;
+// The loop's ring: a sample of 0 sits at kRingMiddle, full scale kRingHalf away; its strokes are
+// three units wide (about one pixel of the window) and nearly opaque.
+constexpr double kRingMiddle = 168, kRingHalf = 40;
+constexpr int kRingPen = 3;
+constexpr double kRingOpacity = 0.9;
+
+// The picture's ground at a point, without the strokes: the sky, then the glow over it.
+Rgb Ground(double x, double y, double width, double height) {
+  const double t = (x / width + y / height) / 2;
+  const double d = std::hypot(x - kDiscX, y - kDiscY) / kGlowRadius;
+  const double a = d < 1 ? kGlowOpacity * (1 - d) : 0;
+  auto mix = [&](double top, double bottom, double glow) {
+    return (top + (bottom - top) * t) * (1 - a) + glow * a;
+  };
+  return {mix(kSkyTop.r, kSkyBottom.r, kGlow.r), mix(kSkyTop.g, kSkyBottom.g, kGlow.g),
+          mix(kSkyTop.b, kSkyBottom.b, kGlow.b)};
+}
+
+uint32_t Pixel(const Rgb& c) {
+  auto byte = [](double v) { return static_cast<uint32_t>(std::clamp(std::lround(v), 0L, 255L)); };
+  return byte(c.r) << 16 | byte(c.g) << 8 | byte(c.b);
+}
+
+Rgb Colour(uint32_t pixel) {
+  return {static_cast<double>(pixel >> 16 & 0xff), static_cast<double>(pixel >> 8 & 0xff),
+          static_cast<double>(pixel & 0xff)};
+}
+
+// A 32-bit top-down bitmap whose pixels can be written directly.
+HBITMAP PixelBitmap(int width, int height, uint32_t** bits) {
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  bi.bmiHeader.biWidth = width;
+  bi.bmiHeader.biHeight = -height;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  void* memory = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &memory, nullptr, 0);
+  *bits = static_cast<uint32_t*>(memory);
+  return bitmap;
+}
+
+// The hot-plug notices the settler takes: a volume's arrival and a removal; the rest is dropped.
+std::optional<HotplugNotice> ToHotplug(DeviceNotice notice) {
+  if (notice == DeviceNotice::VolumeArrival) return HotplugNotice::VolumeArrival;
+  if (notice == DeviceNotice::DeviceRemoval) return HotplugNotice::DeviceRemoval;
+  return std::nullopt;
+}
+
+DeviceNotice FromHotplug(HotplugNotice notice) {
+  return notice == HotplugNotice::VolumeArrival ? DeviceNotice::VolumeArrival
+                                                : DeviceNotice::DeviceRemoval;
+}
+
+bool Shown(HWND control) {
+  return control && IsWindowVisible(control) && IsWindowEnabled(control);
+}
 
 INT_PTR CALLBACK AboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) return TRUE;
@@ -74,22 +153,34 @@ ModalCalls SystemModalCalls() {
   calls.runAbout = [](HINSTANCE instance, HWND owner) {
     DialogBoxParamW(instance, MAKEINTRESOURCEW(kAboutDialogTemplate), owner, AboutProc, 0);
   };
+  calls.taskDialog = [](const TASKDIALOGCONFIG& config, int* button, BOOL* checked) {
+    return TaskDialogIndirect(&config, button, nullptr, checked);
+  };
   return calls;
 }
 
-Win32Window::Win32Window(HINSTANCE instance, ModalCalls calls)
+Win32Window::Win32Window(HINSTANCE instance, ModalCalls calls, Clock clock)
     : instance_(instance),
       calls_(std::move(calls)),
       setPosMessage_(RegisterWindowMessageW(L"SetPos")),
-      callMessage_(RegisterWindowMessageW(L"Rendax.RunOnWindowThread")) {}
+      callMessage_(RegisterWindowMessageW(L"Rendax.RunOnWindowThread")),
+      clock_(std::move(clock)) {}
 
 Win32Window::~Win32Window() {
   dialog_ = nullptr;
+  ForgetNames();
   if (HWND hwnd = hwnd_.exchange(nullptr)) DestroyWindow(hwnd);
   FreeButtons();
   if (background_) DeleteObject(background_);
+  if (loop_) DeleteObject(loop_);
+  if (linkFont_) DeleteObject(linkFont_);
   if (bigIcon_) DestroyIcon(bigIcon_);
   if (smallIcon_) DestroyIcon(smallIcon_);
+  if (comStarted_) CoUninitialize();
+}
+
+std::chrono::steady_clock::time_point Win32Window::Now() const {
+  return clock_ ? clock_() : std::chrono::steady_clock::now();
 }
 
 void Win32Window::FreeButtons() {
@@ -105,6 +196,8 @@ bool Win32Window::Open(CSdkManager_MFCDlg& dialog) {
   dialog_ = &dialog;
   ended_ = false;
   windowThread_ = GetCurrentThreadId();
+  // For the controls' accessible names (and the choosers, which like a single-threaded room).
+  if (!comStarted_) comStarted_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   // WM_INITDIALOG runs the dialog's start-up; the template's WS_VISIBLE shows the window after.
   HWND hwnd = CreateDialogParamW(instance_, MAKEINTRESOURCEW(kMainDialogTemplate), nullptr,
                                  DialogProc, reinterpret_cast<LPARAM>(this));
@@ -132,6 +225,8 @@ void Win32Window::EndDialog(int result) {
   ended_ = true;
   for (auto& [id, call] : timers_) KillTimer(hwnd_.load(), id);
   timers_.clear();
+  KillTimer(hwnd_.load(), kSettleTimer);
+  ForgetNames();
   if (HWND hwnd = hwnd_.exchange(nullptr)) DestroyWindow(hwnd);
   PostThreadMessageW(windowThread_, WM_NULL, 0, 0);  // wakes the loop in RunModal
 }
@@ -151,9 +246,29 @@ void Win32Window::AppendAboutItem(const std::string& text) {
 void Win32Window::AppendRestoreItem(const std::string& text) {
   HMENU menu = GetSystemMenu(hwnd_.load(), FALSE);
   if (menu == nullptr) return;
-  // A group of its own, before the About item's.
-  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  // A group of its own, before the About item's, shared with the verify item.
+  if (GetMenuState(menu, kVerifyCommand, MF_BYCOMMAND) == static_cast<UINT>(-1)) {
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  }
   AppendMenuW(menu, MF_STRING, kRestoreCommand, Widen(text).c_str());
+}
+
+void Win32Window::AppendVerifyItem(const std::string& text, bool checked) {
+  HMENU menu = GetSystemMenu(hwnd_.load(), FALSE);
+  if (menu == nullptr) return;
+  const UINT flags = MF_STRING | (checked ? MF_CHECKED : MF_UNCHECKED);
+  // Before the restore item, whichever came first.
+  if (GetMenuState(menu, kRestoreCommand, MF_BYCOMMAND) != static_cast<UINT>(-1)) {
+    InsertMenuW(menu, kRestoreCommand, MF_BYCOMMAND | flags, kVerifyCommand, Widen(text).c_str());
+    return;
+  }
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, flags, kVerifyCommand, Widen(text).c_str());
+}
+
+void Win32Window::CheckVerifyItem(bool checked) {
+  CheckMenuItem(GetSystemMenu(hwnd_.load(), FALSE), kVerifyCommand,
+                MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void Win32Window::ShowAbout() {
@@ -176,12 +291,22 @@ void Win32Window::SetIcons(int iconGroup) {
 }
 
 void Win32Window::EnableControl(int control, bool enable) {
-  if (control == kRestoreItem) {
-    EnableMenuItem(GetSystemMenu(hwnd_.load(), FALSE), kRestoreCommand,
+  HWND hwnd = hwnd_.load();
+  if (control == kRestoreItem || control == kVerifyItem) {
+    EnableMenuItem(GetSystemMenu(hwnd, FALSE),
+                   control == kRestoreItem ? kRestoreCommand : kVerifyCommand,
                    MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
     return;
   }
-  EnableWindow(GetDlgItem(hwnd_.load(), control), enable ? TRUE : FALSE);
+  HWND item = GetDlgItem(hwnd, control);
+  EnableWindow(item, enable ? TRUE : FALSE);
+  // A picture button that comes back after a job takes the keyboard when nothing else has it.
+  if (enable && (control == kExportButton || control == kImportButton)) {
+    HWND focus = GetFocus();
+    if (focus == nullptr || GetParent(focus) != hwnd || !Shown(focus)) {
+      FocusElsewhere(nullptr, item);
+    }
+  }
 }
 
 void Win32Window::SetProgressRange(int low, int high) {
@@ -233,6 +358,32 @@ bool Win32Window::AskYesNoWithOption(const std::string& text, const std::string&
   option.checked =
       calls_.messageBox(nullptr, Widen(option.text + "?"), Widen(caption), type) == IDYES;
   return true;
+}
+
+bool Win32Window::AskBeforeReplacing(const std::string& text, QuestionOption* option) {
+  // The loop on the pedal is lost on Yes: No is the default, and Esc (the dialog's cancel)
+  // answers No too. A task dialog, for the check box a message box lacks.
+  const std::wstring content = Widen(text);
+  const std::wstring caption = Widen(kAppName);
+  const std::wstring check = option ? Widen(option->text) : std::wstring();
+  TASKDIALOGCONFIG config{};
+  config.cbSize = sizeof config;
+  config.hwndParent = hwnd_.load();
+  config.hInstance = instance_;
+  config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
+  if (option && option->checked) config.dwFlags |= TDF_VERIFICATION_FLAG_CHECKED;
+  config.dwCommonButtons = TDCBF_YES_BUTTON | TDCBF_NO_BUTTON;
+  config.pszWindowTitle = caption.c_str();
+  config.pszMainIcon = TD_WARNING_ICON;
+  config.pszContent = content.c_str();
+  config.nDefaultButton = IDNO;
+  config.pszVerificationText = option ? check.c_str() : nullptr;
+  int button = IDNO;
+  BOOL checked = option && option->checked;
+  // A question that cannot be put is a No: the loop stays.
+  if (FAILED(calls_.taskDialog(config, &button, &checked))) return false;
+  if (option) option->checked = checked != FALSE;
+  return button == IDYES;
 }
 
 std::optional<std::string> Win32Window::ChooseFile(const FileChooser& chooser) {
@@ -310,6 +461,231 @@ void Win32Window::WaitUntil(const std::string& notice, const std::function<bool(
   if (note) DestroyWindow(note);
 }
 
+void Win32Window::SetStatus(const StatusLine& status) {
+  HWND hwnd = hwnd_.load();
+  HWND link = GetDlgItem(hwnd, kStatusLink);
+  SetDlgItemTextW(hwnd, kStatusText, Widen(status.text).c_str());
+  SetWindowTextW(link, Widen(status.link).c_str());
+  if (status.link.empty()) FocusElsewhere(link, nullptr);
+  ShowWindow(link, status.link.empty() ? SW_HIDE : SW_SHOWNA);
+  LayoutStrip();
+}
+
+void Win32Window::SetPedalChoices(const std::vector<std::string>& labels, int selected) {
+  HWND selector = GetDlgItem(hwnd_.load(), kPedalSelector);
+  // Filled and selected here: a combo box reports only the user's own choices.
+  SendMessageW(selector, CB_RESETCONTENT, 0, 0);
+  for (const std::string& label : labels) {
+    SendMessageW(selector, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(label).c_str()));
+  }
+  SendMessageW(selector, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+  selected_ = selected;
+  const bool show = labels.size() >= 2;
+  if (!show) FocusElsewhere(selector, nullptr);
+  ShowWindow(selector, show ? SW_SHOWNA : SW_HIDE);
+  LayoutStrip();
+}
+
+void Win32Window::OnSelectorChange(bool closed) {
+  HWND selector = GetDlgItem(hwnd_.load(), kPedalSelector);
+  // While the list is open the selection follows the pointer and the arrows: the choice is
+  // made when it closes on an item.
+  if (!closed && SendMessageW(selector, CB_GETDROPPEDSTATE, 0, 0)) return;
+  const int index = static_cast<int>(SendMessageW(selector, CB_GETCURSEL, 0, 0));
+  if (index == CB_ERR || index == selected_) return;
+  selected_ = index;
+  dialog_->OnChoosePedal(index);
+}
+
+void Win32Window::ShowCancel(bool show) {
+  HWND hwnd = hwnd_.load();
+  HWND cancel = GetDlgItem(hwnd, kCancelButton);
+  if (show) {
+    if (!IsWindowVisible(cancel)) beforeCancel_ = GetFocus();
+    EnableWindow(cancel, TRUE);
+    ShowWindow(cancel, SW_SHOWNA);
+    SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(cancel), TRUE);
+    return;
+  }
+  HWND back = beforeCancel_;
+  beforeCancel_ = nullptr;
+  FocusElsewhere(cancel, back);
+  ShowWindow(cancel, SW_HIDE);
+}
+
+void Win32Window::FocusElsewhere(HWND leaving, HWND back) {
+  HWND hwnd = hwnd_.load();
+  if (leaving && GetFocus() != leaving) return;
+  HWND to = back && back != leaving && GetParent(back) == hwnd && Shown(back) ? back : nullptr;
+  for (int id : {kExportButton, kImportButton}) {
+    if (!to && Shown(GetDlgItem(hwnd, id))) to = GetDlgItem(hwnd, id);
+  }
+  if (to) {
+    SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(to), TRUE);
+  } else if (leaving) {
+    SetFocus(hwnd);  // nothing to take it: the window itself keeps the keyboard
+  }
+}
+
+int Win32Window::TextWidth(HWND control, const std::wstring& text) const {
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  SIZE size{};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  return size.cx;
+}
+
+void Win32Window::Layout() {
+  HWND hwnd = hwnd_.load();
+  using G = NativeGeometry;
+  // The template's dialog units would scale the picture with the font: pixels instead.
+  auto place = [&](int id, const RECT& r) {
+    SetWindowPos(GetDlgItem(hwnd, id), nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  };
+  // The picture buttons take their faces' size (LoadButtonFaces).
+  for (auto [id, at] :
+       {std::pair{kExportButton, G::kExport}, std::pair{kImportButton, G::kImport}}) {
+    SetWindowPos(GetDlgItem(hwnd, id), nullptr, at.x, at.y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  place(kProgressBar, G::kProgress);
+  place(kCancelButton, G::kCancel);
+
+  HWND selector = GetDlgItem(hwnd, kPedalSelector);
+  RECT box{};
+  GetWindowRect(selector, &box);
+  stripHeight_ = std::max<int>(G::kMinStripHeight, box.bottom - box.top + 10);
+  RECT frame{0, 0, G::kPicture.cx, G::kPicture.cy + stripHeight_};
+  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_EXSTYLE)));
+  SetWindowPos(hwnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+  // The link: the dialog's font, underlined, as links are.
+  LOGFONTW font{};
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)), sizeof font, &font);
+  font.lfUnderline = TRUE;
+  if (!linkFont_) linkFont_ = CreateFontIndirectW(&font);
+  SendDlgItemMessageW(hwnd, kStatusLink, WM_SETFONT, reinterpret_cast<WPARAM>(linkFont_), FALSE);
+  LayoutStrip();
+}
+
+void Win32Window::LayoutStrip() {
+  HWND hwnd = hwnd_.load();
+  using G = NativeGeometry;
+  HWND status = GetDlgItem(hwnd, kStatusText);
+  HWND link = GetDlgItem(hwnd, kStatusLink);
+  HWND selector = GetDlgItem(hwnd, kPedalSelector);
+  int right = G::kPicture.cx - G::kStripMargin;
+
+  if (IsWindowVisible(selector)) {
+    // As wide as its longest label, within bounds; the status line gets the rest.
+    int widest = 0;
+    const int count = static_cast<int>(SendMessageW(selector, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+      std::wstring label(static_cast<size_t>(SendMessageW(selector, CB_GETLBTEXTLEN, i, 0)), L'\0');
+      SendMessageW(selector, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(label.data()));
+      widest = std::max(widest, TextWidth(selector, label));
+    }
+    const int width = std::min(G::kSelectorMaxWidth, widest + GetSystemMetrics(SM_CXVSCROLL) + 12);
+    RECT box{};
+    GetWindowRect(selector, &box);
+    const int height = box.bottom - box.top;
+    // The height given is the open list's; the closed box keeps its own.
+    SetWindowPos(selector, nullptr, right - width, G::kPicture.cy + (stripHeight_ - height) / 2,
+                 width, height + 8 * SendMessageW(selector, CB_GETITEMHEIGHT, 0, 0),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    right -= width + 8;
+  }
+
+  wchar_t buffer[512];
+  GetWindowTextW(link, buffer, 512);
+  const int linkWidth = IsWindowVisible(link) ? TextWidth(link, buffer) + 6 : 0;
+  GetWindowTextW(status, buffer, 512);
+  const int room = std::max(0, right - G::kStripMargin - (linkWidth ? linkWidth + 4 : 0));
+  const int statusWidth = std::min(room, TextWidth(status, buffer) + 2);
+  TEXTMETRICW metrics{};
+  HDC dc = GetDC(status);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(status, WM_GETFONT, 0, 0)));
+  GetTextMetricsW(dc, &metrics);
+  SelectObject(dc, old);
+  ReleaseDC(status, dc);
+  const int height = metrics.tmHeight + 4;
+  const int top = G::kPicture.cy + (stripHeight_ - height) / 2;
+  SetWindowPos(status, nullptr, G::kStripMargin, top, statusWidth, height,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(link, nullptr, G::kStripMargin + statusWidth + 4, top, linkWidth, height,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(status, nullptr, FALSE);
+  InvalidateRect(link, nullptr, FALSE);
+  // What the strip showed beyond the controls' new places.
+  RECT strip{0, G::kPicture.cy, G::kPicture.cx, G::kPicture.cy + stripHeight_};
+  InvalidateRect(hwnd, &strip, FALSE);
+}
+
+void Win32Window::NameControls() {
+  // Names for assistive technology where a control's text says too little or changes.
+  if (!comStarted_ ||
+      FAILED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                              IID_IAccPropServices, reinterpret_cast<void**>(&names_)))) {
+    names_ = nullptr;
+    return;
+  }
+  // ForgetNames clears the same three.
+  const std::pair<int, const wchar_t*> names[] = {
+      {kStatusText, L"Status"}, {kPedalSelector, L"Pedal"}, {kCancelButton, L"Cancel transfer"}};
+  for (const auto& [id, name] : names) {
+    names_->SetHwndPropStr(GetDlgItem(hwnd_.load(), id), static_cast<DWORD>(OBJID_CLIENT),
+                           CHILDID_SELF, PROPID_ACC_NAME, name);
+  }
+}
+
+void Win32Window::ForgetNames() {
+  if (!names_) return;
+  const MSAAPROPID name = PROPID_ACC_NAME;
+  for (int id : {kStatusText, kPedalSelector, kCancelButton}) {
+    names_->ClearHwndProps(GetDlgItem(hwnd_.load(), id), static_cast<DWORD>(OBJID_CLIENT),
+                           CHILDID_SELF, &name, 1);
+  }
+  names_->Release();
+  names_ = nullptr;
+}
+
+void Win32Window::RaiseNotice(DeviceNotice notice) {
+  const std::optional<HotplugNotice> hotplug = ToHotplug(notice);
+  if (!hotplug) return;
+  settler_.Add(*hotplug, Now());
+  ArmSettle();
+}
+
+void Win32Window::ArmSettle() {
+  using namespace std::chrono;
+  const auto wait = ceil<milliseconds>(settler_.Due() - Now()).count();
+  SetTimer(hwnd_.load(), kSettleTimer,
+           static_cast<UINT>(std::clamp<decltype(wait)>(wait, USER_TIMER_MINIMUM, 60000)), nullptr);
+}
+
+void Win32Window::DeliverSettled() {
+  const std::vector<HotplugNotice> notices = settler_.Take(Now());
+  if (notices.empty()) {
+    // Early (the clock and the timer disagree by a tick): wait for the rest.
+    if (settler_.Pending()) {
+      ArmSettle();
+    } else {
+      KillTimer(hwnd_.load(), kSettleTimer);
+    }
+    return;
+  }
+  KillTimer(hwnd_.load(), kSettleTimer);
+  for (HotplugNotice notice : notices) {
+    if (dialog_ == nullptr || ended_) return;
+    dialog_->OnDeviceChange(FromHotplug(notice));
+  }
+}
+
 Face Win32Window::LastFace(int control) const {
   auto it = buttons_.find(control);
   return it == buttons_.end() ? Face::Normal : it->second.last;
@@ -323,33 +699,43 @@ HBITMAP Win32Window::Background() {
   return background_;
 }
 
-// Copies the part of the background picture, stretched over `client`, that lies under `target`.
-void Win32Window::PaintBackground(HDC dc, const RECT& target, const RECT& client) {
-  HBITMAP picture = Background();
+// Copies what lies under `target` (client coordinates): the picture (with the loop, when one is
+// shown) stretched over its 460 x 306, and below it the strip, the picture's bottom edge drawn
+// down so the two read as one surface.
+void Win32Window::PaintBackground(HDC dc, const RECT& target) {
+  HBITMAP picture = loop_ ? loop_ : Background();
   BITMAP bm{};
-  const int cw = client.right - client.left, ch = client.bottom - client.top;
-  if (!picture || !GetObjectW(picture, sizeof bm, &bm) || cw <= 0 || ch <= 0) {
+  if (!picture || !GetObjectW(picture, sizeof bm, &bm)) {
     FillRect(dc, &target, GetSysColorBrush(COLOR_BTNFACE));
     return;
   }
+  using G = NativeGeometry;
   HDC memory = CreateCompatibleDC(dc);
   HGDIOBJ old = SelectObject(memory, picture);
   SetStretchBltMode(dc, HALFTONE);
   SetBrushOrgEx(dc, 0, 0, nullptr);
-  const int sx = MulDiv(target.left - client.left, bm.bmWidth, cw);
-  const int sy = MulDiv(target.top - client.top, bm.bmHeight, ch);
-  const int sw = MulDiv(target.right - target.left, bm.bmWidth, cw);
-  const int sh = MulDiv(target.bottom - target.top, bm.bmHeight, ch);
-  StretchBlt(dc, target.left, target.top, target.right - target.left, target.bottom - target.top,
-             memory, sx, sy, sw, sh, SRCCOPY);
+  const RECT area{0, 0, G::kPicture.cx, G::kPicture.cy};
+  const RECT strip{0, G::kPicture.cy, std::max<LONG>(target.right, G::kPicture.cx),
+                   std::max<LONG>(target.bottom, G::kPicture.cy)};
+  RECT part;
+  if (IntersectRect(&part, &target, &area)) {
+    StretchBlt(dc, part.left, part.top, part.right - part.left, part.bottom - part.top, memory,
+               MulDiv(part.left, bm.bmWidth, G::kPicture.cx),
+               MulDiv(part.top, bm.bmHeight, G::kPicture.cy),
+               MulDiv(part.right - part.left, bm.bmWidth, G::kPicture.cx),
+               MulDiv(part.bottom - part.top, bm.bmHeight, G::kPicture.cy), SRCCOPY);
+  }
+  if (IntersectRect(&part, &target, &strip)) {
+    StretchBlt(dc, part.left, part.top, part.right - part.left, part.bottom - part.top, memory,
+               MulDiv(part.left, bm.bmWidth, G::kPicture.cx), bm.bmHeight - 1,
+               MulDiv(part.right - part.left, bm.bmWidth, G::kPicture.cx), 1, SRCCOPY);
+  }
   SelectObject(memory, old);
   DeleteDC(memory);
 }
 
-void Win32Window::Paint() {
+void Win32Window::Paint(HDC dc) {
   HWND hwnd = hwnd_.load();
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(hwnd, &ps);
   RECT client;
   GetClientRect(hwnd, &client);
   if (IsIconic(hwnd)) {
@@ -357,9 +743,146 @@ void Win32Window::Paint() {
     const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
     DrawIcon(dc, (client.right - cx + 1) / 2, (client.bottom - cy + 1) / 2, bigIcon_);
   } else {
-    PaintBackground(dc, client, client);
+    PaintBackground(dc, client);
   }
-  EndPaint(hwnd, &ps);
+}
+
+void Win32Window::ShowLoopOutline(const LoopOutline& outline) {
+  if (outline.Empty()) {
+    if (loop_) DeleteObject(loop_);
+    loop_ = nullptr;
+  } else {
+    DrawLoop(outline);
+  }
+  // The disc, in the window: the picture's units scaled onto its 460 x 306.
+  using G = NativeGeometry;
+  BITMAP bm{};
+  if (!GetObjectW(Background(), sizeof bm, &bm) || bm.bmWidth <= 0 || bm.bmHeight <= 0) return;
+  const double sx = double(G::kPicture.cx) / bm.bmWidth, sy = double(G::kPicture.cy) / bm.bmHeight;
+  const RECT disc{static_cast<LONG>((kDiscX - kStrokesOuter) * sx) - 2,
+                  static_cast<LONG>((kDiscY - kStrokesOuter) * sy) - 2,
+                  static_cast<LONG>((kDiscX + kStrokesOuter) * sx) + 3,
+                  static_cast<LONG>((kDiscY + kStrokesOuter) * sy) + 3};
+  InvalidateRect(hwnd_.load(), &disc, FALSE);
+}
+
+// The loop is drawn into a copy of the picture, in the picture's units, and shown through the
+// same stretch as the picture itself, so it is smoothed alike and lines up with the disc.
+void Win32Window::DrawLoop(const LoopOutline& outline) {
+  HBITMAP background = Background();
+  BITMAP bm{};
+  if (!background || !GetObjectW(background, sizeof bm, &bm)) return;
+  const int width = bm.bmWidth, height = bm.bmHeight;
+  uint32_t* bits = nullptr;
+  if (!loop_) loop_ = PixelBitmap(width, height, &bits);
+  DIBSECTION dib{};
+  if (!loop_ || GetObjectW(loop_, sizeof dib, &dib) != sizeof dib) return;
+  bits = static_cast<uint32_t*>(dib.dsBm.bmBits);  // also when it was made before
+  HDC from = CreateCompatibleDC(nullptr), to = CreateCompatibleDC(nullptr);
+  HGDIOBJ oldFrom = SelectObject(from, background), oldTo = SelectObject(to, loop_);
+  BitBlt(to, 0, 0, width, height, from, 0, 0, SRCCOPY);
+  SelectObject(from, oldFrom);
+  SelectObject(to, oldTo);
+  DeleteDC(from);
+  DeleteDC(to);
+  GdiFlush();
+
+  // The square around the ring, clipped to the picture.
+  const int reach = static_cast<int>(kStrokesOuter) + kRingPen;
+  const int left = std::max(0, static_cast<int>(kDiscX) - reach);
+  const int top = std::max(0, static_cast<int>(kDiscY) - reach);
+  const int right = std::min(width, static_cast<int>(kDiscX) + reach + 1);
+  const int bottom = std::min(height, static_cast<int>(kDiscY) + reach + 1);
+  if (right <= left || bottom <= top) return;
+
+  // The picture's own strokes are painted over with its sky and glow, as if it had been drawn
+  // without them; the ring then shows on that ground.
+  for (int y = top; y < bottom; ++y) {
+    for (int x = left; x < right; ++x) {
+      const double d = std::hypot(x + 0.5 - kDiscX, y + 0.5 - kDiscY);
+      if (d >= kStrokesInner && d <= kStrokesOuter) {
+        bits[size_t(y) * size_t(width) + size_t(x)] =
+            Pixel(Ground(x + 0.5, y + 0.5, width, height));
+      }
+    }
+  }
+
+  // One stroke a slice, clockwise from the top, from its lowest to its highest sample, drawn
+  // white on black into a mask, then laid over the picture in gold.
+  uint32_t* mask = nullptr;
+  const int mw = right - left, mh = bottom - top;
+  HBITMAP maskBitmap = PixelBitmap(mw, mh, &mask);
+  if (!maskBitmap) return;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ oldMask = SelectObject(dc, maskBitmap);
+  PatBlt(dc, 0, 0, mw, mh, BLACKNESS);
+  LOGBRUSH brush{BS_SOLID, RGB(255, 255, 255), 0};
+  HPEN pen = ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_ROUND, kRingPen, &brush, 0, nullptr);
+  HGDIOBJ oldPen = SelectObject(dc, pen);
+  const size_t n = outline.low.size();
+  for (size_t i = 0; i < n; ++i) {
+    const double angle = 2 * std::numbers::pi * (double(i) + 0.5) / double(n);
+    const double dx = std::sin(angle), dy = -std::cos(angle);
+    const double low = std::clamp<double>(outline.low[i], -1, 1);
+    const double high = std::clamp<double>(i < outline.high.size() ? outline.high[i] : low, low, 1);
+    const double r0 = kRingMiddle + kRingHalf * low, r1 = kRingMiddle + kRingHalf * high;
+    MoveToEx(dc, static_cast<int>(std::lround(kDiscX + dx * r0)) - left,
+             static_cast<int>(std::lround(kDiscY + dy * r0)) - top, nullptr);
+    LineTo(dc, static_cast<int>(std::lround(kDiscX + dx * r1)) - left,
+           static_cast<int>(std::lround(kDiscY + dy * r1)) - top);
+  }
+  SelectObject(dc, oldPen);
+  DeleteObject(pen);
+  SelectObject(dc, oldMask);
+  DeleteDC(dc);
+  GdiFlush();
+  for (int y = 0; y < mh; ++y) {
+    for (int x = 0; x < mw; ++x) {
+      if ((mask[size_t(y) * size_t(mw) + size_t(x)] & 0xffffff) == 0) continue;
+      uint32_t& px = bits[size_t(y + top) * size_t(width) + size_t(x + left)];
+      const Rgb under = Colour(px);
+      px = Pixel({under.r + (kGold.r - under.r) * kRingOpacity,
+                  under.g + (kGold.g - under.g) * kRingOpacity,
+                  under.b + (kGold.b - under.b) * kRingOpacity});
+    }
+  }
+  DeleteObject(maskBitmap);
+}
+
+// The status line's text, light on the strip, cut with an ellipsis; the link, in gold,
+// underlined, with the focus frame when the keyboard is on it.
+void Win32Window::DrawStatus(const DRAWITEMSTRUCT& item) {
+  const RECT r = item.rcItem;
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  HDC memory = CreateCompatibleDC(item.hDC);
+  HBITMAP canvas = CreateCompatibleBitmap(item.hDC, w, h);
+  HGDIOBJ oldCanvas = SelectObject(memory, canvas);
+  HWND hwnd = hwnd_.load();
+  RECT placed = r;
+  MapWindowPoints(item.hwndItem, hwnd, reinterpret_cast<POINT*>(&placed), 2);
+  SetViewportOrgEx(memory, -placed.left, -placed.top, nullptr);
+  PaintBackground(memory, placed);
+  SetViewportOrgEx(memory, 0, 0, nullptr);
+
+  const bool link = item.CtlID == static_cast<UINT>(kStatusLink);
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(item.hwndItem)), L'\0');
+  GetWindowTextW(item.hwndItem, text.data(), static_cast<int>(text.size()) + 1);
+  HGDIOBJ oldFont =
+      SelectObject(memory, reinterpret_cast<HFONT>(SendMessageW(item.hwndItem, WM_GETFONT, 0, 0)));
+  SetBkMode(memory, TRANSPARENT);
+  SetTextColor(memory, link ? kGoldColour : kLettering);
+  RECT box{link ? 3 : 0, 0, w, h};
+  DrawTextW(memory, text.c_str(), static_cast<int>(text.size()), &box,
+            DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+  SelectObject(memory, oldFont);
+  if (link && (item.itemState & ODS_FOCUS) && !(item.itemState & ODS_NOFOCUSRECT)) {
+    RECT frame{0, 0, w, h};
+    DrawFocusRect(memory, &frame);
+  }
+  BitBlt(item.hDC, r.left, r.top, w, h, memory, 0, 0, SRCCOPY);
+  SelectObject(memory, oldCanvas);
+  DeleteObject(canvas);
+  DeleteDC(memory);
 }
 
 Face Win32Window::DrawButton(const DRAWITEMSTRUCT& item) {
@@ -374,11 +897,10 @@ Face Win32Window::DrawButton(const DRAWITEMSTRUCT& item) {
   HGDIOBJ oldCanvas = SelectObject(memory, canvas);
 
   HWND hwnd = hwnd_.load();
-  RECT client{}, placed = r;
-  GetClientRect(hwnd, &client);
+  RECT placed = r;
   MapWindowPoints(item.hwndItem, hwnd, reinterpret_cast<POINT*>(&placed), 2);
   SetViewportOrgEx(memory, -placed.left, -placed.top, nullptr);
-  PaintBackground(memory, placed, client);
+  PaintBackground(memory, placed);
   SetViewportOrgEx(memory, 0, 0, nullptr);
 
   auto found = buttons_.find(static_cast<int>(item.CtlID));
@@ -428,11 +950,14 @@ INT_PTR Win32Window::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
   }
   switch (message) {
     case WM_INITDIALOG:
+      Layout();
+      NameControls();
       dialog_->OnInitDialog();
       return TRUE;  // the dialog manager gives the first enabled control the focus
     case WM_DEVICECHANGE:
-      // Never consumed: the default answer (grant every query) stands.
-      dialog_->OnDeviceChange(NoticeFromDeviceChange(wParam, lParam));
+      // Settled first: one plug-in comes as several notices. Never consumed: the default answer
+      // (grant every query) stands.
+      RaiseNotice(NoticeFromDeviceChange(wParam, lParam));
       return FALSE;
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) == kAboutCommand) {
@@ -443,17 +968,42 @@ INT_PTR Win32Window::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
         dialog_->OnRestoreLastBackup();
         return TRUE;
       }
+      if ((wParam & 0xFFF0) == kVerifyCommand) {
+        dialog_->OnToggleVerify();
+        return TRUE;
+      }
       return FALSE;
     case WM_ERASEBKGND:
       return TRUE;  // the paint covers the whole client area
-    case WM_PAINT:
-      Paint();
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd, &ps);
+      Paint(dc);
+      EndPaint(hwnd, &ps);
       return TRUE;
+    }
+    case WM_PRINTCLIENT:
+      Paint(reinterpret_cast<HDC>(wParam));
+      return TRUE;
+    case WM_SETCURSOR:
+      if (reinterpret_cast<HWND>(wParam) == GetDlgItem(hwnd, kStatusLink)) {
+        SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32649)));  // IDC_HAND
+        SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+      }
+      return FALSE;
     case WM_QUERYDRAGICON:
       return reinterpret_cast<INT_PTR>(smallIcon_ ? smallIcon_ : bigIcon_);
-    case WM_DRAWITEM:
-      DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+    case WM_DRAWITEM: {
+      const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (item.CtlID == static_cast<UINT>(kStatusText) ||
+          item.CtlID == static_cast<UINT>(kStatusLink)) {
+        DrawStatus(item);
+      } else {
+        DrawButton(item);
+      }
       return TRUE;
+    }
     case WM_COMMAND:
       if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kExportButton) {
         dialog_->OnExport();
@@ -461,6 +1011,19 @@ INT_PTR Win32Window::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
       }
       if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kImportButton) {
         dialog_->OnImport();
+        return TRUE;
+      }
+      if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kCancelButton) {
+        dialog_->OnCancel();
+        return TRUE;
+      }
+      if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kStatusLink) {
+        dialog_->OnStatusLink();
+        return TRUE;
+      }
+      if (LOWORD(wParam) == kPedalSelector) {
+        if (HIWORD(wParam) == CBN_SELCHANGE) OnSelectorChange(false);
+        if (HIWORD(wParam) == CBN_CLOSEUP) OnSelectorChange(true);
         return TRUE;
       }
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
@@ -472,6 +1035,10 @@ INT_PTR Win32Window::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
       dialog_->OnClose();
       return TRUE;
     case WM_TIMER: {
+      if (wParam == kSettleTimer) {
+        DeliverSettled();
+        return TRUE;
+      }
       auto it = timers_.find(wParam);
       if (it == timers_.end()) return FALSE;
       KillTimer(hwnd, wParam);

@@ -1,22 +1,30 @@
 // The native Windows window layer of the main dialog: dialog template 102 from the resources,
-// owner-drawn picture buttons with four faces, the common-controls progress bar, the system
-// menu's About item, the file choosers and message boxes, "SetPos" and WM_DEVICECHANGE.
+// owner-drawn picture buttons with four faces, the common-controls progress bar, the strip below
+// the picture with the status line and the pedal selector, the Cancel button, the loop drawn
+// around the picture's disc, the system menu's items, the file choosers and questions, "SetPos"
+// and WM_DEVICECHANGE (settled, so one plug-in is one notice).
 #pragma once
 
 #include <windows.h>
-// windows.h first: commdlg.h uses its types.
+// windows.h first: commdlg.h and commctrl.h use its types.
+#include <commctrl.h>
 #include <commdlg.h>
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/main_dialog.h"
 #include "app/window_layer.h"
+#include "device/pedal_tracker.h"
 #include "device/platform/win32/win32_platform.h"
+
+struct IAccPropServices;
 
 namespace rendax {
 
@@ -26,6 +34,25 @@ inline constexpr int kAboutMenuString = 101;
 inline constexpr int kMainDialogTemplate = 102;
 inline constexpr UINT kAboutCommand = 16;  // the system-menu item; low four bits are the system's
 inline constexpr UINT kRestoreCommand = 32;
+inline constexpr UINT kVerifyCommand = 48;
+// The status line's two controls (the dialog knows them as one, through SetStatus).
+inline constexpr int kStatusText = 1101;
+inline constexpr int kStatusLink = 1102;
+// The timer that hands settled device notices to the dialog.
+inline constexpr UINT_PTR kSettleTimer = 0x5E77;
+
+// Where things sit in the client area, in pixels: the background picture is drawn 460 x 306,
+// undistorted, with the strip below it, as in the Qt window.
+struct NativeGeometry {
+  static constexpr SIZE kPicture{460, 306};
+  static constexpr int kMinStripHeight = 32;
+  static constexpr POINT kExport{136, 150};
+  static constexpr POINT kImport{30, 92};
+  static constexpr RECT kProgress{12, 272, 12 + 315, 272 + 19};
+  static constexpr RECT kCancel{341, 269, 341 + 107, 269 + 25};
+  static constexpr int kStripMargin = 12;  // left and right
+  static constexpr int kSelectorMaxWidth = 200;
+};
 
 // The calls that wait for a person. Tests replace them to answer at once and to see what the
 // window asked; the program uses the system's.
@@ -35,6 +62,8 @@ struct ModalCalls {
   std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT type)>
       messageBox;
   std::function<void(HINSTANCE instance, HWND owner)> runAbout;  // the About box, modally
+  // A task dialog: the button pressed and the state of its check box.
+  std::function<HRESULT(const TASKDIALOGCONFIG& config, int* button, BOOL* checked)> taskDialog;
 };
 ModalCalls SystemModalCalls();
 
@@ -45,7 +74,10 @@ DeviceNotice NoticeFromDeviceChange(WPARAM wParam, LPARAM lParam);
 
 class Win32Window : public WindowLayer {
  public:
-  explicit Win32Window(HINSTANCE instance, ModalCalls calls = SystemModalCalls());
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+  // `clock` stands in for the steady clock (tests drive the settling of notices with it).
+  explicit Win32Window(HINSTANCE instance, ModalCalls calls = SystemModalCalls(),
+                       Clock clock = nullptr);
   ~Win32Window() override;
   Win32Window(const Win32Window&) = delete;
   Win32Window& operator=(const Win32Window&) = delete;
@@ -72,6 +104,14 @@ class Win32Window : public WindowLayer {
   void SendToWindow(const std::function<void()>& call) override;
   void PostDelayed(int ms, std::function<void()> call) override;
   void WaitUntil(const std::string& notice, const std::function<bool()>& done) override;
+  void SetStatus(const StatusLine& status) override;
+  void SetPedalChoices(const std::vector<std::string>& labels, int selected) override;
+  void ShowCancel(bool show) override;
+  void AppendVerifyItem(const std::string& text, bool checked) override;
+  void CheckVerifyItem(bool checked) override;
+  bool AskBeforeReplacing(const std::string& text, QuestionOption* option) override;
+  void ShowLoopOutline(const LoopOutline& outline) override;
+  std::chrono::steady_clock::time_point Now() const override;
 
   HWND Handle() const { return hwnd_.load(); }
   bool Ended() const { return ended_; }
@@ -91,10 +131,24 @@ class Win32Window : public WindowLayer {
 
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-  void Paint();
-  void PaintBackground(HDC dc, const RECT& target, const RECT& client);
+  void Layout();
+  void LayoutStrip();
+  void NameControls();
+  void ForgetNames();
+  void Paint(HDC dc);
+  void PaintBackground(HDC dc, const RECT& target);
+  void DrawStatus(const DRAWITEMSTRUCT& item);
   HBITMAP Background();
+  void DrawLoop(const LoopOutline& outline);
   void FreeButtons();
+  void RaiseNotice(DeviceNotice notice);
+  void ArmSettle();
+  void DeliverSettled();
+  void OnSelectorChange(bool closed);
+  // Moves the keyboard away from a control about to be hidden: where it was before, else to the
+  // first enabled picture button.
+  void FocusElsewhere(HWND leaving, HWND back);
+  int TextWidth(HWND control, const std::wstring& text) const;
 
   HINSTANCE instance_;
   ModalCalls calls_;
@@ -108,6 +162,15 @@ class Win32Window : public WindowLayer {
   HICON bigIcon_ = nullptr;
   HICON smallIcon_ = nullptr;
   HBITMAP background_ = nullptr;
+  HBITMAP loop_ = nullptr;  // the background with the loop around its disc; null: none shown
+  HFONT linkFont_ = nullptr;
+  IAccPropServices* names_ = nullptr;
+  bool comStarted_ = false;
+  Clock clock_;
+  NoticeSettler settler_;
+  int stripHeight_ = NativeGeometry::kMinStripHeight;
+  int selected_ = -1;            // the selector's choice as last set or chosen
+  HWND beforeCancel_ = nullptr;  // where the keyboard was when Cancel appeared
   std::map<int, PictureButton> buttons_;
   std::map<UINT_PTR, std::function<void()>> timers_;
   UINT_PTR nextTimer_ = 1;

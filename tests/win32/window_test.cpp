@@ -1,6 +1,7 @@
 // The native window layer under wine: the dialog made from the resources, its controls and
-// menu, the picture buttons' faces, "SetPos" from another thread, device notices, the choosers
-// and questions (answered by a recorder instead of a person), and closing.
+// menu, the picture buttons' faces, "SetPos" from another thread, device notices and their
+// settling, the strip with the status line and selector, Cancel, the verify item, the loop around
+// the disc, the choosers and questions (answered by a recorder instead of a person), and closing.
 #include "app/win32/win32_window.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <dbt.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -49,7 +51,16 @@ struct Recorder {
     UINT type;
   };
   std::vector<Box> boxes;
-  int answer = IDYES;
+  struct Question {
+    HWND owner;
+    std::wstring text, caption, check;
+    TASKDIALOG_FLAGS flags;
+    TASKDIALOG_COMMON_BUTTON_FLAGS buttons;
+    int defaultButton;
+  };
+  std::vector<Question> questions;  // the task dialogs
+  int answer = IDYES;               // of message boxes and task dialogs
+  bool tick = false;                // a task dialog's check box is left ticked
   int abouts = 0;
 
   ModalCalls Calls() {
@@ -80,23 +91,46 @@ struct Recorder {
       return answer;
     };
     c.runAbout = [this](HINSTANCE, HWND) { ++abouts; };
+    c.taskDialog = [this](const TASKDIALOGCONFIG& config, int* button, BOOL* checked) {
+      questions.push_back({config.hwndParent, config.pszContent, config.pszWindowTitle,
+                           config.pszVerificationText ? config.pszVerificationText : L"",
+                           config.dwFlags, config.dwCommonButtons, config.nDefaultButton});
+      *button = answer;
+      *checked = tick;
+      return S_OK;
+    };
     return c;
   }
 };
 
+// The simulator, counting the searches for pedals.
+class CountingPlatform : public SimulatorPlatform {
+ public:
+  using SimulatorPlatform::SimulatorPlatform;
+  bool ListCandidates(std::vector<std::string>& paths, std::string& error) override {
+    ++searches;
+    return SimulatorPlatform::ListCandidates(paths, error);
+  }
+  int searches = 0;
+};
+
 // A window over a simulator folder, with no worker: job codes stay where the buttons put them.
+// Its clock moves only when the test moves it. A pedal with other firmware than 8 has the update
+// declined.
 class WindowRig {
  public:
-  explicit WindowRig(bool pedal) {
+  explicit WindowRig(bool pedal, uint16_t firmware = 8) {
+    if (firmware != 8) recorder_.answer = IDNO;
     root_ = fs::temp_directory_path() / ("rendax-win32-" + std::to_string(GetCurrentProcessId()) +
                                          "-" + std::to_string(counter_++));
     fs::remove_all(root_);
     fs::create_directories(root_);
     // The restore item looks here, never in the real backups.
     _wputenv_s(L"RENDAX_BACKUP_DIR", (root_ / "backups").wstring().c_str());
-    if (pedal) AttachPedal();
-    platform_ = std::make_unique<SimulatorPlatform>(root_.string());
-    window_ = std::make_unique<Win32Window>(GetModuleHandleW(nullptr), recorder_.Calls());
+    if (pedal) AttachPedal("pedal0", 0, firmware);
+    platform_ = std::make_unique<CountingPlatform>(root_.string());
+    window_ = std::make_unique<Win32Window>(GetModuleHandleW(nullptr), recorder_.Calls(),
+                                            [this] { return now_; });
     dialog_ = std::make_unique<CSdkManager_MFCDlg>(*window_, *platform_,
                                                    [](auto&...) { return nullptr; });
     opened_ = window_->Open(*dialog_);
@@ -110,9 +144,9 @@ class WindowRig {
     fs::remove_all(root_, ec);
   }
 
-  void AttachPedal() {
+  void AttachPedal(const char* name = "pedal0", uint8_t model = 0, uint16_t firmware = 8) {
     std::string error;
-    ASSERT_TRUE(CreateSimulatedPedal((root_ / "pedal0").string(), 0, 8, error)) << error;
+    ASSERT_TRUE(CreateSimulatedPedal((root_ / name).string(), model, firmware, error)) << error;
   }
   void DetachPedal() { fs::remove_all(root_ / "pedal0"); }
 
@@ -122,16 +156,26 @@ class WindowRig {
     SendMessageW(Hwnd(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(Item(id)));
   }
-  void DeviceChange(WPARAM event, DWORD deviceType) {
+  void Notice(WPARAM event, DWORD deviceType) {
     DEV_BROADCAST_HDR header{sizeof header, deviceType, 0};
     SendMessageW(Hwnd(), WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&header));
+  }
+  // The settling time passes and its timer goes off.
+  void Settle() {
+    now_ += NoticeSettler::kSettle;
+    SendMessageW(Hwnd(), WM_TIMER, kSettleTimer, 0);
     Pump();
+  }
+  void DeviceChange(WPARAM event, DWORD deviceType) {
+    Notice(event, deviceType);
+    Settle();
   }
   bool Enabled(int id) const { return IsWindowEnabled(Item(id)) != 0; }
   const fs::path& Root() const { return root_; }
 
   Recorder recorder_;
-  std::unique_ptr<SimulatorPlatform> platform_;
+  std::chrono::steady_clock::time_point now_{};
+  std::unique_ptr<CountingPlatform> platform_;
   std::unique_ptr<Win32Window> window_;
   std::unique_ptr<CSdkManager_MFCDlg> dialog_;
   bool opened_ = false;
@@ -185,14 +229,36 @@ TEST(Win32Window, BuildsTheMainDialogFromItsResources) {
   separator.fMask = MIIM_FTYPE;
   GetMenuItemInfoW(menu, count - 2, TRUE, &separator);
   EXPECT_TRUE(separator.fType & MFT_SEPARATOR);
-  // Before it, in a group of its own, the restore item, usable with the buttons.
-  ASSERT_GE(count, 4);
+  // Before it, in a group of their own, the verify item (checked) and the restore item, usable
+  // with the buttons.
+  ASSERT_GE(count, 5);
   EXPECT_EQ(GetMenuItemID(menu, count - 3), kRestoreCommand);
   GetMenuStringW(menu, count - 3, item, 64, MF_BYPOSITION);
   EXPECT_EQ(std::wstring(item), Widen(kRestoreMenuText));
   EXPECT_FALSE(GetMenuState(menu, kRestoreCommand, MF_BYCOMMAND) & MF_GRAYED);
-  GetMenuItemInfoW(menu, count - 4, TRUE, &separator);
+  EXPECT_EQ(GetMenuItemID(menu, count - 4), kVerifyCommand);
+  GetMenuStringW(menu, count - 4, item, 64, MF_BYPOSITION);
+  EXPECT_EQ(std::wstring(item), Widen(kVerifyMenuText));
+  EXPECT_TRUE(GetMenuState(menu, kVerifyCommand, MF_BYCOMMAND) & MF_CHECKED);
+  GetMenuItemInfoW(menu, count - 5, TRUE, &separator);
   EXPECT_TRUE(separator.fType & MFT_SEPARATOR);
+
+  // The picture keeps its 460 x 306 with the strip below it, and the controls their pixels.
+  RECT client{};
+  GetClientRect(hwnd, &client);
+  EXPECT_EQ(client.right, 460);
+  EXPECT_GE(client.bottom, 306 + NativeGeometry::kMinStripHeight);
+  auto placed = [&](int id) {
+    RECT r{};
+    GetWindowRect(rig.Item(id), &r);
+    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  };
+  const RECT bar = placed(kProgressBar), cancel = placed(kCancelButton);
+  EXPECT_EQ(std::vector<LONG>({bar.left, bar.top, bar.right, bar.bottom}),
+            std::vector<LONG>({12, 272, 327, 291}));
+  EXPECT_EQ(std::vector<LONG>({cancel.left, cancel.top, cancel.right, cancel.bottom}),
+            std::vector<LONG>({341, 269, 448, 294}));
 
   EXPECT_NE(SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0), 0);
   EXPECT_NE(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0), 0);
@@ -380,6 +446,166 @@ TEST(Win32Window, DeviceNoticesEnableAndDisableTheButtons) {
   EXPECT_FALSE(rig.Enabled(kExportButton));
   EXPECT_FALSE(rig.Enabled(kImportButton));
   EXPECT_TRUE(rig.dialog_->PedalPath().empty());
+
+  // One plug-in comes as several notices: nothing is looked for until they have settled, and
+  // then as often as for a single one.
+  rig.AttachPedal();
+  int searches = rig.platform_->searches;
+  rig.DeviceChange(DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME);
+  const int single = rig.platform_->searches - searches;
+  EXPECT_GT(single, 0);
+  searches = rig.platform_->searches;
+  for (int i = 0; i < 3; ++i) rig.Notice(DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME);
+  Pump();
+  EXPECT_EQ(rig.platform_->searches, searches) << "looked for before the notices settled";
+  rig.Settle();
+  EXPECT_EQ(rig.platform_->searches - searches, single);
+}
+
+TEST(Win32Window, StripShowsTheStatusLineAndTheSelector) {
+  WindowRig rig(true);
+  HWND status = rig.Item(kStatusText), link = rig.Item(kStatusLink);
+  HWND selector = rig.Item(kPedalSelector);
+  const std::string longText(200, 'x');
+  struct Row {
+    StatusLine line;
+    std::vector<std::string> labels;
+    int selected;
+  };
+  const Row rows[] = {
+      {{"Rendax \u00b7 firmware 8 \u00b7 no loop", ""}, {"Rendax"}, 0},
+      {{"Firmware 7 needs updating \u2014", "Update..."}, {"Rendax", "Rendax Twin"}, 1},
+      {{longText, "Try again"}, {"Rendax", "Rendax Twin", "Rendax Mini"}, 2},
+      {{"Plug in a Rendax pedal", ""}, {}, -1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line.text.substr(0, 40));
+    rig.window_->SetStatus(row.line);
+    rig.window_->SetPedalChoices(row.labels, row.selected);
+    EXPECT_EQ(Text(status), Widen(row.line.text));
+    EXPECT_EQ(IsWindowVisible(link) != 0, !row.line.link.empty());
+    EXPECT_EQ(Text(link), Widen(row.line.link));
+    EXPECT_EQ(IsWindowVisible(selector) != 0, row.labels.size() >= 2);
+    EXPECT_EQ(SendMessageW(selector, CB_GETCOUNT, 0, 0), static_cast<LRESULT>(row.labels.size()));
+    EXPECT_EQ(SendMessageW(selector, CB_GETCURSEL, 0, 0), row.selected);
+    // Side by side in the strip, in that order, the text cut short rather than overlapping.
+    RECT client{}, s{}, l{}, c{};
+    GetClientRect(rig.Hwnd(), &client);
+    GetWindowRect(status, &s);
+    GetWindowRect(link, &l);
+    GetWindowRect(selector, &c);
+    for (RECT* r : {&s, &l, &c})
+      MapWindowPoints(nullptr, rig.Hwnd(), reinterpret_cast<POINT*>(r), 2);
+    EXPECT_GE(s.top, 306);
+    if (IsWindowVisible(link)) {
+      EXPECT_GE(l.left, s.right);
+    }
+    const LONG end = IsWindowVisible(link) ? l.right : s.right;
+    EXPECT_LE(end, IsWindowVisible(selector) ? c.left : client.right);
+    EXPECT_LE(c.right, client.right);
+  }
+
+  // Tab goes Import, Export, link, selector, Cancel, and round.
+  rig.window_->SetStatus({"Firmware 7 needs updating \u2014", "Update..."});
+  rig.window_->SetPedalChoices({"Rendax", "Rendax Twin"}, 0);
+  rig.window_->ShowCancel(true);
+  const int order[] = {kImportButton,  kExportButton, kStatusLink,
+                       kPedalSelector, kCancelButton, kImportButton};
+  for (size_t i = 0; i + 1 < std::size(order); ++i) {
+    EXPECT_EQ(GetNextDlgTabItem(rig.Hwnd(), rig.Item(order[i]), FALSE), rig.Item(order[i + 1]))
+        << "after " << order[i];
+  }
+}
+
+TEST(Win32Window, StripCancelAndVerifyReachTheDialog) {
+  // The link: a pedal whose firmware update was declined offers it again.
+  {
+    WindowRig rig(true, 7);
+    ASSERT_TRUE(IsWindowVisible(rig.Item(kStatusLink)));
+    const size_t asked = rig.recorder_.boxes.size();
+    rig.Click(kStatusLink);
+    EXPECT_EQ(rig.recorder_.boxes.size(), asked + 1) << "the update is offered again";
+  }
+  // The selector: two pedals; the user's choice is taken, the layer's own selection is not.
+  {
+    WindowRig rig(true);
+    rig.AttachPedal("pedal1", 1);
+    rig.DeviceChange(DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME);
+    HWND selector = rig.Item(kPedalSelector);
+    ASSERT_TRUE(IsWindowVisible(selector));
+    const int chosen = static_cast<int>(SendMessageW(selector, CB_GETCURSEL, 0, 0));
+    const std::string path = rig.dialog_->PedalPath();
+    rig.window_->SetPedalChoices({"one", "two"}, 1 - chosen);
+    EXPECT_EQ(rig.dialog_->PedalPath(), path);
+    rig.window_->SetPedalChoices({"one", "two"}, chosen);
+    SendMessageW(selector, CB_SETCURSEL, 1 - chosen, 0);
+    SendMessageW(rig.Hwnd(), WM_COMMAND, MAKEWPARAM(kPedalSelector, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(selector));
+    EXPECT_NE(rig.dialog_->PedalPath(), path);
+  }
+  // Cancel: shown with a job and given the keyboard; pressed, it stops the job and hides, and
+  // the keyboard goes back where it was.
+  {
+    WindowRig rig(true);
+    HWND cancel = rig.Item(kCancelButton);
+    EXPECT_FALSE(IsWindowVisible(cancel));
+    SendMessageW(rig.Hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(rig.Item(kImportButton)),
+                 TRUE);
+    rig.recorder_.chosen = L"C:\\loops\\Rendax.wav";
+    rig.Click(kExportButton);
+    EXPECT_TRUE(IsWindowVisible(cancel));
+    EXPECT_TRUE(IsWindowEnabled(cancel));
+    EXPECT_EQ(GetFocus(), cancel);
+    rig.Click(kCancelButton);
+    EXPECT_FALSE(IsWindowVisible(cancel));
+    EXPECT_EQ(GetFocus(), rig.Item(kImportButton));
+  }
+  // The verify item: its mark is the dialog's setting.
+  {
+    WindowRig rig(true);
+    HMENU menu = GetSystemMenu(rig.Hwnd(), FALSE);
+    for (bool expected : {false, true}) {
+      SendMessageW(rig.Hwnd(), WM_SYSCOMMAND, kVerifyCommand, 0);
+      EXPECT_EQ(rig.dialog_->Verify(), expected);
+      EXPECT_EQ((GetMenuState(menu, kVerifyCommand, MF_BYCOMMAND) & MF_CHECKED) != 0, expected);
+    }
+  }
+}
+
+TEST(Win32Window, LoopIsDrawnAroundTheDisc) {
+  WindowRig rig(true);
+  // A pixel on the ring's outer half, straight above the centre, where the picture has a stroke.
+  const int x = 360, y = 62;
+  auto gold = [&] {
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP canvas = CreateCompatibleBitmap(screen, 460, 306);
+    HGDIOBJ old = SelectObject(dc, canvas);
+    SendMessageW(rig.Hwnd(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    const COLORREF c = GetPixel(dc, x, y);
+    SelectObject(dc, old);
+    DeleteObject(canvas);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return GetRValue(c) > GetBValue(c) + 40;
+  };
+  LoopOutline silent, loud;
+  silent.low.assign(360, 0.0f);
+  silent.high.assign(360, 0.0f);
+  loud.low.assign(360, -1.0f);
+  loud.high.assign(360, 1.0f);
+  const struct {
+    const char* what;
+    const LoopOutline* outline;
+    bool gold;
+  } rows[] = {{"no loop: the picture", nullptr, true},
+              {"a silent loop: its thin ring alone, the picture's strokes gone", &silent, false},
+              {"a loud loop", &loud, true},
+              {"no loop again: the picture", nullptr, true}};
+  for (const auto& row : rows) {
+    rig.window_->ShowLoopOutline(row.outline ? *row.outline : LoopOutline{});
+    EXPECT_EQ(gold(), row.gold) << row.what;
+  }
 }
 
 TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
@@ -404,15 +630,20 @@ TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
   EXPECT_EQ(rig.dialog_->ExportPath(), "C:\\loops\\Rendax.wav");
   EXPECT_EQ(rig.dialog_->JobCode(), JobExport);
 
-  // Import: the warning first, without owner, captioned " ", Yes and No.
-  r.answer = IDNO;
+  // Import: the warning first, owned by the window, captioned with the program's name, Yes and
+  // No with No the default; Esc (the task dialog's cancel) answers No.
+  r.answer = IDCANCEL;
   rig.Click(kImportButton);
-  ASSERT_EQ(r.boxes.size(), 1u);
-  EXPECT_EQ(r.boxes[0].owner, nullptr);
-  EXPECT_EQ(r.boxes[0].caption, L" ");
-  EXPECT_EQ(r.boxes[0].type, static_cast<UINT>(MB_YESNO));
-  EXPECT_EQ(r.boxes[0].text, Widen(kImportWarning));
-  EXPECT_TRUE(r.opens.empty()) << "No: no chooser";
+  ASSERT_EQ(r.questions.size(), 1u);
+  const Recorder::Question& warning = r.questions[0];
+  EXPECT_EQ(warning.owner, rig.Hwnd());
+  EXPECT_EQ(warning.caption, L"Rendax");
+  EXPECT_EQ(warning.text, Widen(kImportWarning));
+  EXPECT_EQ(warning.buttons, TDCBF_YES_BUTTON | TDCBF_NO_BUTTON);
+  EXPECT_EQ(warning.defaultButton, IDNO);
+  EXPECT_TRUE(warning.flags & TDF_ALLOW_DIALOG_CANCELLATION);
+  EXPECT_EQ(warning.check, L"") << "no check box without an option";
+  EXPECT_TRUE(r.opens.empty()) << "Esc: no chooser";
   r.answer = IDYES;
   r.chosen = testing::WriteRampWav(rig.Root() / L"\u00fcber.wav", 48000, 16, 1).wstring();
   rig.Click(kImportButton);
@@ -428,15 +659,17 @@ TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
             std::string::npos);
   EXPECT_EQ(rig.dialog_->JobCode(), JobImport);
 
-  // A stereo file for the one-channel pedal: a message box has no check box, so summing both
-  // channels is a question of its own, after Yes; No is its default.
+  // A stereo file for the one-channel pedal: summing both channels is the question's check box,
+  // unticked at first; what the user leaves it at is what the job does.
   WindowRig stereo(true);
   Recorder& s = stereo.recorder_;
   s.chosen = testing::WriteRampWav(stereo.Root() / "stereo.wav", 48000, 16, 2).wstring();
+  s.tick = true;
   stereo.Click(kImportButton);
-  ASSERT_EQ(s.boxes.size(), 3u);
-  EXPECT_EQ(s.boxes[2].text, Widen(std::string(kSumChannelsOption) + "?"));
-  EXPECT_EQ(s.boxes[2].type, static_cast<UINT>(MB_YESNO | MB_DEFBUTTON2));
+  ASSERT_EQ(s.questions.size(), 2u);
+  EXPECT_EQ(s.questions[1].check, Widen(kSumChannelsOption));
+  EXPECT_FALSE(s.questions[1].flags & TDF_VERIFICATION_FLAG_CHECKED);
+  EXPECT_EQ(s.questions[1].defaultButton, IDNO);
   EXPECT_TRUE(stereo.dialog_->Mix());
 
   // A message of the worker: owned by the window, captioned with the program's name, OK only.

@@ -365,6 +365,7 @@ void MainWindow::EnableControl(int control, bool enable) {
     cancel_->setEnabled(enable);
   } else if (control == kPedalSelector) {
     pedals_->setEnabled(enable);
+    ShowSelector();
   } else if (QAbstractButton* b = Button(control)) {
     b->setEnabled(enable);
   }
@@ -519,7 +520,13 @@ void MainWindow::SetPedalChoices(const std::vector<std::string>& labels, int sel
   pedals_->clear();
   for (const std::string& label : labels) pedals_->addItem(Q(label));
   pedals_->setCurrentIndex(selected);
-  pedals_->setVisible(labels.size() >= 2);
+  ShowSelector();
+}
+
+void MainWindow::ShowSelector() {
+  // Only a choice that can be made is shown: while a job runs the selector is disabled and
+  // leaves its room to the job's longer status line.
+  pedals_->setVisible(pedals_->count() >= 2 && pedals_->isEnabled());
 }
 
 void MainWindow::ShowCancel(bool show) {

@@ -128,6 +128,7 @@ class MainWindow : public QDialog, public WindowLayer {
   QAbstractButton* Button(int control) const;
   std::string DroppedFile(const QMimeData* mime) const;
   void BuildStrip();
+  void ShowSelector();
   void DrawLoop(QPainter& painter) const;
 
   CSdkManager_MFCDlg* dialog_ = nullptr;

@@ -270,6 +270,10 @@ TEST_F(WindowTest, SelectorShowsWithTwoPedalsAndTakesTheUsersChoice) {
   QTest::keyClick(pedals, Qt::Key_Down);  // as the user chooses
   EXPECT_EQ(dialog->Model(), 1);
   EXPECT_EQ(pedals->currentIndex(), 1);
+  window.EnableControl(kPedalSelector, false);  // as during a job
+  EXPECT_FALSE(pedals->isVisible()) << "the job's status line takes its room";
+  window.EnableControl(kPedalSelector, true);
+  EXPECT_TRUE(pedals->isVisible());
 
   // The chosen pedal goes: one label left, which the dialog sets, choosing nothing itself.
   QFile marker(QString::fromStdString(root + "/pedal1/unplugged"));

@@ -92,6 +92,11 @@ bool Shown(HWND control) {
   return control && IsWindowVisible(control) && IsWindowEnabled(control);
 }
 
+// Shown or not by its own style, whether or not the window is yet (it is not during start-up).
+bool Visible(HWND control) {
+  return (GetWindowLongPtrW(control, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
 INT_PTR CALLBACK AboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) return TRUE;
   if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
@@ -501,7 +506,7 @@ void Win32Window::ShowCancel(bool show) {
   HWND hwnd = hwnd_.load();
   HWND cancel = GetDlgItem(hwnd, kCancelButton);
   if (show) {
-    if (!IsWindowVisible(cancel)) beforeCancel_ = GetFocus();
+    if (!Visible(cancel)) beforeCancel_ = GetFocus();
     EnableWindow(cancel, TRUE);
     ShowWindow(cancel, SW_SHOWNA);
     SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(cancel), TRUE);
@@ -581,7 +586,7 @@ void Win32Window::LayoutStrip() {
   HWND selector = GetDlgItem(hwnd, kPedalSelector);
   int right = G::kPicture.cx - G::kStripMargin;
 
-  if (IsWindowVisible(selector)) {
+  if (Visible(selector)) {
     // As wide as its longest label, within bounds; the status line gets the rest.
     int widest = 0;
     const int count = static_cast<int>(SendMessageW(selector, CB_GETCOUNT, 0, 0));
@@ -603,7 +608,7 @@ void Win32Window::LayoutStrip() {
 
   wchar_t buffer[512];
   GetWindowTextW(link, buffer, 512);
-  const int linkWidth = IsWindowVisible(link) ? TextWidth(link, buffer) + 6 : 0;
+  const int linkWidth = Visible(link) ? TextWidth(link, buffer) + 6 : 0;
   GetWindowTextW(status, buffer, 512);
   const int room = std::max(0, right - G::kStripMargin - (linkWidth ? linkWidth + 4 : 0));
   const int statusWidth = std::min(room, TextWidth(status, buffer) + 2);

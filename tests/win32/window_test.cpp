@@ -115,11 +115,11 @@ class CountingPlatform : public SimulatorPlatform {
 };
 
 // A window over a simulator folder, with no worker: job codes stay where the buttons put them.
-// Its clock moves only when the test moves it. A pedal with other firmware than 8 has the update
-// declined.
+// Its clock moves only when the test moves it. `pedals`: none, a Rendax, or a Rendax and a Rendax
+// Twin; a Rendax with other firmware than 8 has the update declined.
 class WindowRig {
  public:
-  explicit WindowRig(bool pedal, uint16_t firmware = 8) {
+  explicit WindowRig(int pedals, uint16_t firmware = 8) {
     if (firmware != 8) recorder_.answer = IDNO;
     root_ = fs::temp_directory_path() / ("rendax-win32-" + std::to_string(GetCurrentProcessId()) +
                                          "-" + std::to_string(counter_++));
@@ -127,7 +127,8 @@ class WindowRig {
     fs::create_directories(root_);
     // The restore item looks here, never in the real backups.
     _wputenv_s(L"RENDAX_BACKUP_DIR", (root_ / "backups").wstring().c_str());
-    if (pedal) AttachPedal("pedal0", 0, firmware);
+    if (pedals > 0) AttachPedal("pedal0", 0, firmware);
+    if (pedals > 1) AttachPedal("pedal1", 1);
     platform_ = std::make_unique<CountingPlatform>(root_.string());
     window_ = std::make_unique<Win32Window>(GetModuleHandleW(nullptr), recorder_.Calls(),
                                             [this] { return now_; });
@@ -186,7 +187,7 @@ class WindowRig {
 };
 
 TEST(Win32Window, BuildsTheMainDialogFromItsResources) {
-  WindowRig rig(true);
+  WindowRig rig(1);
   ASSERT_TRUE(rig.opened_);
   HWND hwnd = rig.Hwnd();
   EXPECT_EQ(Text(hwnd), L"Rendax");
@@ -316,7 +317,7 @@ TEST(Win32Window, ResourcesCarryTheAboutBoxManifestAndVersion) {
 }
 
 TEST(Win32Window, ButtonsDrawTheFaceOfTheirState) {
-  WindowRig rig(true);
+  WindowRig rig(1);
   // One pixel where the four faces of a button differ, with its colour in each face.
   struct Probe {
     int control, x, y;
@@ -385,7 +386,7 @@ TEST(Win32Window, ButtonsDrawTheFaceOfTheirState) {
 }
 
 TEST(Win32Window, SetPosIsARegisteredMessageSentFromAnotherThread) {
-  WindowRig rig(true);
+  WindowRig rig(1);
   EXPECT_EQ(rig.window_->SetPosMessage(), RegisterWindowMessageW(L"SetPos"));
   HWND hwnd = rig.Hwnd();
   HWND bar = rig.Item(kProgressBar);
@@ -425,7 +426,7 @@ TEST(Win32Window, DeviceNoticesEnableAndDisableTheButtons) {
   EXPECT_EQ(NoticeFromDeviceChange(DBT_CONFIGCHANGED, 0), DeviceNotice::OtherDeviceChange);
   EXPECT_EQ(NoticeFromDeviceChange(DBT_DEVNODES_CHANGED, 0), DeviceNotice::OtherDeviceChange);
 
-  WindowRig rig(false);
+  WindowRig rig(0);
   EXPECT_FALSE(rig.Enabled(kExportButton));
   EXPECT_FALSE(rig.Enabled(kImportButton));
   rig.DeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_VOLUME);
@@ -463,7 +464,7 @@ TEST(Win32Window, DeviceNoticesEnableAndDisableTheButtons) {
 }
 
 TEST(Win32Window, StripShowsTheStatusLineAndTheSelector) {
-  WindowRig rig(true);
+  WindowRig rig(1);
   HWND status = rig.Item(kStatusText), link = rig.Item(kStatusLink);
   HWND selector = rig.Item(kPedalSelector);
   const std::string longText(200, 'x');
@@ -520,7 +521,7 @@ TEST(Win32Window, StripShowsTheStatusLineAndTheSelector) {
 TEST(Win32Window, StripCancelAndVerifyReachTheDialog) {
   // The link: a pedal whose firmware update was declined offers it again.
   {
-    WindowRig rig(true, 7);
+    WindowRig rig(1, 7);
     ASSERT_TRUE(IsWindowVisible(rig.Item(kStatusLink)));
     const size_t asked = rig.recorder_.boxes.size();
     rig.Click(kStatusLink);
@@ -528,11 +529,13 @@ TEST(Win32Window, StripCancelAndVerifyReachTheDialog) {
   }
   // The selector: two pedals; the user's choice is taken, the layer's own selection is not.
   {
-    WindowRig rig(true);
-    rig.AttachPedal("pedal1", 1);
-    rig.DeviceChange(DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME);
+    WindowRig rig(2);
     HWND selector = rig.Item(kPedalSelector);
     ASSERT_TRUE(IsWindowVisible(selector));
+    RECT box{};
+    GetWindowRect(selector, &box);
+    MapWindowPoints(nullptr, rig.Hwnd(), reinterpret_cast<POINT*>(&box), 2);
+    EXPECT_GE(box.top, 306) << "in the strip from the start";
     const int chosen = static_cast<int>(SendMessageW(selector, CB_GETCURSEL, 0, 0));
     const std::string path = rig.dialog_->PedalPath();
     rig.window_->SetPedalChoices({"one", "two"}, 1 - chosen);
@@ -546,7 +549,7 @@ TEST(Win32Window, StripCancelAndVerifyReachTheDialog) {
   // Cancel: shown with a job and given the keyboard; pressed, it stops the job and hides, and
   // the keyboard goes back where it was.
   {
-    WindowRig rig(true);
+    WindowRig rig(1);
     HWND cancel = rig.Item(kCancelButton);
     EXPECT_FALSE(IsWindowVisible(cancel));
     SendMessageW(rig.Hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(rig.Item(kImportButton)),
@@ -562,7 +565,7 @@ TEST(Win32Window, StripCancelAndVerifyReachTheDialog) {
   }
   // The verify item: its mark is the dialog's setting.
   {
-    WindowRig rig(true);
+    WindowRig rig(1);
     HMENU menu = GetSystemMenu(rig.Hwnd(), FALSE);
     for (bool expected : {false, true}) {
       SendMessageW(rig.Hwnd(), WM_SYSCOMMAND, kVerifyCommand, 0);
@@ -573,7 +576,7 @@ TEST(Win32Window, StripCancelAndVerifyReachTheDialog) {
 }
 
 TEST(Win32Window, LoopIsDrawnAroundTheDisc) {
-  WindowRig rig(true);
+  WindowRig rig(1);
   // A pixel on the ring's outer half, straight above the centre, where the picture has a stroke.
   const int x = 360, y = 62;
   auto gold = [&] {
@@ -609,7 +612,7 @@ TEST(Win32Window, LoopIsDrawnAroundTheDisc) {
 }
 
 TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
-  WindowRig rig(true);
+  WindowRig rig(1);
   Recorder& r = rig.recorder_;
 
   // Export: the save chooser proposes "Rendax" with the .wav extension and asks before it
@@ -661,7 +664,7 @@ TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
 
   // A stereo file for the one-channel pedal: summing both channels is the question's check box,
   // unticked at first; what the user leaves it at is what the job does.
-  WindowRig stereo(true);
+  WindowRig stereo(1);
   Recorder& s = stereo.recorder_;
   s.chosen = testing::WriteRampWav(stereo.Root() / "stereo.wav", 48000, 16, 2).wstring();
   s.tick = true;
@@ -681,7 +684,7 @@ TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
 
 TEST(Win32Window, CloseBoxAndEscEndTheDialog) {
   for (UINT how : {static_cast<UINT>(WM_CLOSE), static_cast<UINT>(WM_COMMAND)}) {
-    WindowRig rig(true);
+    WindowRig rig(1);
     HWND hwnd = rig.Hwnd();
     if (how == WM_CLOSE) {
       SendMessageW(hwnd, WM_CLOSE, 0, 0);

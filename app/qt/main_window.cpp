@@ -561,13 +561,22 @@ void MainWindow::DeliverNotice(DeviceNotice notice) {
 
 void MainWindow::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  if (background_.isNull()) background_ = Bitmap(kBackgroundBitmap);
+  if (background_.isNull()) {
+    background_ = Bitmap(kBackgroundBitmap);
+    // The strip continues the picture's bottom edge, so the two read as one surface: its
+    // colours, sampled along that edge, run across the strip.
+    const QImage edge = background_.toImage();
+    stripShade_ = QLinearGradient(0, 0, WindowGeometry::kPicture.width(), 0);
+    for (int i = 0; i <= 8; ++i) {
+      stripShade_.setColorAt(i / 8.0,
+                             edge.pixelColor((edge.width() - 1) * i / 8, edge.height() - 1));
+    }
+  }
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   const QRect picture(QPoint(0, 0), WindowGeometry::kPicture);
   painter.drawPixmap(picture, background_);
-  // The strip continues the picture's bottom edge, so the two read as one surface.
-  painter.drawPixmap(QRect(0, picture.bottom() + 1, width(), height() - picture.height()),
-                     background_, QRect(0, background_.height() - 1, background_.width(), 1));
+  painter.fillRect(QRect(0, picture.bottom() + 1, width(), height() - picture.height()),
+                   stripShade_);
   if (!outline_.Empty()) DrawLoop(painter);
 }
 

@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QEventLoop>
 #include <QLabel>
+#include <QLinearGradient>
 #include <QPixmap>
 #include <QPointer>
 #include <QProgressBar>
@@ -147,6 +148,7 @@ class MainWindow : public QDialog, public WindowLayer {
   QPointer<QWidget> focusBeforeCancel_;
   LoopOutline outline_;
   QPixmap background_;
+  QLinearGradient stripShade_;
   QEventLoop loop_;
   bool ended_ = false;
   int result_ = 0;

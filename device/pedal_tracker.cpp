@@ -170,8 +170,8 @@ std::string SgName(const std::string& spelling) {
   if (IsSgName(spelling)) return spelling;
   for (const fs::path& p : {Lexical(spelling), Canonical(spelling)}) {
     const std::string name = p.filename().string();
-    const bool inSysfs =
-        p.generic_string().rfind("/sys/", 0) == 0 && p.parent_path().filename() == "scsi_generic";
+    const bool inSysfs = p.relative_path().generic_string().rfind("sys/", 0) == 0 &&
+                         p.parent_path().filename() == "scsi_generic";
     if (IsSgName(name) && inSysfs) return name;
   }
   return "";

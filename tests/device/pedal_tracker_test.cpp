@@ -183,7 +183,6 @@ TEST(PedalTracker, ResolvesEveryWayOfWritingAPedal) {
   for (const char* folder : {"one/p0", "two/p0", "one/sg5", "two/sg5"}) {
     fs::create_directories(dir.path() / folder);
   }
-  fs::create_directory_symlink(dir.path() / "one", dir.path() / "link");
   FakePlatform platform;
   const std::string p0 = dir / "one/p0";
   for (const std::string& path :
@@ -195,12 +194,10 @@ TEST(PedalTracker, ResolvesEveryWayOfWritingAPedal) {
   std::string error;
   ASSERT_TRUE(tracker.Start(error)) << error;
 
-  const std::pair<std::string, std::string> rows[] = {
+  std::vector<std::pair<std::string, std::string>> rows = {
       {p0, p0},
-      {fs::relative(p0).string(), p0},
       {p0 + "/", p0},
       {dir / "two/../one/./p0", p0},
-      {dir / "link/p0", p0},
       {"/dev/sg3/", "/dev/sg3"},
       {"sg3", "/dev/sg3"},
       {"/sys/class/scsi_generic/sg3/", "/dev/sg3"},
@@ -213,6 +210,14 @@ TEST(PedalTracker, ResolvesEveryWayOfWritingAPedal) {
       {dir / "three/p0", ""},
       {"", ""},
   };
+  // Relative from here; none when the temp folder is on another drive.
+  if (const fs::path relative = fs::relative(p0); !relative.empty()) {
+    rows.emplace_back(relative.string(), p0);
+  }
+#ifndef _WIN32  // symbolic links need a privilege there
+  fs::create_directory_symlink(dir.path() / "one", dir.path() / "link");
+  rows.emplace_back(dir / "link/p0", p0);
+#endif
   for (const auto& [spelling, path] : rows) {
     const TrackedPedal* p = tracker.Resolve(spelling);
     EXPECT_EQ(p ? p->path : "", path) << spelling;

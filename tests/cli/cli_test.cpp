@@ -258,8 +258,21 @@ TEST(Cli, PedalChoiceFirmwareAndUsage) {
   EXPECT_NE(cli.Run("--pedal '" + old + "' firmware --update", "n\n").status, 0);
   o = cli.Run("--pedal '" + old + "' firmware --update --yes");
   EXPECT_EQ(o.status, 0) << o.err;
-  EXPECT_EQ(cli.Run("--pedal '" + old + "' firmware").out,
-            old + "  Rendax Mini (model 2)  firmware 8 (this program expects 8)\n");
+  // --pedal in any spelling of the path; a wrong one lists the pedals attached.
+  const std::string mini = old + "  Rendax Mini (model 2)  firmware 8 (this program expects 8)\n";
+  const std::string none =
+      "No Rendax pedal at sim/c; attached: " + old + " (Rendax Mini), " + twin + " (Rendax Twin)\n";
+  const std::pair<std::string, Outcome> spellings[] = {
+      {"'" + old + "'", {0, mini, ""}},
+      {"sim/a/", {0, mini, ""}},
+      {"./sim/b/../a", {0, mini, ""}},
+      {"sim/c", {1, "", none}},
+  };
+  for (const auto& [spelling, want] : spellings) {
+    o = cli.Run("--pedal " + spelling + " firmware");
+    EXPECT_EQ(std::tie(o.status, o.out, o.err), std::tie(want.status, want.out, want.err))
+        << spelling;
+  }
 
   for (const char* bad :
        {"", "frobnicate", "export a b", "list --yes", "sim create x", "sim create x --model 3",

@@ -8,7 +8,7 @@
 namespace rendax {
 
 bool IsSuccessMessage(const std::string& text) {
-  return text == kMsgReceiveComplete || text == kMsgSendComplete || text == kMsgVerifyComplete;
+  return text == kMsgReceiveComplete || text == kMsgSendComplete;
 }
 
 CliFrontEnd::CliFrontEnd(std::FILE* out, std::FILE* err, std::FILE* in, bool terminal,

@@ -197,7 +197,7 @@ LosslessOutcome WriteLosslessLoop(CDevice& device, uint8_t model, const LoopInfo
                                   int64_t time, std::FILE* file, const std::string& filePath,
                                   const std::atomic<bool>* cancel,
                                   const std::function<void(uint64_t, uint64_t)>& progress,
-                                  std::string& reason) {
+                                  std::string& reason, LoopOutlineBuilder* outline) {
   const uint32_t channels = ModelInfo(model).channels;
   const PageLayout layout = PageLayoutFor(channels);
   auto writeFailed = [&] {
@@ -234,6 +234,7 @@ LosslessOutcome WriteLosslessLoop(CDevice& device, uint8_t model, const LoopInfo
       reason = "the pedal sent less audio than its loop info announced";
       return LosslessOutcome::Failed;
     }
+    if (outline) outline->AddStream(block.get(), inBytes, offset);
     uint32_t produced = DropFiller(block.get(), inBytes, offset, channels, frames.get());
     if (k == plan.reads && produced % layout.frameBytes != 0) {
       // A stream that ends inside a frame: the frame is completed with zeros, as the reading
@@ -323,9 +324,10 @@ BackupOutcome MakeBackup(CDevice& device, const BackupRequest& request, std::str
     reason = FileReason(folder, SystemReason(errno));
     return BackupOutcome::Failed;
   }
+  LoopOutlineBuilder outline(info.length, ModelInfo(request.model).channels);
   const LosslessOutcome outcome =
       WriteLosslessLoop(device, request.model, info, now, file.get(), target, request.cancel,
-                        request.progress, reason);
+                        request.progress, reason, request.outline ? &outline : nullptr);
   if (outcome != LosslessOutcome::Done) {
     file.Close();
     RemoveFile(temp);
@@ -344,6 +346,7 @@ BackupOutcome MakeBackup(CDevice& device, const BackupRequest& request, std::str
     return BackupOutcome::Failed;
   }
   path = target;
+  if (request.outline) *request.outline = outline.Result();
   Prune(folder, request.model, request.kept == 0 ? kDefaultBackupsKept : request.kept);
   return BackupOutcome::Made;
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/loop_outline.h"
 #include "audio/sample_pages.h"
 #include "audio/wav_header.h"
 #include "device/commands.h"
@@ -64,13 +65,14 @@ std::string FormatDuration(uint64_t frames, uint32_t rate = kPedalFrameRate);
 std::optional<LoopRecord> ReadLoopRecord(std::FILE* file, const WavFormat& wav);
 
 // Writes the loop that `info` describes (just read from the open pedal, so its stream is at the
-// start) to `file` in the lossless form. `filePath` names the file in reasons.
+// start) to `file` in the lossless form. `filePath` names the file in reasons. `outline`, when
+// given, is fed every block as the pedal sent it.
 enum class LosslessOutcome { Done, Failed, Interrupted };
 LosslessOutcome WriteLosslessLoop(CDevice& device, uint8_t model, const LoopInfo& info,
                                   int64_t time, std::FILE* file, const std::string& filePath,
                                   const std::atomic<bool>* cancel,
                                   const std::function<void(uint64_t, uint64_t)>& progress,
-                                  std::string& reason);
+                                  std::string& reason, LoopOutlineBuilder* outline = nullptr);
 
 enum class BackupOutcome { Made, NoLoop, Failed, Interrupted };
 
@@ -81,6 +83,8 @@ struct BackupRequest {
   const std::atomic<bool>* cancel = nullptr;  // checked between blocks
   // Stream bytes read so far of `total`, after every block.
   std::function<void(uint64_t done, uint64_t total)> progress;
+  // When given: the outline of the loop saved, once the backup is made.
+  LoopOutline* outline = nullptr;
 };
 
 // Reads the loop of the open pedal into a new backup file (the folder is made when missing) and

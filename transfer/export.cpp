@@ -67,12 +67,27 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
     return fail(kMsgReceiveError, FileReason(job.exportPath, SystemReason(errno)));
   };
   // Between blocks: the temporary file goes, an earlier file at the
-  // target stays as it was.
+  // target stays as it was. A Cancel button's stop is no error.
   auto interrupted = [&] {
-    fail(kMsgReceiveError, replacing ? "interrupted; the earlier " + job.exportPath + " is intact"
-                                     : "interrupted; no file was written");
+    const std::string left =
+        replacing ? "the earlier " + job.exportPath + " is intact" : "no file was written";
+    if (job.restoreOnCancel) {
+      fail(kMsgExportCancelled, left);
+    } else {
+      fail(kMsgReceiveError, "interrupted; " + left);
+    }
     return JobResult::Interrupted;
   };
+  const uint32_t length = info.length;
+  LoopOutlineBuilder outline(length, channels);
+  auto stage = [&](uint64_t done) { ui.ReportStage(JobFrontEnd::Stage::Export, done, length); };
+  auto complete = [&] {
+    ui.ReportLoop(outline.Result());
+    ui.ShowMessage(kMsgReceiveComplete);
+    ui.EnableTransferButtons(true);
+    return JobResult::Success;
+  };
+  stage(0);
 
   if (job.native) {
     std::string reason;
@@ -81,17 +96,16 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
         job.exportPath, job.cancel,
         [&](uint64_t done, uint64_t total) {
           ui.ReportProgress(static_cast<int>(done * 100 / std::max<uint64_t>(1, total)));
+          stage(done);
         },
-        reason);
+        reason, &outline);
     if (outcome == LosslessOutcome::Interrupted) return interrupted();
     if (outcome == LosslessOutcome::Failed) return fail(kMsgReceiveError, reason);
     if (!file.SyncAndClose()) return writeFailed();
     if (!MoveIntoPlace(tempPath, target, &reason)) {
       return fail(kMsgFileCreationError, FileReason(target, reason));
     }
-    ui.ShowMessage(kMsgReceiveComplete);
-    ui.EnableTransferButtons(true);
-    return JobResult::Success;
+    return complete();
   }
 
   uint8_t placeholder[kWavHeaderBytes] = {};
@@ -104,7 +118,6 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
   std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[kMaxUnpackOutputBytes]);
   if (!block || !out) return fail(kMsgReceiveError, "out of memory");
 
-  const uint32_t length = info.length;
   const uint32_t fullBlocks = length / kTransferBlockBytes;
   const uint32_t rest = length % kTransferBlockBytes;
   const uint32_t reads =
@@ -130,6 +143,7 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
     uint32_t flags = 0;
     if (k == 1) flags |= ChunkFirst;
     if (k == reads) flags |= ChunkLast;
+    outline.AddStream(block.get(), inBytes, uint64_t{kTransferBlockBytes} * (k - 1));
     const uint32_t produced = channels == 2
                                   ? UnpackStereo(resample, block.get(), inBytes, out.get(), flags)
                                   : UnpackMono(resample, block.get(), inBytes, out.get(), flags);
@@ -141,6 +155,7 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
     dataSize += produced;
     wav.dataSize = static_cast<uint32_t>(dataSize);
     ui.ReportProgress(static_cast<int>(uint64_t{k} * 100 / reads));
+    stage(uint64_t{kTransferBlockBytes} * (k - 1) + inBytes);
   }
 
   wav.channels = static_cast<uint16_t>(channels);
@@ -165,10 +180,7 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
   if (std::string reason; !MoveIntoPlace(tempPath, target, &reason)) {
     return fail(kMsgFileCreationError, FileReason(target, reason));
   }
-
-  ui.ShowMessage(kMsgReceiveComplete);
-  ui.EnableTransferButtons(true);
-  return JobResult::Success;
+  return complete();
 }
 
 }  // namespace rendax

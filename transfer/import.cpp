@@ -150,7 +150,8 @@ std::unique_ptr<AudioSource> OpenSource(const std::string& path, const ImportChe
 // differs.
 std::string VerifyLoop(const std::string& path, const ImportCheck& check, uint8_t model,
                        uint64_t expectedLength, uint8_t expectedStatus, CDevice& device,
-                       ResampleState& resample) {
+                       ResampleState& resample, JobFrontEnd& ui) {
+  ui.ReportStage(JobFrontEnd::Stage::Verify, 0, expectedLength);
   uint8_t record[kLoopInfoBytes] = {};
   if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {
     return "the loop info could not be read back";
@@ -185,6 +186,8 @@ std::string VerifyLoop(const std::string& path, const ImportCheck& check, uint8_
             return false;
           }
         }
+        ui.ReportStage(JobFrontEnd::Stage::Verify, std::min(offset + length, expectedLength),
+                       expectedLength);
         return true;
       },
       [](int) {});
@@ -345,6 +348,140 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
   return CheckLength(path, model, check, check.audioBytes / wav.blockAlign, false, true);
 }
 
+namespace {
+
+// The loop record's length for `total` stream bytes packed from a checked file: a backup's
+// exact length (a loop may end inside a frame or before a page's filler, which whole frames
+// cannot say), else the stream's.
+uint64_t LoopLength(const ImportCheck& check, uint64_t total, uint32_t channels) {
+  if (check.native && check.status) {
+    const uint32_t frameBytes = PageLayoutFor(channels).frameBytes;
+    const uint32_t recorded = *check.recordedLength;
+    if (recorded <= total && total - recorded < 2 * frameBytes) return recorded;
+  }
+  return total;
+}
+
+// How the writes of one loop into the pedal ended.
+struct Writes {
+  enum class End { Done, Cancelled, Failed } end = End::Failed;
+  bool wrote = false;   // a block went to the pedal: its earlier audio is partly overwritten
+  std::string reason;   // Failed: why
+  LoopInfo after;       // Done: the loop record written
+  LoopOutline outline;  // Done: what the pedal now holds
+};
+
+// Writes a checked file's loop into the open pedal, from the start of its stream: the page
+// stream in transfer blocks, then the loop record. `stage` is reported per block written and
+// `percent` (the bar) per file block read; `cancel` is looked at between blocks only, so the
+// write in flight always ends.
+Writes WriteLoop(const std::string& path, const ImportCheck& check, AudioSource& source,
+                 uint8_t model, const std::atomic<bool>* cancel, JobFrontEnd::Stage stage,
+                 const std::function<void(int)>& percent, CDevice& device, ResampleState& resample,
+                 JobFrontEnd& ui) {
+  Writes w;
+  const uint32_t channels = ModelInfo(model).channels;
+  const uint64_t expected = check.streamBytes;
+  // As long as the check found the loop to be: exact for the pedal's own form, a frame or so
+  // off for some conversions, which no drawing shows.
+  LoopOutlineBuilder outline(LoopLength(check, expected, channels), channels);
+  bool cancelled = false;
+  std::string writeReason;
+  ui.ReportStage(stage, 0, expected);
+  StreamMaker maker(source, model, resample);
+  const auto outcome = maker.Run(
+      [&](const uint8_t* data, uint32_t length, uint64_t offset) {
+        if (cancel && cancel->load()) {
+          cancelled = true;
+          return false;
+        }
+        w.wrote = true;
+        if (!SendCommandOut(CdbLoopDataWrite(), device, length, data)) {
+          writeReason = "a loop data write failed: " + DescribeCommandResult(device.LastResult());
+          return false;
+        }
+        outline.AddStream(data, length, offset);
+        ui.ReportStage(stage, std::min(expected, offset + length), expected);
+        return true;
+      },
+      percent);
+  switch (outcome) {
+    case StreamMaker::Outcome::Done:
+      break;
+    case StreamMaker::Outcome::SinkFailed:
+      if (cancelled) {
+        w.end = Writes::End::Cancelled;
+      } else {
+        w.reason = writeReason;
+      }
+      return w;
+    case StreamMaker::Outcome::ReadFailed:
+      w.reason = FileReason(path, source.Reason());
+      return w;
+    case StreamMaker::Outcome::OutOfMemory:
+      w.reason = "out of memory";
+      return w;
+  }
+  const uint64_t total = maker.Total();
+  if (total == 0 || total > 0xFFFFFFFFull) {
+    w.reason = total > 0xFFFFFFFFull ? "the loop is too long for the pedal"
+               : w.wrote             ? "no audio could be read from the file"
+                         : "no audio could be read from the file; the pedal's loop is untouched";
+    return w;
+  }
+  // A backup puts back its loop as it was, status included.
+  const LoopInfo after{check.native && check.status ? *check.status : uint8_t{0},
+                       static_cast<uint32_t>(LoopLength(check, total, channels))};
+  ui.ReportProgress(100);
+  ui.ReportStage(stage, expected, expected);
+  const auto info = EncodeLoopInfo(after);
+  if (!SendCommandOut(CdbLoopInfoWrite(), device, kLoopInfoBytes, info.data())) {
+    w.reason = "the loop info write failed: " + DescribeCommandResult(device.LastResult());
+    return w;
+  }
+  w.end = Writes::End::Done;
+  w.after = after;
+  w.outline = outline.Result();
+  return w;
+}
+
+// Puts the backup at `path` back into the open pedal as a restore does: the lossless file as
+// it is, its loop status and exact length included. Nothing stops it: it is what a cancel asked
+// for. False, with the reason, when the pedal's loop is still not the earlier one.
+bool PutBackupBack(const std::string& path, uint8_t model, CDevice& device, ResampleState& resample,
+                   JobFrontEnd& ui, std::string& reason) {
+  ImportCheck check;
+  if (!CheckImportFile(path, model, check)) {
+    reason = "the backup could not be put back: " + check.text +
+             (check.reason.empty() ? "" : ": " + check.reason);
+    return false;
+  }
+  std::string why;
+  const std::unique_ptr<AudioSource> source = OpenSource(path, check, why);
+  if (!source) {
+    reason = "the backup could not be put back: " + FileReason(path, why);
+    return false;
+  }
+  uint8_t record[kLoopInfoBytes] = {};
+  // The cancelled writes moved the pedal's stream: back to the start.
+  if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {
+    reason = "the pedal did not answer the loop info request: " +
+             DescribeCommandResult(device.LastResult());
+    return false;
+  }
+  const Writes w = WriteLoop(
+      path, check, *source, model, nullptr, JobFrontEnd::Stage::Restore,
+      [&](int percent) { ui.ReportProgress(percent); }, device, resample, ui);
+  if (w.end != Writes::End::Done) {
+    reason = "the backup could not be put back: " + w.reason;
+    return false;
+  }
+  ui.ReportLoop(w.outline);
+  return true;
+}
+
+}  // namespace
+
 JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
                     JobFrontEnd& ui) {
   ImportCheck check;
@@ -367,6 +504,21 @@ JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
     ui.ShowMessageWithReason(text, reason);
     return JobResult::Failed;
   };
+  // A stop on request: the job says what the pedal holds and ends as interrupted.
+  auto stopped = [&](const char* text, const std::string& reason) {
+    ui.EnableTransferButtons(true);
+    if (reason.empty()) {
+      ui.ShowMessage(text);
+    } else {
+      ui.ShowMessageWithReason(text, reason);
+    }
+    return JobResult::Interrupted;
+  };
+  auto untouched = [&] {
+    return job.restoreOnCancel
+               ? stopped(kMsgImportCancelled, "")
+               : stopped(kMsgSendError, "interrupted; the pedal's loop is untouched");
+  };
 
   uint8_t record[kLoopInfoBytes] = {};
   if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {
@@ -386,23 +538,29 @@ JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
 
   std::string backupPath;
   if (backupBytes > 0) {
+    LoopOutline saved;
     BackupRequest request;
     request.model = job.model;
     request.folder = job.backupFolder;
     request.kept = job.backupsKept;
     request.cancel = job.cancel;
-    request.progress = [&](uint64_t done, uint64_t) { overall(done); };
+    request.progress = [&](uint64_t done, uint64_t total) {
+      overall(done);
+      ui.ReportStage(JobFrontEnd::Stage::Backup, done, total);
+    };
+    request.outline = &saved;
+    ui.ReportStage(JobFrontEnd::Stage::Backup, 0, backupBytes);
     std::string reason;
     switch (MakeBackup(device, request, backupPath, reason)) {
       case BackupOutcome::Made:
+        ui.ReportLoop(saved);
+        break;
       case BackupOutcome::NoLoop:
         break;
       case BackupOutcome::Failed:
         return fail(kMsgBackupError, reason + "; the pedal's loop is untouched");
       case BackupOutcome::Interrupted:
-        ui.EnableTransferButtons(true);
-        ui.ShowMessageWithReason(kMsgSendError, "interrupted; the pedal's loop is untouched");
-        return JobResult::Interrupted;
+        return untouched();
     }
     // The backup's reads moved the pedal's stream: back to the start for the writes.
     if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {
@@ -412,24 +570,8 @@ JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
     }
   }
 
-  bool wrote = false;
-  bool interrupted = false;
-  std::string writeReason;
-  StreamMaker maker(*source, job.model, resample);
-  const auto outcome = maker.Run(
-      [&](const uint8_t* data, uint32_t length, uint64_t) {
-        // Between blocks only: the write in flight always ends.
-        if (job.cancel && job.cancel->load()) {
-          interrupted = true;
-          return false;
-        }
-        wrote = true;
-        if (!SendCommandOut(CdbLoopDataWrite(), device, length, data)) {
-          writeReason = "a loop data write failed: " + DescribeCommandResult(device.LastResult());
-          return false;
-        }
-        return true;
-      },
+  const Writes w = WriteLoop(
+      job.importPath, check, *source, job.model, job.cancel, JobFrontEnd::Stage::Import,
       [&](int percent) {
         // Without a backup the import alone fills the bar, block by block of the file.
         if (backupBytes == 0) {
@@ -437,79 +579,66 @@ JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
         } else {
           overall(backupBytes + check.streamBytes * static_cast<uint64_t>(percent) / 100);
         }
-      });
+      },
+      device, resample, ui);
   // After a write the old loop is gone: say so, and where its backup is.
   auto broken = [&](const std::string& reason) {
     return reason + "; " + LoopIncompleteAdvice(backupPath, hadLoop && job.backup);
   };
-  switch (outcome) {
-    case StreamMaker::Outcome::Done:
-      break;
-    case StreamMaker::Outcome::SinkFailed:
-      if (interrupted) {
-        ui.EnableTransferButtons(true);
-        ui.ShowMessageWithReason(kMsgSendError, wrote
-                                                    ? broken("interrupted")
-                                                    : "interrupted; the pedal's loop is untouched");
-        return JobResult::Interrupted;
+  if (w.end == Writes::End::Failed) {
+    return fail(kMsgSendError, w.wrote ? broken(w.reason) : w.reason);
+  }
+  if (w.end == Writes::End::Cancelled) {
+    if (!w.wrote) return untouched();
+    if (job.restoreOnCancel && !backupPath.empty()) {
+      // The Cancel button promises the earlier loop: it goes back before the job ends.
+      std::string reason;
+      if (!PutBackupBack(backupPath, job.model, device, resample, ui, reason)) {
+        return stopped(kMsgSendError, reason + "; " + LoopIncompleteAdvice(backupPath, true));
       }
-      return fail(kMsgSendError, broken(writeReason));
-    case StreamMaker::Outcome::ReadFailed: {
-      const std::string why = FileReason(job.importPath, source->Reason());
-      return fail(kMsgSendError, wrote ? broken(why) : why);
+      return stopped(kMsgImportCancelled, "");
     }
-    case StreamMaker::Outcome::OutOfMemory:
-      return fail(kMsgSendError, wrote ? broken("out of memory") : "out of memory");
-  }
-  uint64_t total = maker.Total();
-  if (total == 0 || total > 0xFFFFFFFFull) {
-    if (total == 0 && !wrote) {
-      return fail(kMsgSendError,
-                  "no audio could be read from the file; the pedal's loop is untouched");
+    if (job.restoreOnCancel && !hadLoop) {
+      // Nothing to put back but the record saying there is no loop.
+      const auto info = EncodeLoopInfo(before);
+      if (!SendCommandOut(CdbLoopInfoWrite(), device, kLoopInfoBytes, info.data())) {
+        return stopped(kMsgSendError, broken("the loop info write failed: " +
+                                             DescribeCommandResult(device.LastResult())));
+      }
+      return stopped(kMsgImportCancelledNoLoop, "");
     }
-    return fail(kMsgSendError, broken(total == 0 ? "no audio could be read from the file"
-                                                 : "the loop is too long for the pedal"));
-  }
-  LoopInfo after{0, static_cast<uint32_t>(total)};
-  if (check.native && check.status) {
-    // A backup puts back its loop as it was, status and exact length included (a loop may end
-    // inside a frame or before a page's filler, which whole frames cannot say).
-    after.status = *check.status;
-    const uint32_t frameBytes = PageLayoutFor(ModelInfo(job.model).channels).frameBytes;
-    const uint32_t recorded = *check.recordedLength;
-    if (recorded <= total && total - recorded < 2 * frameBytes) after.length = recorded;
-  }
-  ui.ReportProgress(100);
-  const auto info = EncodeLoopInfo(after);
-  if (!SendCommandOut(CdbLoopInfoWrite(), device, kLoopInfoBytes, info.data())) {
-    return fail(kMsgSendError, broken("the loop info write failed: " +
-                                      DescribeCommandResult(device.LastResult())));
+    return stopped(kMsgSendError, broken("interrupted"));
   }
 
   std::string difference;
   if (job.verify) {
-    difference =
-        VerifyLoop(job.importPath, check, job.model, after.length, after.status, device, resample);
+    difference = VerifyLoop(job.importPath, check, job.model, w.after.length, w.after.status,
+                            device, resample, ui);
   }
   ui.EnableTransferButtons(true);
   if (!difference.empty()) {
     ui.ShowMessageWithReason(kMsgVerifyError, difference);
     return JobResult::Failed;
   }
+  ui.ReportLoop(w.outline);
+  std::string said;
   if (check.endsEarly) {
     // What was there went in; the guitarist should know the take is shorter than it claims.
     char text[96];
     std::snprintf(text, sizeof text, "the file ends early: %.1f s of %.1f s imported",
                   static_cast<double>(audioBytes) / wav.byteRate,
                   static_cast<double>(wav.dataSize) / wav.byteRate);
-    ui.ShowMessageWithReason(kMsgSendComplete, text);
+    said = text;
   } else if (check.converted) {
     // Said again at the end: what the pedal now holds is a conversion, not the file itself.
-    ui.ShowMessageWithReason(kMsgSendComplete, check.conversion);
-  } else {
-    ui.ShowMessage(kMsgSendComplete);
+    said = check.conversion;
   }
-  if (job.verify) ui.ShowMessage(kMsgVerifyComplete);
+  if (job.verify) said += std::string(said.empty() ? "" : "; ") + kMsgVerified;
+  if (said.empty()) {
+    ui.ShowMessage(kMsgSendComplete);
+  } else {
+    ui.ShowMessageWithReason(kMsgSendComplete, said);
+  }
   return JobResult::Success;
 }
 

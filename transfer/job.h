@@ -30,11 +30,14 @@ inline constexpr const char* kMsgCantOpenFile = "Can't open the file";
 inline constexpr const char* kMsgFormatWrong = "The file format is wrong";
 inline constexpr const char* kMsgSendComplete = "Send Complete";
 inline constexpr const char* kMsgSendError = "Send Error";
-inline constexpr const char* kMsgVerifyComplete = "Verify Complete";
 inline constexpr const char* kMsgVerifyError = "Verify Error";
+// What a verified Send Complete says last.
+inline constexpr const char* kMsgVerified = "verified: the loop reads back as sent";
 // A Cancel button's stop (JobRequest::restoreOnCancel), as the window says it.
 inline constexpr const char* kMsgImportCancelled =
     "Import cancelled \u2014 the earlier loop is back on the pedal";
+inline constexpr const char* kMsgImportCancelledNoLoop =
+    "Import cancelled \u2014 the pedal holds no loop, as before";
 inline constexpr const char* kMsgExportCancelled = "Export cancelled";
 
 // What follows the reason when an import stopped after its first write (interrupted or a

@@ -45,7 +45,7 @@ TEST(Cli, EveryAcceptedSoxFormatGoesIntoEveryModelExactly) {
                   " synth 3.1 sine 440 sine 660 vol 0.8");
           const Outcome o = cli.Run("--pedal '" + pedal + "' import " + name + " --yes --verify");
           ASSERT_EQ(o.status, 0) << o.err;
-          EXPECT_EQ(o.out, "Send Complete\nVerify Complete\n");
+          EXPECT_EQ(o.out, "Send Complete: verified: the loop reads back as sent\n");
 
           const auto file = ReadFileBytes(cli / name);
           const std::vector<uint8_t> audio(file.begin() + 44, file.end());

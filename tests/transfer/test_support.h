@@ -115,10 +115,26 @@ class RecordingFrontEnd : public JobFrontEnd {
     reasons.push_back(reason);
   }
   bool AskYesNo(const std::string&, const std::string&) override { return true; }
+  void ReportStage(Stage stage, uint64_t done, uint64_t total) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    stages.push_back({stage, done, total});
+    if (onStage) onStage(stage, done, total);
+  }
+  void ReportLoop(const LoopOutline& outline) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    loops.push_back(outline);
+  }
 
+  struct StageReport {
+    Stage stage;
+    uint64_t done, total;
+  };
   std::mutex mutex;
   std::vector<int> progress;
-  std::vector<std::string> events;  // buttons and messages in order
+  std::vector<StageReport> stages;
+  std::vector<LoopOutline> loops;
+  std::function<void(Stage, uint64_t, uint64_t)> onStage;  // on the worker, inside ReportStage
+  std::vector<std::string> events;                         // buttons and messages in order
   std::vector<std::string> messages;
   std::vector<std::string> reasons;
   std::function<void(int)> onProgress;  // called on the worker, inside ReportProgress
@@ -198,6 +214,7 @@ class Rig {
     job.backupFolder = dir_ / "backups";
     job.backupsKept = kept_;
     job.native = native_;
+    job.restoreOnCancel = restoreOnCancel_;
     job.cancel = &cancel_;
     const JobResult r = RunJob(job, device_, wav_, resample_, ui_);
     EXPECT_FALSE(device_.IsOpen());
@@ -234,7 +251,7 @@ class Rig {
   RecordingPlatform platform_;
   CMassStorageDevice device_;
   uint8_t model_ = 0;
-  bool backup_ = false, native_ = false;
+  bool backup_ = false, native_ = false, restoreOnCancel_ = false;
   unsigned kept_ = 20;
   std::atomic<bool> cancel_{false};
   WavFormat wav_;

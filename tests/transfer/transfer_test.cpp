@@ -372,18 +372,23 @@ TEST(Transfer, FailedPedalCommandsDuringImportAreSendErrors) {
 TEST(Transfer, VerifyComparesTheAudioReadBackButNotTheFiller) {
   struct Case {
     int64_t corruptAt;
-    const char* last;
+    const char* message;
+    const char* reason;
   };
-  for (const Case c :
-       {Case{-1, "Verify Complete"}, Case{70001, "Verify Error"}, Case{2046, "Verify Complete"}}) {
+  for (const Case c : {Case{-1, "Send Complete", "verified: the loop reads back as sent"},
+                       Case{70001, "Verify Error", "differs from the file at stream byte 70001"},
+                       Case{2046, "Send Complete", "verified: the loop reads back as sent"}}) {
     SCOPED_TRACE(c.corruptAt);
     Rig fresh;
     fresh.MakePedal(0);
     fresh.platform_.CorruptReadsAt(c.corruptAt);
     WriteFileBytes(fresh.dir_ / "out/in.wav", MakeWav(NoiseBytes(300000, 6), 24, 1, 44100));
     const JobResult r = fresh.Run(JobImport, fresh.dir_ / "out/in.wav", /*verify=*/true);
-    EXPECT_EQ(fresh.ui_.messages.back(), c.last);
-    EXPECT_EQ(r == JobResult::Success, std::string(c.last) == "Verify Complete");
+    // One message: the check's outcome with the import's.
+    EXPECT_EQ(fresh.ui_.messages, std::vector<std::string>{c.message});
+    ASSERT_EQ(fresh.ui_.reasons.size(), 1u);
+    EXPECT_TRUE(fresh.ui_.reasons[0].ends_with(c.reason)) << fresh.ui_.reasons[0];
+    EXPECT_EQ(r == JobResult::Success, std::string(c.message) == "Send Complete");
   }
 }
 
@@ -528,6 +533,187 @@ TEST(Transfer, InterruptionStopsAtABlockBoundaryAndSaysWhatIsLeft) {
       ASSERT_TRUE(ListBackups(r.dir_ / "backups", backups, error));
       ASSERT_EQ(backups.size(), 1u);
       EXPECT_NE(r.ui_.reasons[0].find(backups[0].path), std::string::npos);
+    }
+  }
+}
+
+// ---- What a job says it is doing, and Cancel ----
+
+using Stage = JobFrontEnd::Stage;
+
+// The stages reported, as "backup, import (cut), restore": each starts at 0, never goes back and
+// ends at its total unless cut.
+std::string StageRuns(const std::vector<RecordingFrontEnd::StageReport>& reports) {
+  static const char* const kNames[] = {"backup", "export", "import", "verify", "restore"};
+  std::string runs;
+  for (size_t i = 0; i < reports.size(); ++i) {
+    const auto& r = reports[i];
+    if (i == 0 || reports[i - 1].stage != r.stage) {
+      EXPECT_EQ(r.done, 0u) << kNames[int(r.stage)] << " starts past 0";
+      runs += (runs.empty() ? "" : ", ") + std::string(kNames[int(r.stage)]);
+    } else {
+      EXPECT_GE(r.done, reports[i - 1].done) << runs;
+      EXPECT_EQ(r.total, reports[i - 1].total) << runs;
+    }
+    if ((i + 1 == reports.size() || reports[i + 1].stage != r.stage) && r.done != r.total) {
+      runs += " (cut)";
+    }
+  }
+  return runs;
+}
+
+// `got` draws the loop of `length` bytes that `stream` begins with.
+void ExpectOutline(const LoopOutline& got, const std::vector<uint8_t>& stream, uint32_t length,
+                   uint32_t channels) {
+  LoopOutlineBuilder want(length, channels);
+  want.AddStream(stream.data(), stream.size(), 0);
+  EXPECT_FALSE(got.Empty());
+  EXPECT_EQ(got.low, want.Result().low);
+  EXPECT_EQ(got.high, want.Result().high);
+}
+
+TEST(Transfer, EveryJobSaysItsStagesAndDrawsTheLoopItMoved) {
+  struct Row {
+    const char* what;
+    JobCode code;
+    uint8_t model;
+    uint32_t loopLength;  // the pedal's loop before the job
+    bool backup, verify, native;
+    uint32_t rate;  // an import's 24-bit stereo file; 46,875: the loop exported losslessly first
+    const char* stages;
+  };
+  const Row rows[] = {
+      {"export", JobExport, 0, 200000, false, false, false, 0, "export"},
+      {"lossless export", JobExport, 1, 200003, false, false, true, 0, "export"},
+      {"import", JobImport, 1, 0, false, false, false, 48000, "import"},
+      {"resampled import, saved first, verified", JobImport, 2, 150000, true, true, false, 44100,
+       "backup, import, verify"},
+      {"a backup put back, verified", JobImport, 1, 200003, false, true, false, 46875,
+       "import, verify"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Rig r;
+    r.MakePedal(row.model);
+    const uint32_t channels = ModelInfo(row.model).channels;
+    const auto earlier = PedalLoop(row.loopLength, channels, 7);
+    if (row.loopLength) r.StoreLoop(earlier, {0, row.loopLength});
+    std::string file = r.dir_ / (row.code == JobExport ? "out/loop.wav" : "out/in.wav");
+    if (row.rate == kPedalFrameRate) {
+      r.native_ = true;
+      ASSERT_EQ(r.Run(JobExport, file), JobResult::Success);
+      r.ui_.stages.clear();
+      r.ui_.loops.clear();
+    } else if (row.rate) {
+      WriteFileBytes(file, MakeWav(NoiseBytes(300000, 8), 24, 2, row.rate));
+    }
+    ImportCheck check;
+    ASSERT_EQ(row.code == JobImport, CheckImportFile(file, row.model, check));
+    r.backup_ = row.backup;
+    r.native_ = row.native;
+    ASSERT_EQ(r.Run(row.code, file, row.verify), JobResult::Success);
+    EXPECT_EQ(StageRuns(r.ui_.stages), row.stages);
+
+    // What the pedal holds now is drawn last; a backup draws the loop it saved before.
+    std::vector<uint8_t> stored;
+    LoopInfo info;
+    std::string error;
+    ASSERT_TRUE(ReadSimulatedLoop(r.pedal_, stored, info, error)) << error;
+    ASSERT_EQ(r.ui_.loops.size(), row.backup ? 2u : 1u);
+    if (row.backup) ExpectOutline(r.ui_.loops[0], earlier, row.loopLength, channels);
+    // An import draws while it writes, at the length its check found: a converted stream may
+    // come out a frame shorter, which no drawing shows.
+    const uint64_t drawn =
+        row.code == JobExport ? info.length : check.recordedLength.value_or(check.streamBytes);
+    ExpectOutline(r.ui_.loops.back(), stored, static_cast<uint32_t>(drawn), channels);
+  }
+}
+
+TEST(Transfer, CancelLeavesTheEarlierLoopOnThePedalAndTheEarlierFileInPlace) {
+  struct Row {
+    const char* what;
+    JobCode code;
+    bool earlierLoop, backup, native;
+    Stage cancelAt;  // Cancel comes with the first report of this stage at or past `done`
+    uint64_t done;
+    const char* faults;
+    const char* message;
+    const char* reason;  // how the reason starts; "" for none
+    bool loopKept;       // the pedal's loop record and audio as before, byte for byte
+    const char* stages;
+    size_t loops;  // outlines drawn: the backup's, the loop put back
+  };
+  const Row rows[] = {
+      {"during the backup", JobImport, true, true, false, Stage::Backup, 1, "", kMsgImportCancelled,
+       "", true, "backup (cut)", 0},
+      {"before the first write", JobImport, true, true, false, Stage::Import, 0, "",
+       kMsgImportCancelled, "", true, "backup, import (cut)", 1},
+      {"after three writes", JobImport, true, true, false, Stage::Import, 3 * 65536, "",
+       kMsgImportCancelled, "", true, "backup, import (cut), restore", 2},
+      {"after three writes, no loop before", JobImport, false, true, false, Stage::Import,
+       3 * 65536, "", kMsgImportCancelledNoLoop, "", true, "import (cut)", 0},
+      {"after three writes, backups off", JobImport, true, false, false, Stage::Import, 3 * 65536,
+       "", kMsgSendError, "interrupted; the pedal's loop is incomplete", false, "import (cut)", 0},
+      {"after three writes, the backup fails to go back", JobImport, true, true, false,
+       Stage::Import, 3 * 65536, "fail LoopDataWrite 5", kMsgSendError,
+       "the backup could not be put back: a loop data write failed: ", false,
+       "backup, import (cut), restore (cut)", 1},
+      {"export over a file", JobExport, true, false, false, Stage::Export, 1, "",
+       kMsgExportCancelled, "the earlier ", true, "export (cut)", 0},
+      {"lossless export to a new file", JobExport, true, false, true, Stage::Export, 1, "",
+       kMsgExportCancelled, "no file was written", true, "export (cut)", 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Rig r;
+    r.MakePedal(1);
+    const auto original = PedalLoop(300000, 2, 3);
+    const LoopInfo before = row.earlierLoop ? LoopInfo{0, 300000} : LoopInfo{1, 0};
+    r.StoreLoop(row.earlierLoop ? original : std::vector<uint8_t>{}, before);
+    r.Faults(row.faults);
+    r.backup_ = row.backup;
+    r.native_ = row.native;
+    r.restoreOnCancel_ = true;
+    const bool overFile = row.code == JobExport && !row.native;
+    const std::string file = r.dir_ / (row.code == JobExport ? "out/loop.wav" : "out/take.wav");
+    if (row.code == JobImport) WriteFileBytes(file, MakeWav(NoiseBytes(600000, 5), 16, 2, 48000));
+    if (overFile) WriteFileBytes(file, {'o', 'l', 'd'});
+    r.ui_.onStage = [&](Stage stage, uint64_t done, uint64_t) {
+      if (stage == row.cancelAt && done >= row.done) r.cancel_ = true;
+    };
+    ASSERT_EQ(r.Run(row.code, file), JobResult::Interrupted);
+
+    EXPECT_EQ(r.ui_.messages, std::vector<std::string>{row.message});
+    EXPECT_EQ(r.ui_.reasons.size(), *row.reason ? 1u : 0u);
+    if (*row.reason && !r.ui_.reasons.empty()) {
+      EXPECT_EQ(r.ui_.reasons[0].rfind(row.reason, 0), 0u) << r.ui_.reasons[0];
+      // A loop lost with a backup made says where the backup is.
+      std::vector<BackupEntry> backups;
+      std::string error;
+      ASSERT_TRUE(ListBackups(r.dir_ / "backups", backups, error)) << error;
+      if (!row.loopKept && row.backup) {
+        ASSERT_EQ(backups.size(), 1u);
+        EXPECT_NE(r.ui_.reasons[0].find(backups[0].path), std::string::npos) << r.ui_.reasons[0];
+      }
+    }
+    EXPECT_EQ(std::count(r.ui_.events.begin(), r.ui_.events.end(), "enable"), 1);
+    EXPECT_EQ(StageRuns(r.ui_.stages), row.stages);
+    ASSERT_EQ(r.ui_.loops.size(), row.loops);
+    if (row.loops == 2) ExpectOutline(r.ui_.loops.back(), original, 300000, 2);
+
+    std::vector<uint8_t> stored;
+    LoopInfo info;
+    std::string error;
+    ASSERT_TRUE(ReadSimulatedLoop(r.pedal_, stored, info, error)) << error;
+    EXPECT_EQ(info.status == before.status && info.length == before.length &&
+                  std::equal(original.begin(), original.begin() + before.length, stored.begin()),
+              row.loopKept);
+    if (row.code == JobExport) {
+      EXPECT_EQ(FilesIn(r.dir_.path() / "out"),
+                overFile ? std::vector<std::string>{"loop.wav"} : std::vector<std::string>{});
+      if (overFile) {
+        EXPECT_EQ(ReadFileBytes(file), (std::vector<uint8_t>{'o', 'l', 'd'}));
+      }
     }
   }
 }

@@ -545,6 +545,48 @@ TEST(FaultMatrix, AnImportSavesTheLoopFirstOrLeavesItAlone) {
   }
 }
 
+// ---- Cancel: the window's button while the worker is inside a transfer ----
+
+TEST(FaultMatrix, CancelDuringATransferLeavesTheEarlierLoopAndTheEarlierFile) {
+  struct Row {
+    const char* fault;
+    JobCode code;
+    const char* stall;  // the command held while Cancel is pressed
+    const char* message;
+  };
+  const Row rows[] = {
+      {"Cancel during an import's writes", JobImport, "stall LoopDataWrite 3", kMsgImportCancelled},
+      {"Cancel during an export's reads", JobExport, "stall LoopDataRead 2", kMsgExportCancelled},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.fault);
+    Rig rig(1);
+    // Zero filler, as the pedal stores it: a loop put back has nothing else there.
+    const auto earlier = PagedLoop(2, 73);
+    std::string error;
+    ASSERT_TRUE(WriteSimulatedLoop(rig.pedal_, earlier, {0, uint32_t(earlier.size())}, error));
+    rig.Faults(row.stall);
+    const std::string file = rig.dir_ / "out/loop.wav";
+    WriteFileBytes(file,
+                   row.code == JobImport ? MakeWav(NoiseBytes(600000, 3), 24, 2, 48000) : kEarlier);
+    const auto before = ReadFileBytes(file);
+    rig.window_.chosenFile = file;
+    row.code == JobExport ? rig.dialog_->OnExport() : rig.dialog_->OnImport();
+    const std::string marker = rig.pedal_ + "/stalled";
+    ASSERT_TRUE(rig.window_.Pump([&] { return fs::exists(marker); }, "the stalled command"));
+    rig.dialog_->OnCancel();
+    fs::remove(marker);
+    ASSERT_TRUE(rig.window_.Pump([&] { return rig.dialog_->JobCode() == JobNone; }, "the end"));
+    EXPECT_EQ(rig.window_.messages, std::vector<std::string>{row.message});
+    rig.ExpectJobEnded(true);
+    EXPECT_EQ(ReadFileBytes(file), before);
+    EXPECT_EQ(FilesIn(rig.dir_.path() / "out"), std::vector<std::string>{"loop.wav"});
+    LoopInfo info;
+    EXPECT_EQ(rig.StoredLoop(info), earlier);
+    EXPECT_EQ(info.length, earlier.size());
+  }
+}
+
 // ---- Pedal gone before the job, and the firmware check ----
 
 TEST(FaultMatrix, APedalGoneBeforeTheJobShowsNothingAndRunsNothing) {

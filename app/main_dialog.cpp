@@ -391,11 +391,13 @@ void CSdkManager_MFCDlg::OnStage(JobFrontEnd::Stage stage, uint64_t done, uint64
   stage_ = stage;
   stageDone_ = done;
   stageTotal_ = total;
+  // Once the loop is written there is nothing left to stop: reading it back only checks it.
+  if (stage == JobFrontEnd::Stage::Verify) window_.ShowCancel(false);
   if (jobShown_) UpdateStatus();
 }
 
 void CSdkManager_MFCDlg::OnCancel() {
-  if (!jobShown_ || cancelled_ || Idle()) return;
+  if (!jobShown_ || cancelled_ || Idle() || stage_ == JobFrontEnd::Stage::Verify) return;
   state_.cancel.store(true);
   cancelled_ = true;
   window_.ShowCancel(false);

@@ -132,7 +132,9 @@ class WindowLayer {
   //     Shows `notice` and keeps the event loop running until `done()` is true.
   virtual void WaitUntil(const std::string& notice, const std::function<bool()>& done) = 0;
   //
-  // What the window adds to the original dialog, so a person sees what is going on:
+  // What the window adds to the original dialog, so a person sees what is going on. The Qt and
+  // Win32 layers implement every one; the defaults serve windows that show none of it (tests
+  // that only pump events).
   //
   //     The status line (text and link), with an accessible name of "Status".
   virtual void SetStatus(const StatusLine& /*status*/) {}

@@ -394,11 +394,20 @@ void MainWindow::ShowMessage(const std::string& text, const std::string& detail)
 
 namespace {
 
-// No owner window, as the questions come before or apart from the main window.
+// A Yes/No box with the optional check box below its text. Without `owner` it has no owner
+// window, as the firmware question comes before or apart from the main window; one that comes
+// before the pedal's loop is replaced (`owner` given) is the window's, warns, and gives No to
+// Enter and Esc.
 bool Ask(const QIcon& icon, const std::string& text, const std::string& caption,
-         QuestionOption* option) {
-  QMessageBox box(QMessageBox::NoIcon, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No);
+         QuestionOption* option, QWidget* owner = nullptr) {
+  QMessageBox box(owner ? QMessageBox::Warning : QMessageBox::NoIcon, Q(caption), Q(text),
+                  QMessageBox::Yes | QMessageBox::No, owner);
   box.setWindowIcon(icon);
+  if (owner) {
+    box.setObjectName("replaceQuestion");
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+  }
   if (option) {
     auto* check = new QCheckBox(Q(option->text), &box);
     check->setObjectName("option");
@@ -422,21 +431,7 @@ bool MainWindow::AskYesNoWithOption(const std::string& text, const std::string& 
 }
 
 bool MainWindow::AskBeforeReplacing(const std::string& text, QuestionOption* option) {
-  // The loop on the pedal is lost on Yes: No is what Enter and Esc give.
-  QMessageBox box(QMessageBox::Warning, kAppName, Q(text), QMessageBox::Yes | QMessageBox::No,
-                  this);
-  box.setObjectName("replaceQuestion");
-  box.setDefaultButton(QMessageBox::No);
-  box.setEscapeButton(QMessageBox::No);
-  if (option) {
-    auto* check = new QCheckBox(Q(option->text), &box);
-    check->setObjectName("option");
-    check->setChecked(option->checked);
-    box.setCheckBox(check);
-  }
-  const bool yes = box.exec() == QMessageBox::Yes;
-  if (option) option->checked = box.checkBox()->isChecked();
-  return yes;
+  return Ask(windowIcon(), text, kAppName, option, this);
 }
 
 std::optional<std::string> MainWindow::ChooseFile(const FileChooser& chooser) {

@@ -854,9 +854,10 @@ void Win32Window::DrawLoop(const LoopOutline& outline) {
   DeleteObject(maskBitmap);
 }
 
-// The status line's text, light on the strip, cut with an ellipsis; the link, in gold,
-// underlined, with the focus frame when the keyboard is on it.
-void Win32Window::DrawStatus(const DRAWITEMSTRUCT& item) {
+// An owner-drawn control is drawn off screen, over the window's background at its place, then
+// copied in one go, so nothing flickers.
+void Win32Window::DrawOverBackground(const DRAWITEMSTRUCT& item,
+                                     const std::function<void(HDC, int, int)>& draw) {
   const RECT r = item.rcItem;
   const int w = r.right - r.left, h = r.bottom - r.top;
   HDC memory = CreateCompatibleDC(item.hDC);
@@ -868,48 +869,43 @@ void Win32Window::DrawStatus(const DRAWITEMSTRUCT& item) {
   SetViewportOrgEx(memory, -placed.left, -placed.top, nullptr);
   PaintBackground(memory, placed);
   SetViewportOrgEx(memory, 0, 0, nullptr);
-
-  const bool link = item.CtlID == static_cast<UINT>(kStatusLink);
-  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(item.hwndItem)), L'\0');
-  GetWindowTextW(item.hwndItem, text.data(), static_cast<int>(text.size()) + 1);
-  HGDIOBJ oldFont =
-      SelectObject(memory, reinterpret_cast<HFONT>(SendMessageW(item.hwndItem, WM_GETFONT, 0, 0)));
-  SetBkMode(memory, TRANSPARENT);
-  SetTextColor(memory, link ? kGoldColour : kLettering);
-  RECT box{link ? 3 : 0, 0, w, h};
-  DrawTextW(memory, text.c_str(), static_cast<int>(text.size()), &box,
-            DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
-  SelectObject(memory, oldFont);
-  if (link && (item.itemState & ODS_FOCUS) && !(item.itemState & ODS_NOFOCUSRECT)) {
-    RECT frame{0, 0, w, h};
-    DrawFocusRect(memory, &frame);
-  }
+  draw(memory, w, h);
   BitBlt(item.hDC, r.left, r.top, w, h, memory, 0, 0, SRCCOPY);
   SelectObject(memory, oldCanvas);
   DeleteObject(canvas);
   DeleteDC(memory);
 }
 
+// The status line's text, light on the strip, cut with an ellipsis; the link, in gold,
+// underlined, with the focus frame when the keyboard is on it.
+void Win32Window::DrawStatus(const DRAWITEMSTRUCT& item) {
+  DrawOverBackground(item, [&](HDC memory, int w, int h) {
+    const bool link = item.CtlID == static_cast<UINT>(kStatusLink);
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(item.hwndItem)), L'\0');
+    GetWindowTextW(item.hwndItem, text.data(), static_cast<int>(text.size()) + 1);
+    HGDIOBJ oldFont = SelectObject(
+        memory, reinterpret_cast<HFONT>(SendMessageW(item.hwndItem, WM_GETFONT, 0, 0)));
+    SetBkMode(memory, TRANSPARENT);
+    SetTextColor(memory, link ? kGoldColour : kLettering);
+    RECT box{link ? 3 : 0, 0, w, h};
+    DrawTextW(memory, text.c_str(), static_cast<int>(text.size()), &box,
+              DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    SelectObject(memory, oldFont);
+    if (link && (item.itemState & ODS_FOCUS) && !(item.itemState & ODS_NOFOCUSRECT)) {
+      RECT frame{0, 0, w, h};
+      DrawFocusRect(memory, &frame);
+    }
+  });
+}
+
 Face Win32Window::DrawButton(const DRAWITEMSTRUCT& item) {
   const Face face =
       PickFace((item.itemState & ODS_SELECTED) != 0, (item.itemState & ODS_FOCUS) != 0,
                (item.itemState & ODS_DISABLED) == 0);
-  const RECT r = item.rcItem;
-  const int w = r.right - r.left, h = r.bottom - r.top;
-  // Drawn off screen, then copied: the background under the button, then the face over it.
-  HDC memory = CreateCompatibleDC(item.hDC);
-  HBITMAP canvas = CreateCompatibleBitmap(item.hDC, w, h);
-  HGDIOBJ oldCanvas = SelectObject(memory, canvas);
-
-  HWND hwnd = hwnd_.load();
-  RECT placed = r;
-  MapWindowPoints(item.hwndItem, hwnd, reinterpret_cast<POINT*>(&placed), 2);
-  SetViewportOrgEx(memory, -placed.left, -placed.top, nullptr);
-  PaintBackground(memory, placed);
-  SetViewportOrgEx(memory, 0, 0, nullptr);
-
-  auto found = buttons_.find(static_cast<int>(item.CtlID));
-  if (found != buttons_.end()) {
+  // The background under the button, then the face over it.
+  DrawOverBackground(item, [&](HDC memory, int, int) {
+    auto found = buttons_.find(static_cast<int>(item.CtlID));
+    if (found == buttons_.end()) return;
     PictureButton& button = found->second;
     button.last = face;
     if (HBITMAP bitmap = button.faces[static_cast<int>(face)]) {
@@ -923,11 +919,7 @@ Face Win32Window::DrawButton(const DRAWITEMSTRUCT& item) {
       SelectObject(source, oldSource);
       DeleteDC(source);
     }
-  }
-  BitBlt(item.hDC, r.left, r.top, w, h, memory, 0, 0, SRCCOPY);
-  SelectObject(memory, oldCanvas);
-  DeleteObject(canvas);
-  DeleteDC(memory);
+  });
   return face;
 }
 

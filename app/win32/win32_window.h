@@ -138,6 +138,8 @@ class Win32Window : public WindowLayer {
   void Paint(HDC dc);
   void PaintBackground(HDC dc, const RECT& target);
   void DrawStatus(const DRAWITEMSTRUCT& item);
+  void DrawOverBackground(const DRAWITEMSTRUCT& item,
+                          const std::function<void(HDC, int, int)>& draw);
   HBITMAP Background();
   void DrawLoop(const LoopOutline& outline);
   void FreeButtons();

@@ -41,7 +41,8 @@ uint32_t Hash(const uint8_t* data, size_t size) {
 enum class Ending { Ended, Failed, Capped };
 
 // Reads the whole source in chunks of `chunkFrames` frames, checking every answer. Only a plain
-// file cut inside a frame (`cutPlain`) may end with a part of one: the packers drop it.
+// file whose audio ends inside a frame (`cutPlain`) may end with a part of one: the packers drop
+// it.
 Ending ReadToEnd(AudioSource& source, uint32_t chunkFrames, bool cutPlain, uint64_t& total) {
   const WavFormat& format = source.Format();
   const uint32_t chunk = chunkFrames * format.blockAlign;
@@ -111,7 +112,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const WavFormat& format = source->Format();
       FUZZ_CHECK(format.channels == wav.channels && format.sampleRate == wav.sampleRate &&
                  format.bitsPerSample == wav.bitsPerSample && format.blockAlign == wav.blockAlign);
-      ending = ReadToEnd(*source, chunkFrames, !check.converted && check.endsEarly, total);
+      // A plain file's audio ends inside a frame when the file is cut there, or when its data
+      // chunk is not a whole number of frames.
+      const bool partFrame =
+          !check.converted && (check.endsEarly || check.audioBytes % wav.blockAlign != 0);
+      ending = ReadToEnd(*source, chunkFrames, partFrame, total);
     } else {
       FUZZ_CHECK(!reason.empty());
     }

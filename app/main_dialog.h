@@ -24,27 +24,6 @@
 
 namespace rendax {
 
-// The application's name: the caption of the window and of every box the window owns.
-inline constexpr const char* kAppName = "Rendax";
-inline constexpr const char* kWaveFilter = "WAVE Files (*.wav))|*.wav||";
-// The import's chooser: WAV files first, as ever, then every audio file an import reads.
-inline constexpr const char* kImportFilter =
-    "WAVE Files (*.wav))|*.wav|"
-    "Audio files|*.wav;*.flac;*.ogg;*.oga;*.opus;*.mp3;*.aif;*.aiff;*.aifc;*.rf64;*.w64||";
-inline constexpr const char* kImportWarning =
-    "Warning: It will delete the existing content of rendax. Do you want to continue?";
-inline constexpr const char* kQuestionCaption = " ";
-// A stereo file going into a one-channel pedal: its first channel, unless both are summed.
-inline constexpr const char* kSumChannelsOption = "Sum both channels into the pedal's one channel";
-inline constexpr const char* kRestoreMenuText = "Restore last backup...";
-inline constexpr const char* kNoBackupYet = "No backup of this pedal yet";
-inline constexpr const char* kVerifyMenuText = "Verify after import";
-// The status line's texts (see StatusFor).
-inline constexpr const char* kPlugInPedal = "Plug in a Rendax pedal";
-inline constexpr const char* kUpdateLink = "Update...";
-inline constexpr const char* kTransferStillRunning =
-    "The transfer is still running. Rendax will close as soon as it has finished.";
-
 // The worker as the dialog drives it; the real one is transfer's Worker (MakeThreadWorker),
 // tests inject their own.
 class JobWorker {

@@ -39,9 +39,6 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;  // as a shell reports a program ended by Ctrl-C
 
-constexpr const char* kImportQuestion =
-    "Warning: It will delete the existing content of rendax. Do you want to continue?";
-
 const char kUsage[] =
     "usage: rendax-cli [--pedal PATH] COMMAND [ARGS]\n"
     "\n"
@@ -356,7 +353,7 @@ int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCod
       return kExitFailed;
     }
     if (check.converted) std::fprintf(stderr, "converting %s\n", check.conversion.c_str());
-    if (!ui.AskYesNo(kImportQuestion, " ")) {
+    if (!ui.AskYesNo(kImportWarning, " ")) {
       return Fail(restore ? "Restore cancelled" : "Import cancelled");
     }
   }

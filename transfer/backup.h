@@ -20,10 +20,10 @@
 #include "audio/wav_header.h"
 #include "device/commands.h"
 #include "device/device.h"
+#include "transfer/texts.h"
 
 namespace rendax {
 
-inline constexpr const char* kMsgBackupError = "Backup Error";
 inline constexpr unsigned kDefaultBackupsKept = 20;
 
 // The "rndx" chunk of a lossless file.

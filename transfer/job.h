@@ -14,6 +14,7 @@
 #include "device/device.h"
 #include "transfer/decode.h"
 #include "transfer/front_end.h"
+#include "transfer/texts.h"
 
 namespace rendax {
 
@@ -21,24 +22,6 @@ enum JobCode : int32_t { JobNone = 0, JobExport = 1, JobImport = 2 };
 
 inline constexpr uint8_t kNoModel = 0xFF;  // no pedal found yet
 
-// The texts a job shows.
-inline constexpr const char* kMsgExportNotFound = "Export file not found";
-inline constexpr const char* kMsgFileCreationError = "File Creation Error";
-inline constexpr const char* kMsgReceiveComplete = "Receive Complete";
-inline constexpr const char* kMsgReceiveError = "Receive Error";
-inline constexpr const char* kMsgCantOpenFile = "Can't open the file";
-inline constexpr const char* kMsgFormatWrong = "The file format is wrong";
-inline constexpr const char* kMsgSendComplete = "Send Complete";
-inline constexpr const char* kMsgSendError = "Send Error";
-inline constexpr const char* kMsgVerifyError = "Verify Error";
-// What a verified Send Complete says last.
-inline constexpr const char* kMsgVerified = "verified: the loop reads back as sent";
-// A Cancel button's stop (JobRequest::restoreOnCancel), as the window says it.
-inline constexpr const char* kMsgImportCancelled =
-    "Import cancelled \u2014 the earlier loop is back on the pedal";
-inline constexpr const char* kMsgImportCancelledNoLoop =
-    "Import cancelled \u2014 the pedal holds no loop, as before";
-inline constexpr const char* kMsgExportCancelled = "Export cancelled";
 
 // What follows the reason when an import stopped after its first write (interrupted or a
 // write failed): the pedal's loop is incomplete, and where its earlier loop is. `backupPath` is

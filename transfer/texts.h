@@ -1,0 +1,66 @@
+// Every text the program shows its user, in one table: the titles of its messages, its
+// questions, captions, menu items and status lines. The window (Qt and Win32) and rendax-cli
+// render from here, so one message is worded one way wherever it is said. Reasons that come
+// from below (the system's error, libsndfile's, a command's sense data, a file's name) are
+// not texts of ours: they travel with the outcome and are put after the title.
+#pragma once
+
+namespace rendax {
+
+// --- The application -------------------------------------------------------------------------
+
+// The application's name: the caption of the window and of every box the window owns.
+inline constexpr const char* kAppName = "Rendax";
+
+// --- Job titles: how a job ended --------------------------------------------------------------
+
+inline constexpr const char* kMsgExportNotFound = "Export file not found";
+inline constexpr const char* kMsgFileCreationError = "File Creation Error";
+inline constexpr const char* kMsgReceiveComplete = "Receive Complete";
+inline constexpr const char* kMsgReceiveError = "Receive Error";
+inline constexpr const char* kMsgCantOpenFile = "Can't open the file";
+inline constexpr const char* kMsgFormatWrong = "The file format is wrong";
+inline constexpr const char* kMsgSendComplete = "Send Complete";
+inline constexpr const char* kMsgSendError = "Send Error";
+inline constexpr const char* kMsgVerifyError = "Verify Error";
+inline constexpr const char* kMsgBackupError = "Backup Error";
+// What a verified Send Complete says last.
+inline constexpr const char* kMsgVerified = "verified: the loop reads back as sent";
+// A Cancel button's stop (JobRequest::restoreOnCancel), as the window says it.
+inline constexpr const char* kMsgImportCancelled =
+    "Import cancelled \u2014 the earlier loop is back on the pedal";
+inline constexpr const char* kMsgImportCancelledNoLoop =
+    "Import cancelled \u2014 the pedal holds no loop, as before";
+inline constexpr const char* kMsgExportCancelled = "Export cancelled";
+
+// --- Reasons of ours: said after a title ------------------------------------------------------
+
+// --- Pedals and firmware ----------------------------------------------------------------------
+
+// --- Questions before a loop is replaced ------------------------------------------------------
+
+inline constexpr const char* kImportWarning =
+    "Warning: It will delete the existing content of rendax. Do you want to continue?";
+inline constexpr const char* kQuestionCaption = " ";
+// A stereo file going into a one-channel pedal: its first channel, unless both are summed.
+inline constexpr const char* kSumChannelsOption = "Sum both channels into the pedal's one channel";
+
+// --- The window: choosers, menu items, status line --------------------------------------------
+
+inline constexpr const char* kWaveFilter = "WAVE Files (*.wav))|*.wav||";
+// The import's chooser: WAV files first, as ever, then every audio file an import reads.
+inline constexpr const char* kImportFilter =
+    "WAVE Files (*.wav))|*.wav|"
+    "Audio files|*.wav;*.flac;*.ogg;*.oga;*.opus;*.mp3;*.aif;*.aiff;*.aifc;*.rf64;*.w64||";
+inline constexpr const char* kRestoreMenuText = "Restore last backup...";
+inline constexpr const char* kNoBackupYet = "No backup of this pedal yet";
+inline constexpr const char* kVerifyMenuText = "Verify after import";
+// The status line's texts (see StatusFor).
+inline constexpr const char* kPlugInPedal = "Plug in a Rendax pedal";
+inline constexpr const char* kUpdateLink = "Update...";
+inline constexpr const char* kTransferStillRunning =
+    "The transfer is still running. Rendax will close as soon as it has finished.";
+
+// --- The command line -------------------------------------------------------------------------
+
+}  // namespace rendax

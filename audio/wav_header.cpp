@@ -51,6 +51,15 @@ void BuildWavHeader(std::span<uint8_t, kWavHeaderBytes> out, const WavFormat& f)
   Put32(p + 40, f.dataSize);
 }
 
+std::vector<uint8_t> BuildExportHeader(const WavFormat& format, uint64_t dataBytes) {
+  WavFormat f = format;
+  f.dataSize = static_cast<uint32_t>(dataBytes);
+  f.riffSize = static_cast<uint32_t>(dataBytes + kWavHeaderBytes - 8);
+  std::vector<uint8_t> out(kWavHeaderBytes);
+  BuildWavHeader(std::span<uint8_t, kWavHeaderBytes>(out.data(), kWavHeaderBytes), f);
+  return out;
+}
+
 int ParseWavHeader(const uint8_t* h, std::size_t bytesRead, WavFormat& f, WavRejection* why,
                    bool acceptPedalRate) {
   // The signature is judged first, and nothing is stored for a file that is not RIFF/WAVE.

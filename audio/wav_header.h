@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace rendax {
 
@@ -40,6 +41,10 @@ enum class WavRejection {
 
 // Fills `out` from `format` in header order; every field is copied as set by the caller.
 void BuildWavHeader(std::span<uint8_t, kWavHeaderBytes> out, const WavFormat& format);
+
+// The header of an export that holds `dataBytes` bytes of audio in `format`: the plain 44-byte
+// header (BuildWavHeader) while the file stays within the 32-bit sizes, an RF64 header past that.
+std::vector<uint8_t> BuildExportHeader(const WavFormat& format, uint64_t dataBytes);
 
 // Validates the first `bytesRead` bytes of a file (at most kWavHeaderReadBytes are looked at)
 // and fills `format`. Returns 1 when the file is accepted, 0 when not; `why` (optional) tells

@@ -19,6 +19,7 @@ JobRequest TransferState::Snapshot() const {
   job.native = native;
   job.backup = backup;
   job.mix = mix;
+  job.both = both;
   job.backupFolder = backupFolder;
   job.backupsKept = backupsKept;
   job.restoreOnCancel = restoreOnCancel;

@@ -22,7 +22,6 @@ enum JobCode : int32_t { JobNone = 0, JobExport = 1, JobImport = 2 };
 
 inline constexpr uint8_t kNoModel = 0xFF;  // no pedal found yet
 
-
 // What follows the reason when an import stopped after its first write (interrupted or a
 // write failed): the pedal's loop is incomplete, and where its earlier loop is. `backupPath` is
 // empty when no backup was made; `hadLoop` tells whether there was a loop to lose.
@@ -42,6 +41,9 @@ struct JobRequest {
   // import into a one-channel pedal: sum both channels, (L+R)/2; without it a two-channel file
   // gives its first channel
   bool mix = false;
+  // import of a one-channel file into the two-channel pedal: the channel on both sides; without
+  // it the file plays on the left only
+  bool both = false;
   std::string backupFolder;  // empty: DefaultBackupFolder()
   unsigned backupsKept = 20;
   // Set from another thread or a signal handler: the job stops at the next block boundary.
@@ -67,6 +69,7 @@ struct TransferState {
   bool native = false;
   bool backup = true;
   bool mix = false;
+  bool both = false;
   std::string backupFolder;
   unsigned backupsKept = 20;
   bool restoreOnCancel = false;

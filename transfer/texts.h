@@ -44,6 +44,8 @@ inline constexpr const char* kImportWarning =
 inline constexpr const char* kQuestionCaption = " ";
 // A stereo file going into a one-channel pedal: its first channel, unless both are summed.
 inline constexpr const char* kSumChannelsOption = "Sum both channels into the pedal's one channel";
+// A one-channel file going into the two-channel pedal: the left side only, unless copied.
+inline constexpr const char* kBothChannelsOption = "Play the file's one channel on both sides";
 
 // --- The window: choosers, menu items, status line --------------------------------------------
 

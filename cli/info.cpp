@@ -61,4 +61,8 @@ bool PrintFileInfo(const std::string& path, std::FILE* out, std::FILE* err) {
   return true;
 }
 
+std::string PedalLine(const std::string& path, uint8_t model) {
+  return path + "  " + ModelInfo(model).name + " (model " + std::to_string(model) + ")";
+}
+
 }  // namespace rendax

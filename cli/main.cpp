@@ -208,7 +208,7 @@ bool SelectPedal(DevicePlatform& platform, const Args& a, std::string& path, uin
                  std::string& error) {
   PedalTracker tracker(platform);
   if (!tracker.Start(error)) {
-    error = "Cannot list the attached devices: " + error;
+    error = std::string(kCannotListDevices) + ": " + error;
     return false;
   }
   const TrackedPedal* pedal = a.pedal ? tracker.Resolve(*a.pedal) : tracker.Chosen();
@@ -234,15 +234,11 @@ bool ReadVersion(CDevice& device, const std::string& path, uint16_t& version, st
   return ok != 0;
 }
 
-std::string PedalLine(const std::string& path, uint8_t model) {
-  return path + "  " + ModelInfo(model).name + " (model " + std::to_string(model) + ")";
-}
-
 int CmdList(DevicePlatform& platform) {
   std::vector<AttachedPedal> pedals;
   std::string error;
   if (!ListPedals(platform, pedals, error))
-    return Fail("Cannot list the attached devices: " + error);
+    return Fail(std::string(kCannotListDevices) + ": " + error);
   if (pedals.empty()) {
     std::printf("No Rendax pedal attached\n");
     return kExitOk;

@@ -8,10 +8,12 @@
 #include <thread>
 #include <vector>
 
+#include "cli/info.h"
 #include "device/discovery.h"
 #include "device/hotplug_notice.h"
 #include "device/pedal_tracker.h"
 #include "device/platform/sim/sim_pedal.h"
+#include "transfer/texts.h"
 
 #if defined(__linux__)
 #include <poll.h>
@@ -115,16 +117,13 @@ class SteadyClock : public WatchClock {
   }
 };
 
-std::string Describe(const TrackedPedal& pedal) {
-  return pedal.path + "  " + ModelInfo(pedal.model).name + " (model " +
-         std::to_string(pedal.model) + ")";
-}
-
 // The lines for one settled notice: the pedals that went, then those that came.
 std::vector<std::string> Lines(HotplugNotice notice, const TrackerUpdate& update) {
   std::vector<std::string> lines;
-  for (const TrackedPedal& p : update.left) lines.push_back("removal  " + Describe(p));
-  for (const TrackedPedal& p : update.arrived) lines.push_back("arrival  " + Describe(p));
+  for (const TrackedPedal& p : update.left)
+    lines.push_back("removal  " + PedalLine(p.path, p.model));
+  for (const TrackedPedal& p : update.arrived)
+    lines.push_back("arrival  " + PedalLine(p.path, p.model));
   if (lines.empty()) {
     lines.push_back(notice == HotplugNotice::VolumeArrival ? "arrival  no pedal"
                                                            : "removal  no pedal");
@@ -149,8 +148,7 @@ int RunWatch(DevicePlatform& platform, const WatchOptions& options, std::FILE* o
     return 1;
   }
   PedalTracker tracker(platform);
-  if (!tracker.Start(error))
-    std::fprintf(err, "Cannot list the attached devices: %s\n", error.c_str());
+  if (!tracker.Start(error)) std::fprintf(err, "%s: %s\n", kCannotListDevices, error.c_str());
   std::fprintf(err, "Watching for pedals through %s\n", feed->Name().c_str());
   std::fflush(err);
 
@@ -175,7 +173,7 @@ int RunWatch(DevicePlatform& platform, const WatchOptions& options, std::FILE* o
     for (HotplugNotice n : settler.Take(now >= deadline ? settler.Due() : now)) {
       TrackerUpdate update;
       if (!tracker.Refresh(n, update, error)) {
-        std::fprintf(err, "Cannot list the attached devices: %s\n", error.c_str());
+        std::fprintf(err, "%s: %s\n", kCannotListDevices, error.c_str());
         std::fflush(err);
       }
       for (const std::string& line : Lines(n, update)) {

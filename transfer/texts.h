@@ -65,4 +65,8 @@ inline constexpr const char* kTransferStillRunning =
 
 // --- The command line -------------------------------------------------------------------------
 
+// Said before the reason when the attached devices cannot be listed (list, watch, a pedal's
+// choice).
+inline constexpr const char* kCannotListDevices = "Cannot list the attached devices";
+
 }  // namespace rendax

@@ -16,6 +16,7 @@
 #include "cli/demo_loop.h"
 #include "cli/info.h"
 #include "cli/interrupt.h"
+#include "cli/options.h"
 #include "cli/watch.h"
 #include "device/commands.h"
 #include "device/device.h"
@@ -38,155 +39,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;  // as a shell reports a program ended by Ctrl-C
-
-const char kUsage[] =
-    "usage: rendax-cli [--pedal PATH] COMMAND [ARGS]\n"
-    "\n"
-    "commands:\n"
-    "  list                         the pedals attached: path, model, firmware version\n"
-    "  firmware [--update [--allow-downgrade] [--no-backup]] [--yes]\n"
-    "                               show the firmware version; --update checks it and, after\n"
-    "                               asking, saves the pedal's loop as a backup and writes this\n"
-    "                               program's firmware into the pedal; newer firmware in the\n"
-    "                               pedal is replaced only with --allow-downgrade\n"
-    "  export [FILE] [--force] [--native]\n"
-    "                               save the pedal's loop as a WAV file (default Rendax.wav);\n"
-    "                               an existing file is replaced only with --force; --native\n"
-    "                               keeps the pedal's own samples (46,875 Hz), nothing resampled\n"
-    "  import FILE [--yes] [--verify] [--no-backup] [--mix]\n"
-    "                               replace the pedal's loop with an audio file (WAV, FLAC,\n"
-    "                               Ogg, Opus, MP3, AIFF, ...), converted to what the pedal\n"
-    "                               takes; --verify reads the loop back and compares it;\n"
-    "                               --mix sums a stereo file's channels for a mono pedal\n"
-    "                               (otherwise its first channel goes in)\n"
-    "  info FILE                    what the program sees in an audio file, and how each\n"
-    "                               pedal model would take it\n"
-    "  backups                      the saved loops, newest first: date, model, length, file\n"
-    "  restore [FILE] [--yes] [--verify] [--no-backup]\n"
-    "                               put a backup back into the pedal, exactly as it was saved\n"
-    "                               (default: the newest backup of the pedal's model)\n"
-    "  sim create DIR --model N [--firmware V] [--demo-loop]\n"
-    "                               make a simulated pedal in DIR (model 0 Rendax, 1 Rendax\n"
-    "                               Twin, 2 Rendax Mini); --demo-loop stores a short loop in it\n"
-    "  watch [--count N] [--timeout SECONDS]\n"
-    "                               one line per pedal plugged in (\"arrival\") or pulled out\n"
-    "                               (\"removal\"), naming it (\"no pedal\" for another device);\n"
-    "                               ends with status 0 after N lines, 1 on the timeout\n"
-    "\n"
-    "options:\n"
-    "  --pedal PATH  use the pedal at PATH, written any way (relative, through a link, sg3\n"
-    "                for /dev/sg3); otherwise the first pedal of model 0, 1, then 2\n"
-    "  --help        this text\n"
-    "  --version     the program's version\n"
-    "\n"
-    "Before import, restore and a firmware update replace the pedal's loop, it is saved as a\n"
-    "backup (--no-backup skips this) in RENDAX_BACKUP_DIR, or else the user's data folder;\n"
-    "the newest 20 of each model are kept (RENDAX_BACKUP_KEEP).\n"
-    "Ctrl-C during a transfer stops it at the next block (exit status 130); a second Ctrl-C\n"
-    "ends the program at once.\n"
-    "Simulated pedals are used when RENDAX_SIMULATOR names the folder that holds them.\n";
-
-struct Args {
-  std::vector<std::string> words;
-  std::optional<std::string> pedal;
-  std::optional<std::string> model;
-  std::optional<std::string> firmware;
-  std::optional<std::string> count, timeout;
-  bool update = false, yes = false, verify = false, demoLoop = false, help = false, version = false;
-  bool force = false, noBackup = false, native = false, allowDowngrade = false, mix = false;
-};
-
-bool Parse(int argc, char** argv, Args& a, std::string& error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string s = argv[i];
-    auto value = [&](std::optional<std::string>& into) {
-      if (i + 1 >= argc) {
-        error = s + " needs a value";
-        return false;
-      }
-      into = argv[++i];
-      return true;
-    };
-    if (s == "--help" || s == "-h") {
-      a.help = true;
-    } else if (s == "--version") {
-      a.version = true;
-    } else if (s == "--pedal") {
-      if (!value(a.pedal)) return false;
-    } else if (s == "--model") {
-      if (!value(a.model)) return false;
-    } else if (s == "--firmware") {
-      if (!value(a.firmware)) return false;
-    } else if (s == "--count") {
-      if (!value(a.count)) return false;
-    } else if (s == "--timeout") {
-      if (!value(a.timeout)) return false;
-    } else if (s == "--update") {
-      a.update = true;
-    } else if (s == "--yes" || s == "-y") {
-      a.yes = true;
-    } else if (s == "--force") {
-      a.force = true;
-    } else if (s == "--verify") {
-      a.verify = true;
-    } else if (s == "--demo-loop") {
-      a.demoLoop = true;
-    } else if (s == "--no-backup") {
-      a.noBackup = true;
-    } else if (s == "--native") {
-      a.native = true;
-    } else if (s == "--allow-downgrade") {
-      a.allowDowngrade = true;
-    } else if (s == "--mix") {
-      a.mix = true;
-    } else if (s.size() > 1 && s[0] == '-') {
-      error = "unknown option " + s;
-      return false;
-    } else {
-      a.words.push_back(s);
-    }
-  }
-  return true;
-}
-
-// The options each command takes.
-enum OptionBit : unsigned {
-  kOptPedal = 1u << 0,
-  kOptUpdate = 1u << 1,
-  kOptYes = 1u << 2,
-  kOptVerify = 1u << 3,
-  kOptSim = 1u << 4,    // --model, --firmware, --demo-loop
-  kOptWatch = 1u << 5,  // --count, --timeout
-  kOptForce = 1u << 6,
-  kOptNoBackup = 1u << 7,
-  kOptNative = 1u << 8,
-  kOptAllowDowngrade = 1u << 9,
-  kOptMix = 1u << 10,
-};
-
-// Options that a command does not take are refused rather than ignored.
-bool OnlyOptions(const Args& a, unsigned allowed, std::string& error) {
-  const std::pair<bool, unsigned> given[] = {
-      {a.pedal.has_value(), kOptPedal},
-      {a.update, kOptUpdate},
-      {a.yes, kOptYes},
-      {a.verify, kOptVerify},
-      {a.model || a.firmware || a.demoLoop, kOptSim},
-      {a.count || a.timeout, kOptWatch},
-      {a.force, kOptForce},
-      {a.noBackup, kOptNoBackup},
-      {a.native, kOptNative},
-      {a.allowDowngrade, kOptAllowDowngrade},
-      {a.mix, kOptMix},
-  };
-  for (const auto& [present, bit] : given) {
-    if (present && !(allowed & bit)) {
-      error = "an option does not belong to the command '" + a.words[0] + "'";
-      return false;
-    }
-  }
-  return true;
-}
 
 bool ParseNumber(const std::string& s, unsigned long max, unsigned long& out) {
   if (s.empty() || s.size() > 6) return false;
@@ -234,11 +86,16 @@ bool ReadVersion(CDevice& device, const std::string& path, uint16_t& version, st
   return ok != 0;
 }
 
-int CmdList(DevicePlatform& platform) {
+// The pedals attached, or with --pedal the one it names.
+int CmdList(DevicePlatform& platform, const Args& a) {
   std::vector<AttachedPedal> pedals;
   std::string error;
-  if (!ListPedals(platform, pedals, error))
+  if (a.pedal) {
+    AttachedPedal& chosen = pedals.emplace_back();
+    if (!SelectPedal(platform, a, chosen.path, chosen.model, error)) return Fail(error);
+  } else if (!ListPedals(platform, pedals, error)) {
     return Fail(std::string(kCannotListDevices) + ": " + error);
+  }
   if (pedals.empty()) {
     std::printf("No Rendax pedal attached\n");
     return kExitOk;
@@ -363,6 +220,7 @@ int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCod
     state.verify = a.verify;
     state.native = a.native;
     state.mix = a.mix;
+    state.both = a.both;
     state.backup = !a.noBackup;  // the folder stays empty: RENDAX_BACKUP_DIR or the default
   }
   WavFormat wav;
@@ -392,20 +250,20 @@ int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCod
   return kExitFailed;  // the job has shown its message
 }
 
+// A usage error: what is wrong in one line, and where the help is.
+int UsageError(const std::string& what) {
+  std::fprintf(stderr, "rendax-cli: %s\n%s\n", what.c_str(), kUsageHint);
+  return kExitUsage;
+}
+
 int CmdSim(const Args& a) {
-  if (a.words.size() != 3 || a.words[1] != "create") {
-    std::fprintf(stderr,
-                 "usage: rendax-cli sim create DIR --model N [--firmware V] [--demo-loop]\n");
-    return kExitUsage;
+  if (a.words[1] != "create") {
+    return UsageError(std::string(kUsageUnknownCommand) + " 'sim " + a.words[1] + "'");
   }
   unsigned long model = 0, firmware = 8;
-  if (!a.model || !ParseNumber(*a.model, 2, model)) {
-    std::fprintf(stderr, "sim create needs --model 0, 1 or 2\n");
-    return kExitUsage;
-  }
+  if (!ParseNumber(*a.model, 2, model)) return UsageError("sim create needs --model 0, 1 or 2");
   if (a.firmware && !ParseNumber(*a.firmware, 65535, firmware)) {
-    std::fprintf(stderr, "--firmware takes a version from 0 to 65535\n");
-    return kExitUsage;
+    return UsageError("--firmware takes a version from 0 to 65535");
   }
   const std::string& dir = a.words[2];
   std::string error;
@@ -431,98 +289,55 @@ int CmdSim(const Args& a) {
   return kExitOk;
 }
 
+int CmdWatch(DevicePlatform& platform, const Args& a) {
+  WatchOptions watch;
+  unsigned long n = 0;
+  if (a.count) {
+    if (!ParseNumber(*a.count, 999999, n) || n == 0) {
+      return UsageError("--count takes a number from 1");
+    }
+    watch.count = n;
+  }
+  if (a.timeout) {
+    if (!ParseNumber(*a.timeout, 999999, n)) return UsageError("--timeout takes whole seconds");
+    watch.timeoutSeconds = n;
+  }
+  return RunWatch(platform, watch, stdout, stderr);
+}
+
+// Runs the command of a parsed command line; its options and operands are those it takes.
+int Dispatch(const Args& a) {
+  const std::string& cmd = a.words[0];
+  if (cmd == "sim") return CmdSim(a);
+  if (cmd == "info") return PrintFileInfo(a.words[1], stdout, stderr) ? kExitOk : kExitFailed;
+  if (cmd == "backups") return PrintBackups(stdout, stderr) ? kExitOk : kExitFailed;
+  DevicePlatform& platform = DefaultPlatform();
+  if (cmd == "list") return CmdList(platform, a);
+  if (cmd == "watch") return CmdWatch(platform, a);
+  CliFrontEnd ui(stdout, stderr, stdin, isatty(fileno(stderr)) != 0, a.yes);
+  if (cmd == "firmware") return CmdFirmware(platform, a, ui);
+  if (cmd == "export") {
+    return RunTransfer(platform, a, ui, JobExport, a.words.size() == 2 ? a.words[1] : "Rendax.wav");
+  }
+  if (cmd == "import") return RunTransfer(platform, a, ui, JobImport, a.words[1]);
+  // restore
+  return RunTransfer(platform, a, ui, JobImport, a.words.size() == 2 ? a.words[1] : "", true);
+}
+
 int Main(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
   Args a;
   std::string error;
-  if (!Parse(argc, argv, a, error)) {
-    std::fprintf(stderr, "%s\n\n%s", error.c_str(), kUsage);
-    return kExitUsage;
-  }
+  if (!ParseArgs(arguments, a, error)) return UsageError(error);
   if (a.help) {
-    std::printf("%s", kUsage);
+    std::fputs(HelpText(a.words.empty() ? nullptr : FindCommand(a.words[0])).c_str(), stdout);
     return kExitOk;
   }
   if (a.version) {
     std::printf("rendax-cli %s\n", RENDAX_VERSION);
     return kExitOk;
   }
-  if (a.words.empty()) {
-    std::fprintf(stderr, "%s", kUsage);
-    return kExitUsage;
-  }
-  const std::string& cmd = a.words[0];
-  CliFrontEnd ui(stdout, stderr, stdin, isatty(fileno(stderr)) != 0, a.yes);
-  auto usage = [&](const std::string& why) {
-    std::fprintf(stderr, "%s\n\n%s", why.c_str(), kUsage);
-    return kExitUsage;
-  };
-  if (cmd == "sim") {
-    if (!OnlyOptions(a, kOptSim, error)) return usage(error);
-    return CmdSim(a);
-  }
-  DevicePlatform& platform = DefaultPlatform();
-  if (cmd == "list") {
-    if (a.words.size() != 1) return usage("list takes no arguments");
-    if (!OnlyOptions(a, 0, error)) return usage(error);
-    return CmdList(platform);
-  }
-  if (cmd == "firmware") {
-    if (a.words.size() != 1) return usage("firmware takes no arguments");
-    if (!OnlyOptions(a, kOptPedal | kOptUpdate | kOptYes | kOptAllowDowngrade | kOptNoBackup,
-                     error)) {
-      return usage(error);
-    }
-    if (!a.update && (a.allowDowngrade || a.noBackup)) {
-      return usage("--allow-downgrade and --no-backup go with firmware --update");
-    }
-    return CmdFirmware(platform, a, ui);
-  }
-  if (cmd == "export") {
-    if (a.words.size() > 2) return usage("export takes at most one file");
-    if (!OnlyOptions(a, kOptPedal | kOptForce | kOptNative, error)) return usage(error);
-    return RunTransfer(platform, a, ui, JobExport, a.words.size() == 2 ? a.words[1] : "Rendax.wav");
-  }
-  if (cmd == "import") {
-    if (a.words.size() != 2) return usage("import takes one file");
-    if (!OnlyOptions(a, kOptPedal | kOptYes | kOptVerify | kOptNoBackup | kOptMix, error)) {
-      return usage(error);
-    }
-    return RunTransfer(platform, a, ui, JobImport, a.words[1]);
-  }
-  if (cmd == "restore") {
-    if (a.words.size() > 2) return usage("restore takes at most one file");
-    if (!OnlyOptions(a, kOptPedal | kOptYes | kOptVerify | kOptNoBackup, error)) {
-      return usage(error);
-    }
-    return RunTransfer(platform, a, ui, JobImport, a.words.size() == 2 ? a.words[1] : "", true);
-  }
-  if (cmd == "info") {
-    if (a.words.size() != 2) return usage("info takes one file");
-    if (!OnlyOptions(a, 0, error)) return usage(error);
-    return PrintFileInfo(a.words[1], stdout, stderr) ? kExitOk : kExitFailed;
-  }
-  if (cmd == "backups") {
-    if (a.words.size() != 1) return usage("backups takes no arguments");
-    if (!OnlyOptions(a, 0, error)) return usage(error);
-    return PrintBackups(stdout, stderr) ? kExitOk : kExitFailed;
-  }
-  if (cmd == "watch") {
-    if (a.words.size() != 1) return usage("watch takes no arguments");
-    if (!OnlyOptions(a, kOptWatch, error)) return usage(error);
-    WatchOptions watch;
-    unsigned long n = 0;
-    if (a.count) {
-      if (!ParseNumber(*a.count, 999999, n) || n == 0)
-        return usage("--count takes a number from 1");
-      watch.count = n;
-    }
-    if (a.timeout) {
-      if (!ParseNumber(*a.timeout, 999999, n)) return usage("--timeout takes whole seconds");
-      watch.timeoutSeconds = n;
-    }
-    return RunWatch(platform, watch, stdout, stderr);
-  }
-  return usage("unknown command '" + cmd + "'");
+  return Dispatch(a);
 }
 
 }  // namespace

@@ -68,5 +68,16 @@ inline constexpr const char* kTransferStillRunning =
 // Said before the reason when the attached devices cannot be listed (list, watch, a pedal's
 // choice).
 inline constexpr const char* kCannotListDevices = "Cannot list the attached devices";
+// A usage error is one line, "rendax-cli: " and what is wrong ("unknown option '--foo' for
+// import"), then the hint. The help itself stands beside the options, in cli/options.h.
+inline constexpr const char* kUsageHint = "Try 'rendax-cli --help'.";
+inline constexpr const char* kUsageUnknownCommand = "unknown command";
+inline constexpr const char* kUsageUnknownOption = "unknown option";
+inline constexpr const char* kUsageMissingCommand = "missing command";
+inline constexpr const char* kUsageUnexpectedArgument = "unexpected argument";
+inline constexpr const char* kUsageTakesNoValue = "takes no value";
+inline constexpr const char* kUsageNeedsValue = "needs a value";
+inline constexpr const char* kUsageGoesWith = "goes with";
+inline constexpr const char* kUsageNeeds = "needs";
 
 }  // namespace rendax

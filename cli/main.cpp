@@ -2,6 +2,7 @@
 // same transfer engine as the window.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -320,12 +321,12 @@ int Dispatch(const Args& a) {
     return RunTransfer(platform, a, ui, JobExport, a.words.size() == 2 ? a.words[1] : "Rendax.wav");
   }
   if (cmd == "import") return RunTransfer(platform, a, ui, JobImport, a.words[1]);
-  // restore
+  // restore: the import of a backup
   return RunTransfer(platform, a, ui, JobImport, a.words.size() == 2 ? a.words[1] : "", true);
 }
 
 int Main(int argc, char** argv) {
-  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
   Args a;
   std::string error;
   if (!ParseArgs(arguments, a, error)) return UsageError(error);

@@ -21,6 +21,7 @@
 #include "device/platform.h"
 #include "transfer/front_end.h"
 #include "transfer/job.h"
+#include "transfer/pedal_policy.h"
 
 namespace rendax {
 
@@ -82,8 +83,12 @@ class CSdkManager_MFCDlg {
   // The selector: the user chose the pedal at `index` of the choices last shown. Its firmware is
   // checked (asked once) if it has not been yet.
   void OnChoosePedal(int index);
-  // The status line's link: asks the firmware question again for the chosen pedal.
+  // The status line's link: "Use it" makes the pedal it offers the chosen one (checked first);
+  // on the chosen pedal it asks the firmware question again.
   void OnStatusLink();
+  // The window became the active one: the chosen pedal's loop record is read again (another
+  // program may have changed the loop meanwhile), unless a job runs.
+  void OnActivate();
   // The "Verify after import" item.
   void OnToggleVerify();
   // Close box, Enter or Esc: waits (event loop alive) while a job runs, then frees the device
@@ -93,11 +98,10 @@ class CSdkManager_MFCDlg {
   // The state, for the window layer and tests.
   std::string PedalPath() const;
   uint8_t Model() const;
-  uint16_t FirmwareVersion() const { return firmwareVersion_; }
+  uint16_t FirmwareVersion() const;
   int32_t JobCode() const { return state_.jobCode.load(); }
   std::string ExportPath() const;
   std::string ImportPath() const;
-  bool ButtonsEnabled() const { return buttonsEnabled_; }
   bool Mix() const;
   const CDevice* Device() const { return device_.get(); }
   std::size_t DeferredNotices() const { return deferred_.size(); }
@@ -124,11 +128,18 @@ class CSdkManager_MFCDlg {
     CSdkManager_MFCDlg& dialog_;
   };
 
-  bool FindAndCheckPedal();
-  // The chosen pedal becomes the dialog's pedal (path and model for the jobs); its firmware is
-  // checked unless that was done (or declined) before. True when it is usable.
-  bool TakeChosen(bool ask);
-  bool CheckChosen();
+  // The chosen pedal's firmware is checked unless that was done (or declined, unless `askAgain`)
+  // before; then its loop record is read if it may be.
+  void TakeChosen(bool askAgain);
+  void CheckChosen();
+  // Whether the chosen pedal may be used for `operation` (the pedal policy), now.
+  bool ChosenAllows(PedalOperation operation) const;
+  // The Export and Import buttons (and the restore item) as the chosen pedal allows, unless the
+  // worker has disabled them for a transfer.
+  void UpdateButtons();
+  void SetControl(int control, bool enable, std::optional<bool>& shown);
+  // The pedal the status line offers ("Use it"), when it is still attached and not chosen.
+  const TrackedPedal* Offered() const;
   void ReadLoopRecord();
   void ShowPedals();
   void UpdateStatus();
@@ -139,7 +150,7 @@ class CSdkManager_MFCDlg {
   void HandleDeferred();
   void ScheduleDeferred();
   void EnableButtons(bool enable);
-  void StoreJob(int32_t code, const std::string& path, bool mix = false);
+  void StoreJob(int32_t code, const std::string& path, bool mix = false, bool both = false);
   // The file check of an import into the current model; a refused file is said here.
   bool CheckFile(const std::string& path, ImportCheck& check);
   bool Idle() const;
@@ -152,13 +163,15 @@ class CSdkManager_MFCDlg {
   FrontEnd frontEnd_{*this};
 
   std::unique_ptr<CMassStorageDevice> device_;
-  TransferState state_;  // job code, pedal path, model index, export and import paths
-  uint16_t firmwareVersion_ = 0;
+  // Job code, export and import paths; the pedal path and model index are the tracker's chosen
+  // pedal's, stored with each job.
+  TransferState state_;
   WavFormat wav_;
   ResampleState resample_;
   std::unique_ptr<JobWorker> worker_;
 
-  bool buttonsEnabled_ = false;
+  std::optional<bool> exportShown_, importShown_, restoreShown_;  // as last set on the window
+  bool jobDisabled_ = false;  // the worker disabled the buttons for its transfer
   // What the running job is doing, for the status line.
   bool jobShown_ = false;
   bool jobWatched_ = false;
@@ -167,10 +180,10 @@ class CSdkManager_MFCDlg {
   std::optional<JobFrontEnd::Stage> stage_;
   uint64_t stageDone_ = 0, stageTotal_ = 0;
   std::chrono::steady_clock::time_point stageStart_;
-  bool declined_ = false;             // the firmware question in progress was answered No
   std::vector<std::string> choices_;  // the pedal paths behind the selector's labels
   std::vector<std::string> choiceLabels_;
   int selectedChoice_ = -2;  // none shown yet
+  std::string offered_;      // a pedal that arrived beside the chosen one, "" for none
   std::string outlinePath_;  // the pedal whose loop the disc shows, "" for the picture
   std::deque<DeviceNotice> deferred_;
   bool deferredScheduled_ = false;

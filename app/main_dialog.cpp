@@ -438,6 +438,7 @@ void CSdkManager_MFCDlg::OnChoosePedal(int index) {
     return;
   }
   if (tracker_.Choose(choices_[static_cast<std::size_t>(index)])) {
+    offered_.clear();  // the user has chosen: nothing is left to offer
     ++handling_;
     // The user's own choice: the buttons follow what that pedal can do, once checked.
     TakeChosen(false);

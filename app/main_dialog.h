@@ -1,7 +1,7 @@
 // The main dialog: owner of all state of a run (the device object, the shared transfer state, the
-// WAV parameters and converter state, the firmware version) and the logic of start-up, the two
-// transfer buttons, progress, pedal arrival and removal, and closing. Toolkit-free: it talks to
-// the screen only through a WindowLayer.
+// WAV parameters and converter state, the pedal tracker, which knows the pedal in use and its
+// firmware) and the logic of start-up, the two transfer buttons, progress, pedal arrival and
+// removal, and closing. Toolkit-free: it talks to the screen only through a WindowLayer.
 #pragma once
 
 #include <chrono>
@@ -95,7 +95,8 @@ class CSdkManager_MFCDlg {
   // object and ends the dialog.
   void OnClose();
 
-  // The state, for the window layer and tests.
+  // The state, for the window layer and tests. The pedal's are the tracker's chosen pedal's
+  // (the model index keeps naming the last one chosen after it went).
   std::string PedalPath() const;
   uint8_t Model() const;
   uint16_t FirmwareVersion() const;

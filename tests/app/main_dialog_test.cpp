@@ -774,8 +774,6 @@ TEST_F(DialogTest, TheButtonsFollowWhatTheChosenPedalAllowsHoweverItWasChosen) {
        2, kUpdateLink},
       {"removal hands over: checked, updated", "+sdb:1:8 +sdc:1:7e | -sdb removal", "y", "/dev/sdc",
        3, ""},
-      {"an arrival beside the chosen pedal is only offered", "+sdb:1:8 | +sda:0:7 arrival", "",
-       "/dev/sdb", 1, "Use it"},
       {"the first pick counts as a choice", "+sdc:2:8 | +sda:0:? arrival", "", "/dev/sdc", 1,
        "Use it"},
       {"Use it checks the pedal offered: unreadable", "+sdc:2:8 | +sda:0:? arrival use", "",

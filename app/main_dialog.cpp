@@ -223,9 +223,7 @@ void CSdkManager_MFCDlg::CheckChosen() {
   const uint8_t model = chosen->model;
   // The window's question names both versions, so an older image may go on too; the loop is
   // saved before the image replaces whatever the pedal keeps.
-  FirmwareOptions options;
-  options.beforeWrite = BackupBeforeFirmware(model);
-  const FirmwareOutcome outcome = EnsureFirmware(*device_, path, model, frontEnd_, options);
+  const FirmwareOutcome outcome = EnsureFirmware(*device_, path, model, frontEnd_);
   tracker_.SetFirmware(path, outcome.state, outcome.version);
 }
 

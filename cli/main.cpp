@@ -278,7 +278,7 @@ int CmdFirmware(DevicePlatform& platform, const Args& a, CliFrontEnd& ui) {
   }
   FirmwareOptions options;
   options.allowDowngrade = a.allowDowngrade;
-  if (!a.noBackup) options.beforeWrite = BackupBeforeFirmware(model);
+  options.backup = !a.noBackup;
   const FirmwareOutcome outcome = EnsureFirmware(device, path, model, ui, options);
   if (outcome.state != FirmwareState::Usable) return Fail("The firmware was not updated");
   uint16_t now = outcome.version;

@@ -4,6 +4,7 @@
 
 #include "device/commands.h"
 #include "device/discovery.h"
+#include "transfer/backup.h"
 #include "transfer/texts.h"
 
 namespace rendax {
@@ -108,7 +109,7 @@ FirmwareOutcome EnsureFirmware(CDevice& device, const std::string& path, uint8_t
     ~Closer() { d.Close(); }
   } closer{device};
   std::string reason;
-  if (options.beforeWrite && !options.beforeWrite(device, reason)) {
+  if (options.backup && !BackupBeforeFirmware(model, options.backupFolder)(device, reason)) {
     // Nothing was written: the pedal keeps the firmware it has.
     prompter.ShowMessageWithReason(kMsgFirmwareUpdateError,
                                    reason.empty() ? kReasonUpdateCancelled : reason);

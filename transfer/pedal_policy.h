@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "device/device.h"
@@ -39,10 +38,11 @@ std::string ReplaceWarning(const std::string& pedalName);
 struct FirmwareOptions {
   // False: a pedal with newer firmware than the program carries is left as it is, unasked.
   bool allowDowngrade = true;
-  // Runs with the pedal open after the user said Yes and before the image is written, e.g. to
-  // save the pedal's loop first. Returning false cancels the update with `reason`; nothing is
-  // written.
-  std::function<bool(CDevice& device, std::string& reason)> beforeWrite;
+  // After the user's Yes and before the image is written, the pedal's loop is saved as a backup
+  // (in `backupFolder`, empty for DefaultBackupFolder()): whatever the pedal keeps may not
+  // survive new firmware. A backup that fails cancels the update; nothing is written.
+  bool backup = true;
+  std::string backupFolder;
 };
 
 struct FirmwareOutcome {

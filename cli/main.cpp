@@ -326,12 +326,10 @@ int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCod
     return Fail(reading.openFailed ? DescribeOpenError(path, reading.openError)
                                    : std::string(kMsgFirmwareReadError) + ": " + reading.reason);
   }
-  TrackedPedal pedal;
-  pedal.firmware = StateOf(reading);
   const PedalOperation operation = code == JobExport ? PedalOperation::Export
                                    : restore         ? PedalOperation::Restore
                                                      : PedalOperation::Import;
-  if (!Allows(pedal, operation)) {
+  if (!Allows(StateOf(reading), operation)) {
     char why[128];
     std::snprintf(why, sizeof why, kCliUpdateFirstFormat, unsigned{reading.version});
     return Fail(kPedalDoesNotMatch + std::string(why));

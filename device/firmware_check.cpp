@@ -13,14 +13,17 @@ bool ImageWritable(CDevice& device) {
 
 }  // namespace
 
+std::string OpenFailureReason(const std::string& path, int osError) {
+  return osError == kPedalInUseError ? std::string(kMsgPedalInUse)
+                                     : DescribeOpenError(path, osError);
+}
+
 FirmwareReading CheckFirmware(CDevice& device, const std::string& pedalPath, uint8_t model) {
   FirmwareReading reading;
   if (!device.Open(pedalPath, kGenericRead | kGenericWrite, kFileShareRead | kFileShareWrite)) {
     reading.openFailed = true;
     reading.openError = device.LastOpenError();
-    reading.reason = reading.openError == kPedalInUseError
-                         ? std::string(kMsgPedalInUse)
-                         : DescribeOpenError(pedalPath, reading.openError);
+    reading.reason = OpenFailureReason(pedalPath, reading.openError);
     device.Close();
     return reading;
   }

@@ -36,6 +36,9 @@ struct FirmwareReading {
   bool imageWritable = true;
 };
 
+// Why the pedal at `path` could not be opened, as a reason after "Device Open Error".
+std::string OpenFailureReason(const std::string& path, int osError);
+
 // Opens the pedal at `pedalPath`, reads its version and closes it again, on every path.
 FirmwareReading CheckFirmware(CDevice& device, const std::string& pedalPath, uint8_t model);
 

@@ -24,17 +24,21 @@ bool HoldsNoLoop(const TrackedPedal& pedal) {
 
 }  // namespace
 
-bool Allows(const TrackedPedal& pedal, PedalOperation operation) {
+bool Allows(FirmwareState state, PedalOperation operation) {
   switch (operation) {
     case PedalOperation::Export:
-      return Allows(pedal, PedalOperation::Backup) && !HoldsNoLoop(pedal);
     case PedalOperation::Backup:
-      return pedal.firmware == FirmwareState::Usable || pedal.firmware == FirmwareState::Declined;
+      return state == FirmwareState::Usable || state == FirmwareState::Declined;
     case PedalOperation::Import:
     case PedalOperation::Restore:
-      return pedal.firmware == FirmwareState::Usable;
+      return state == FirmwareState::Usable;
   }
   return false;
+}
+
+bool Allows(const TrackedPedal& pedal, PedalOperation operation) {
+  if (operation == PedalOperation::Export && HoldsNoLoop(pedal)) return false;
+  return Allows(pedal.firmware, operation);
 }
 
 FirmwareState StateOf(const FirmwareReading& reading) {
@@ -96,10 +100,8 @@ FirmwareOutcome EnsureFirmware(CDevice& device, const std::string& path, uint8_t
 
   // The pedal was closed while the question was open; it is opened again for the update.
   if (!device.Open(path, kGenericRead | kGenericWrite, kFileShareRead | kFileShareWrite)) {
-    const int error = device.LastOpenError();
-    prompter.ShowMessageWithReason(kMsgDeviceOpenError, error == kPedalInUseError
-                                                            ? std::string(kMsgPedalInUse)
-                                                            : DescribeOpenError(path, error));
+    prompter.ShowMessageWithReason(kMsgDeviceOpenError,
+                                   OpenFailureReason(path, device.LastOpenError()));
     device.Close();
     outcome.state = FirmwareState::Unusable;
     return outcome;

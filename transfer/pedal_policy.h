@@ -24,6 +24,8 @@ enum class PedalOperation {
 // the carried one, or another the user kept (the loop can be saved before flashing). Writing
 // needs the carried version. An export also needs a loop, as far as the loop record is known.
 bool Allows(const TrackedPedal& pedal, PedalOperation operation);
+// The same for a pedal whose loop record is not known.
+bool Allows(FirmwareState state, PedalOperation operation);
 
 // The state a reading leaves when nothing is asked.
 FirmwareState StateOf(const FirmwareReading& reading);

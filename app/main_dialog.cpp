@@ -406,6 +406,8 @@ void CSdkManager_MFCDlg::JobEnded() {
   stage_.reset();
   window_.ShowCancel(false);
   window_.EnableControl(kPedalSelector, true);
+  // Whatever the job said last, it is over: the buttons are the chosen pedal's again.
+  jobDisabled_ = false;
   // The job changed (or read) the loop: its length is read again for the status line.
   if (ChosenAllows(PedalOperation::Backup)) ReadLoopRecord();
   UpdateStatus();

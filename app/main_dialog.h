@@ -51,29 +51,34 @@ class CSdkManager_MFCDlg {
   CSdkManager_MFCDlg(const CSdkManager_MFCDlg&) = delete;
   CSdkManager_MFCDlg& operator=(const CSdkManager_MFCDlg&) = delete;
 
-  // Start-up: menu items, icons, device object, pedal search and firmware check, buttons, job
-  // code, progress range, worker, faces. Returns 1 (the layer gives the first control focus).
+  // Start-up: menu items, icons, device object, pedal search and firmware check, buttons (as
+  // the pedal policy allows the chosen pedal), job code, progress range, worker, faces. Returns
+  // 1 (the layer gives the first control focus).
   int OnInitDialog();
   // Export button: save chooser, then the export path, then JobExport.
   void OnExport();
-  // Import button: warning, open chooser, a second question when the file will be converted or
-  // is stereo for a one-channel pedal, then the import path, then JobImport (whose job refuses
-  // a file that cannot go in).
+  // Import button: the warning naming the pedal, open chooser, a second question when the file
+  // will be converted or its channels differ from the pedal's (with the choice of where they
+  // go), then the import path, then JobImport (whose job refuses a file that cannot go in).
+  // Nothing without a chosen pedal whose firmware takes a loop.
   void OnImport();
   // A file dropped onto the window: Import with that file. It is checked first (a refused file
   // gets its message and no question), then the warning, which says how it will be converted.
-  // Returns 1 when the job was stored, 0 when the drop was refused (not an audio file, no usable
-  // pedal, a transfer is running, the file cannot go in) or the warning was answered No.
+  // Returns 1 when the job was stored, 0 when the drop was refused (not an audio file, no pedal
+  // that takes a loop, a transfer is running, the file cannot go in) or the warning was
+  // answered No.
   int OnDropFile(const std::string& path);
   // True when a drop of `path` would be taken (for the drag cursor).
   bool AcceptsDrop(const std::string& path) const;
   void OnAbout();
   // The restore item: the newest backup of the current model, after the import warning names
   // it, becomes an import (which saves the loop it replaces first). Refused, as the Import
-  // button is, without a usable pedal or while a transfer is under way.
+  // button is, without a pedal that takes a loop or while a transfer is under way.
   void OnRestoreLastBackup();
   // A device notice from the platform, on the window thread. Handled at once when no job is
-  // pending or running; otherwise kept and handled when the worker is idle again.
+  // pending or running; otherwise kept and handled when the worker is idle again. The pedal in
+  // use stays while attached; a pedal plugged in beside it is offered ("Use it"), and any
+  // pedal that becomes the choice has its firmware checked before the buttons follow it.
   void OnDeviceChange(DeviceNotice notice);
   // "SetPos": the worker's progress, forwarded to the progress bar unclamped.
   void OnSetPos(int percent);

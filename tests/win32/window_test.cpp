@@ -646,7 +646,8 @@ TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
   const Recorder::Question& warning = r.questions[0];
   EXPECT_EQ(warning.owner, rig.Hwnd());
   EXPECT_EQ(warning.caption, L"Rendax");
-  EXPECT_EQ(warning.text, Widen(ReplaceWarning(PedalName(1, rig.dialog_->PedalPath()))));
+  EXPECT_EQ(warning.text,
+            Widen(ReplaceWarning(PedalName(rig.dialog_->Model(), rig.dialog_->PedalPath()))));
   EXPECT_EQ(warning.buttons, TDCBF_YES_BUTTON | TDCBF_NO_BUTTON);
   EXPECT_EQ(warning.defaultButton, IDNO);
   EXPECT_TRUE(warning.flags & TDF_ALLOW_DIALOG_CANCELLATION);

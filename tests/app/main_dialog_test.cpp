@@ -515,7 +515,7 @@ TEST_F(DialogTest, ArrivalAndRemoval) {
       {"", "+sdc:2:3", N::VolumeArrival, {false}, 2, 2, "/dev/sdc"},
       {"+sdb:1:8", "", N::VolumeArrival, {}, 1, 1, "/dev/sdb"},  // stick beside the pedal
       // A lower model arrives beside the pedal in use: offered, not taken over to.
-      {"+sdb:1:8", "+sda:0:7", N::VolumeArrival, {false}, 1, 1, "/dev/sdb"},
+      {"+sdb:1:8", "+sda:0:7", N::VolumeArrival, {}, 1, 1, "/dev/sdb"},
       {"+sdb:1:8", "-sdb", N::DeviceRemoval, {}, 0, 1, ""},                   // pedal pulled out
       {"+sdb:1:8", "", N::DeviceRemoval, {}, 1, 1, "/dev/sdb"},               // something else went
       {"+sdb:1:8", "-sdb +sdd:1:8", N::DeviceRemoval, {}, 1, 1, "/dev/sdd"},  // new node

@@ -100,8 +100,8 @@ class CSdkManager_MFCDlg {
   // object and ends the dialog.
   void OnClose();
 
-  // The state, for the window layer and tests. The pedal's are the tracker's chosen pedal's
-  // (the model index keeps naming the last one chosen after it went).
+  // The state, for the window layer and tests, on the window thread. The pedal's are the
+  // tracker's chosen pedal's (the model index keeps naming the last one chosen after it went).
   std::string PedalPath() const;
   uint8_t Model() const;
   uint16_t FirmwareVersion() const;

@@ -53,7 +53,7 @@ struct TrackedPedal {
   uint8_t model = 0;
   StorageIdentity identity;
   FirmwareState firmware = FirmwareState::Unchecked;
-  uint16_t firmwareVersion = 0;  // valid unless Unchecked
+  uint16_t firmwareVersion = 0;  // valid when Usable or Declined
   std::optional<LoopInfo> loop;  // the loop record, when it has been read
 };
 

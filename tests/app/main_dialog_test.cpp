@@ -774,6 +774,8 @@ TEST_F(DialogTest, TheButtonsFollowWhatTheChosenPedalAllowsHoweverItWasChosen) {
        2, kUpdateLink},
       {"removal hands over: checked, updated", "+sdb:1:8 +sdc:1:7e | -sdb removal", "y", "/dev/sdc",
        3, ""},
+      {"removal hands over: unreadable", "+sdb:1:8 +sdc:1:? | -sdb removal", "", "/dev/sdc", 0,
+       "Try again"},
       {"the first pick counts as a choice", "+sdc:2:8 | +sda:0:? arrival", "", "/dev/sdc", 1,
        "Use it"},
       {"Use it checks the pedal offered: unreadable", "+sdc:2:8 | +sda:0:? arrival use", "",

@@ -9,8 +9,9 @@
 #include "audio/sample_pages.h"
 #include "device/commands.h"
 #include "device/discovery.h"
-#include "device/firmware_check.h"
 #include "transfer/backup.h"
+#include "transfer/pedal_policy.h"
+#include "transfer/texts.h"
 
 namespace rendax {
 
@@ -48,9 +49,7 @@ const char* StageWords(JobFrontEnd::Stage stage) {
 
 // A selector entry: the model and the name the system gives the pedal ("Rendax Twin · sg3").
 std::string PedalLabel(const TrackedPedal& pedal) {
-  const auto slash = pedal.path.find_last_of("/\\", pedal.path.size() - 2);
-  const std::string name = slash == std::string::npos ? pedal.path : pedal.path.substr(slash + 1);
-  return std::string(ModelInfo(pedal.model).name) + " \u00b7 " + name;
+  return std::string(ModelInfo(pedal.model).name) + " \u00b7 " + ShortName(pedal.path);
 }
 
 // The audio files a drop takes, by their name: those an import reads.
@@ -69,9 +68,9 @@ bool HasAudioExtension(const std::string& path) {
 
 // What an import question adds for a checked file, paragraph by paragraph: how it will be
 // converted ("FLAC, 96,000 Hz, 24-bit, stereo will be converted to 48,000 Hz, 24-bit,
-// stereo."), and for a stereo file going into a one-channel pedal, which channel goes in.
-// `offerSum` tells whether the question offers to sum both channels.
-std::string ImportNotes(const ImportCheck& check, uint8_t model, bool& offerSum) {
+// stereo."), and where the channels differ, where the file's channels go. `option` is the
+// choice the question offers for that (none: its text stays empty).
+std::string ImportNotes(const ImportCheck& check, uint8_t model, QuestionOption& option) {
   std::string notes;
   if (check.converted) {
     const auto arrow = check.conversion.find(" -> ");
@@ -80,19 +79,35 @@ std::string ImportNotes(const ImportCheck& check, uint8_t model, bool& offerSum)
                 : check.conversion.substr(0, arrow) + " will be converted to " +
                       check.conversion.substr(arrow + 4) + ".";
   }
-  offerSum = check.wav.channels == 2 && ModelInfo(model).channels == 1;
-  if (offerSum) {
+  const uint32_t pedalChannels = ModelInfo(model).channels;
+  option = {};
+  if (check.wav.channels == 2 && pedalChannels == 1) {
     if (!notes.empty()) notes += "\n\n";
     notes += "The file is stereo and the " + std::string(ModelInfo(model).name) +
              " has one channel: the first channel goes in unless both are summed.";
+    option.text = kSumChannelsOption;
+  } else if (check.wav.channels == 1 && pedalChannels == 2) {
+    if (!notes.empty()) notes += "\n\n";
+    char note[256];
+    std::snprintf(note, sizeof note, kOneChannelIntoTwoFormat, ModelInfo(model).name);
+    notes += note;
+    option.text = kBothChannelsOption;
   }
   return notes;
 }
 
-// An import question, with the offer to sum both channels when `sum` is given. Every one of
-// them comes before the pedal's loop is replaced: No is the safe answer.
-bool Ask(WindowLayer& window, const std::string& text, QuestionOption* sum) {
-  return window.AskBeforeReplacing(text, sum);
+// An import question, with the option when it has a text. Every one of them comes before the
+// pedal's loop is replaced: No is the safe answer.
+bool Ask(WindowLayer& window, const std::string& text, QuestionOption& option) {
+  return window.AskBeforeReplacing(text, option.text.empty() ? nullptr : &option);
+}
+
+// What the answered option asks of the job: sum a stereo file, or copy a one-channel one.
+bool Sums(const QuestionOption& option) {
+  return option.checked && option.text == kSumChannelsOption;
+}
+bool Doubles(const QuestionOption& option) {
+  return option.checked && option.text == kBothChannelsOption;
 }
 
 }  // namespace
@@ -119,10 +134,8 @@ void CSdkManager_MFCDlg::FrontEnd::ShowMessageWithReason(const std::string& text
 
 bool CSdkManager_MFCDlg::FrontEnd::AskYesNo(const std::string& text, const std::string& caption) {
   bool yes = false;
-  dialog_.window_.SendToWindow([this, &text, &caption, &yes] {
-    yes = dialog_.window_.AskYesNo(text, caption);
-    if (!yes) dialog_.declined_ = true;
-  });
+  dialog_.window_.SendToWindow(
+      [this, &text, &caption, &yes] { yes = dialog_.window_.AskYesNo(text, caption); });
   return yes;
 }
 
@@ -165,7 +178,12 @@ int CSdkManager_MFCDlg::OnInitDialog() {
 
   device_ = std::make_unique<CMassStorageDevice>(platform_);
 
-  EnableButtons(FindAndCheckPedal());
+  ++handling_;
+  std::string error;
+  tracker_.Start(error);
+  TakeChosen(false);
+  --handling_;
+  UpdateButtons();
   state_.jobCode.store(JobNone);
   window_.SetProgressRange(0, 100);
 
@@ -179,61 +197,39 @@ int CSdkManager_MFCDlg::OnInitDialog() {
   return 1;
 }
 
-// Searches model 0, then 1, then 2 (unless the user chose a pedal that is still attached); the
-// pedal found becomes the current one and has its firmware checked, once. True when a pedal was
-// found and is usable.
-bool CSdkManager_MFCDlg::FindAndCheckPedal() {
-  ++handling_;
-  TrackerUpdate update;
-  std::string error;
-  tracker_.Refresh(HotplugNotice::VolumeArrival, update, error);
-  const bool usable = TakeChosen(false);
-  --handling_;
-  return usable;
-}
-
-bool CSdkManager_MFCDlg::TakeChosen(bool askAgain) {
+void CSdkManager_MFCDlg::TakeChosen(bool askAgain) {
   const TrackedPedal* chosen = tracker_.Chosen();
-  if (!chosen) return false;
-  {
-    std::lock_guard lock(state_.mutex);
-    state_.pedalPath = chosen->path;
-    state_.model = chosen->model;
-  }
+  if (!chosen) return;
   switch (chosen->firmware) {
     case FirmwareState::Usable:
-      firmwareVersion_ = chosen->firmwareVersion;
-      if (!chosen->loop) ReadLoopRecord();
-      return true;
+      break;
     case FirmwareState::Declined:
       // Asked once per plug-in; the status line's link asks again.
-      firmwareVersion_ = chosen->firmwareVersion;
-      if (!askAgain) return false;
-      return CheckChosen();
+      if (askAgain) CheckChosen();
+      break;
     case FirmwareState::Unchecked:
     case FirmwareState::Unusable:
-      return CheckChosen();
+      CheckChosen();
+      break;
   }
-  return false;
+  chosen = tracker_.Chosen();
+  if (chosen && !chosen->loop && Allows(*chosen, PedalOperation::Backup)) ReadLoopRecord();
 }
 
-bool CSdkManager_MFCDlg::CheckChosen() {
-  const std::string path = PedalPath();
-  const uint8_t model = Model();
+void CSdkManager_MFCDlg::CheckChosen() {
+  const TrackedPedal* chosen = tracker_.Chosen();
+  if (!chosen || !device_) return;
+  const std::string path = chosen->path;
+  const uint8_t model = chosen->model;
   // The window's question names both versions, so an older image may go on too; the loop is
   // saved before the image replaces whatever the pedal keeps.
-  FirmwareUpdateOptions options;
-  options.beforeWrite = BackupBeforeFirmware(model);
-  declined_ = false;
-  const bool usable =
-      CheckFirmware(*device_, path, model, firmwareVersion_, frontEnd_, options) != 0;
-  tracker_.SetFirmware(path,
-                       usable      ? FirmwareState::Usable
-                       : declined_ ? FirmwareState::Declined
-                                   : FirmwareState::Unusable,
-                       firmwareVersion_);
-  if (usable) ReadLoopRecord();
-  return usable;
+  const FirmwareOutcome outcome = EnsureFirmware(*device_, path, model, frontEnd_);
+  tracker_.SetFirmware(path, outcome.state, outcome.version);
+}
+
+bool CSdkManager_MFCDlg::ChosenAllows(PedalOperation operation) const {
+  const TrackedPedal* chosen = tracker_.Chosen();
+  return chosen && Allows(*chosen, operation);
 }
 
 // The loop record of the chosen pedal, for the status line: one short command.
@@ -272,9 +268,17 @@ void CSdkManager_MFCDlg::ShowPedals() {
   }
 }
 
+const TrackedPedal* CSdkManager_MFCDlg::Offered() const {
+  const TrackedPedal* offered = tracker_.Find(offered_);
+  const TrackedPedal* chosen = tracker_.Chosen();
+  return offered && offered != chosen ? offered : nullptr;
+}
+
 void CSdkManager_MFCDlg::UpdateStatus() {
+  UpdateButtons();
   StatusLine line;
   const TrackedPedal* chosen = tracker_.Chosen();
+  if (!Offered()) offered_.clear();
   if (jobShown_) {
     const bool stopping = cancelled_ && stage_ != JobFrontEnd::Stage::Restore;
     line.text = stopping ? "Cancelling"
@@ -292,6 +296,10 @@ void CSdkManager_MFCDlg::UpdateStatus() {
             " \u00b7 " + FormatDuration(static_cast<uint64_t>(seconds + 0.999), 1) + " left";
       }
     }
+  } else if (const TrackedPedal* offered = Offered()) {
+    // Plugged in beside the pedal in use: offered, never taken over to.
+    line.text = std::string(ModelInfo(offered->model).name) + " attached \u2014";
+    line.link = "Use it";
   } else if (chosen) {
     const std::string name = ModelInfo(chosen->model).name;
     const std::string version = std::to_string(chosen->firmwareVersion);
@@ -334,18 +342,36 @@ void CSdkManager_MFCDlg::UpdateStatus() {
 }
 
 void CSdkManager_MFCDlg::EnableButtons(bool enable) {
-  window_.EnableControl(kRestoreItem, enable);
-  window_.EnableControl(kImportButton, enable);
-  window_.EnableControl(kExportButton, enable);
-  buttonsEnabled_ = enable;
+  jobDisabled_ = !enable;
+  UpdateButtons();
 }
 
-void CSdkManager_MFCDlg::StoreJob(int32_t code, const std::string& path, bool mix) {
-  // The path first: the worker may pick the job up the moment the code is stored.
+void CSdkManager_MFCDlg::UpdateButtons() {
+  const bool import = !jobDisabled_ && ChosenAllows(PedalOperation::Import);
+  const bool exportOn = !jobDisabled_ && ChosenAllows(PedalOperation::Export);
+  // The restore item goes with Import; Import before Export, as the worker has it.
+  SetControl(kRestoreItem, import, restoreShown_);
+  SetControl(kImportButton, import, importShown_);
+  SetControl(kExportButton, exportOn, exportShown_);
+}
+
+void CSdkManager_MFCDlg::SetControl(int control, bool enable, std::optional<bool>& shown) {
+  if (shown == enable) return;
+  shown = enable;
+  window_.EnableControl(control, enable);
+}
+
+void CSdkManager_MFCDlg::StoreJob(int32_t code, const std::string& path, bool mix, bool both) {
+  // The path first: the worker may pick the job up the moment the code is stored. The pedal is
+  // the tracker's chosen one at this moment.
   {
+    const TrackedPedal* chosen = tracker_.Chosen();
     std::lock_guard lock(state_.mutex);
+    state_.pedalPath = chosen ? chosen->path : "";
+    if (chosen) state_.model = chosen->model;
     (code == JobExport ? state_.exportPath : state_.importPath) = path;
     state_.mix = mix;
+    state_.both = both;
   }
   // A stop asked of an earlier job must not end this one.
   state_.cancel.store(false);
@@ -380,8 +406,10 @@ void CSdkManager_MFCDlg::JobEnded() {
   stage_.reset();
   window_.ShowCancel(false);
   window_.EnableControl(kPedalSelector, true);
+  // Whatever the job said last, it is over: the buttons are the chosen pedal's again.
+  jobDisabled_ = false;
   // The job changed (or read) the loop: its length is read again for the status line.
-  if (buttonsEnabled_) ReadLoopRecord();
+  if (ChosenAllows(PedalOperation::Backup)) ReadLoopRecord();
   UpdateStatus();
 }
 
@@ -410,9 +438,10 @@ void CSdkManager_MFCDlg::OnChoosePedal(int index) {
     return;
   }
   if (tracker_.Choose(choices_[static_cast<std::size_t>(index)])) {
+    offered_.clear();  // the user has chosen: nothing is left to offer
     ++handling_;
-    // The user's own choice: the buttons follow what that pedal can do.
-    EnableButtons(TakeChosen(false));
+    // The user's own choice: the buttons follow what that pedal can do, once checked.
+    TakeChosen(false);
     --handling_;
   }
   ShowPedals();
@@ -422,16 +451,28 @@ void CSdkManager_MFCDlg::OnChoosePedal(int index) {
 
 void CSdkManager_MFCDlg::OnStatusLink() {
   if (closing_ || handling_ > 0 || !Idle()) return;
-  if (!tracker_.Chosen()) {
+  // "Use it": the pedal offered, or the one left when the pedal in use went.
+  std::string use;
+  if (const TrackedPedal* offered = Offered()) {
+    use = offered->path;
+  } else if (!tracker_.Chosen()) {
     if (tracker_.Pedals().empty()) return;
-    tracker_.Choose(tracker_.Pedals()[0].path);
+    use = tracker_.Pedals()[0].path;
   }
+  offered_.clear();
+  if (!use.empty()) tracker_.Choose(use);
   ++handling_;
-  EnableButtons(TakeChosen(true));
+  TakeChosen(use.empty());
   --handling_;
   ShowPedals();
   UpdateStatus();
   if (closeRequested_ && handling_ == 0) OnClose();
+}
+
+void CSdkManager_MFCDlg::OnActivate() {
+  if (closing_ || handling_ > 0 || !Idle() || !ChosenAllows(PedalOperation::Backup)) return;
+  ReadLoopRecord();
+  UpdateStatus();
 }
 
 void CSdkManager_MFCDlg::OnToggleVerify() {
@@ -461,50 +502,53 @@ bool CSdkManager_MFCDlg::CheckFile(const std::string& path, ImportCheck& check) 
 }
 
 void CSdkManager_MFCDlg::OnImport() {
-  if (closing_) return;
-  if (!window_.AskBeforeReplacing(kImportWarning, nullptr)) return;
+  if (closing_ || !ChosenAllows(PedalOperation::Import)) return;
+  const std::string pedal = PedalPath();
+  const uint8_t model = Model();
+  if (!window_.AskBeforeReplacing(ReplaceWarning(PedalName(model, pedal)), nullptr)) return;
   FileChooser chooser;
   chooser.save = false;
   chooser.filter = kImportFilter;
   const auto path = window_.ChooseFile(chooser);
-  if (!path) return;
-  const uint8_t model = Model();
+  // The warning named a pedal: a file chosen for it goes to no other.
+  if (!path || PedalPath() != pedal) return;
   ImportCheck check;
-  bool offerSum = false;
   // A file that cannot go in is the job's to refuse, with its message, as it always was.
   if (!CheckImportFile(*path, model, check)) {
     StoreJob(JobImport, *path);
     return;
   }
-  const std::string notes = ImportNotes(check, model, offerSum);
-  QuestionOption sum{kSumChannelsOption, false};
+  QuestionOption option;
+  const std::string notes = ImportNotes(check, model, option);
   if (!notes.empty()) {
     // The warning came before the file was known: what it will become is asked now.
-    if (!Ask(window_, notes + " Continue?", offerSum ? &sum : nullptr)) return;
-    if (closing_ || !buttonsEnabled_ || !Idle() || Model() != model) return;
+    if (!Ask(window_, notes + " Continue?", option)) return;
+    if (closing_ || !ChosenAllows(PedalOperation::Import) || !Idle() || PedalPath() != pedal) {
+      return;
+    }
   }
-  StoreJob(JobImport, *path, sum.checked);
+  StoreJob(JobImport, *path, Sums(option), Doubles(option));
 }
 
 bool CSdkManager_MFCDlg::AcceptsDrop(const std::string& path) const {
-  // The Import button's own conditions: a usable pedal and no transfer under way.
-  return !closing_ && buttonsEnabled_ && Idle() && HasAudioExtension(path);
+  // The Import button's own conditions: a pedal that takes a loop and no transfer under way.
+  return !closing_ && ChosenAllows(PedalOperation::Import) && Idle() && HasAudioExtension(path);
 }
 
 int CSdkManager_MFCDlg::OnDropFile(const std::string& path) {
   if (!AcceptsDrop(path)) return 0;
+  const std::string pedal = PedalPath();
   const uint8_t model = Model();
   ImportCheck check;
   if (!CheckFile(path, check)) return 0;
-  bool offerSum = false;
-  const std::string notes = ImportNotes(check, model, offerSum);
-  QuestionOption sum{kSumChannelsOption, false};
-  const std::string question =
-      notes.empty() ? std::string(kImportWarning) : kImportWarning + std::string("\n\n") + notes;
-  if (!Ask(window_, question, offerSum ? &sum : nullptr)) return 0;
+  QuestionOption option;
+  const std::string notes = ImportNotes(check, model, option);
+  const std::string warning = ReplaceWarning(PedalName(model, pedal));
+  const std::string question = notes.empty() ? warning : warning + "\n\n" + notes;
+  if (!Ask(window_, question, option)) return 0;
   // The answer took a nested event loop: look again before storing.
-  if (!AcceptsDrop(path) || Model() != model) return 0;
-  StoreJob(JobImport, path, sum.checked);
+  if (!AcceptsDrop(path) || PedalPath() != pedal) return 0;
+  StoreJob(JobImport, path, Sums(option), Doubles(option));
   return 1;
 }
 
@@ -513,7 +557,8 @@ void CSdkManager_MFCDlg::OnAbout() {
 }
 
 void CSdkManager_MFCDlg::OnRestoreLastBackup() {
-  if (closing_ || !buttonsEnabled_ || !Idle()) return;
+  if (closing_ || !ChosenAllows(PedalOperation::Restore) || !Idle()) return;
+  const std::string pedal = PedalPath();
   const uint8_t model = Model();
   const std::string folder = DefaultBackupFolder();
   const std::optional<BackupEntry> backup = NewestBackup(folder, model);
@@ -521,12 +566,14 @@ void CSdkManager_MFCDlg::OnRestoreLastBackup() {
     window_.ShowMessage(kNoBackupYet, folder);
     return;
   }
-  const std::string question = std::string(kImportWarning) + "\n\nThe backup of " +
+  const std::string question = ReplaceWarning(PedalName(model, pedal)) + "\n\nThe backup of " +
                                LocalTime(backup->record.time) + " (" +
                                FormatDuration(backup->frames) + ") will take its place.";
   if (!window_.AskBeforeReplacing(question, nullptr)) return;
   // The answer took a nested event loop: look again before storing.
-  if (closing_ || !buttonsEnabled_ || !Idle() || Model() != model) return;
+  if (closing_ || !ChosenAllows(PedalOperation::Restore) || !Idle() || PedalPath() != pedal) {
+    return;
+  }
   StoreJob(JobImport, backup->path);
 }
 
@@ -575,29 +622,21 @@ void CSdkManager_MFCDlg::HandleDeferred() {
 }
 
 void CSdkManager_MFCDlg::HandleNotice(DeviceNotice notice) {
-  if (notice == DeviceNotice::VolumeArrival) {
-    // Looks over all drives, not only the new volume; a pedal found but not usable leaves the
-    // buttons as they were.
-    if (FindAndCheckPedal()) EnableButtons(true);
-  } else if (notice == DeviceNotice::DeviceRemoval) {
-    // Only the current model's presence matters, and only its path is kept: a pedal of another
-    // model never takes over the path while the model index names the first one.
+  if (notice == DeviceNotice::VolumeArrival || notice == DeviceNotice::DeviceRemoval) {
+    // Looks over all drives, not only the new volume. The pedal in use stays; a pedal plugged
+    // in beside it is offered. One that becomes the choice (the first found, or another of the
+    // same model when the one in use went) is checked before the buttons follow it.
+    const bool arrival = notice == DeviceNotice::VolumeArrival;
     ++handling_;
     TrackerUpdate update;
     std::string error;
-    tracker_.Refresh(HotplugNotice::DeviceRemoval, update, error);
+    tracker_.Refresh(arrival ? HotplugNotice::VolumeArrival : HotplugNotice::DeviceRemoval, update,
+                     error);
     const TrackedPedal* chosen = tracker_.Chosen();
-    uint8_t model = Model();
-    if (model < kModelCount) {
-      if (chosen) {
-        std::lock_guard lock(state_.mutex);
-        state_.pedalPath = chosen->path;
-      } else {
-        EnableButtons(false);
-        std::lock_guard lock(state_.mutex);
-        state_.pedalPath.clear();
-      }
+    for (const TrackedPedal& p : update.arrived) {
+      if (chosen && !update.chosenChanged && p.path != chosen->path) offered_ = p.path;
     }
+    if (chosen && (arrival || update.chosenChanged)) TakeChosen(false);
     --handling_;
   }
   ShowPedals();
@@ -624,13 +663,19 @@ void CSdkManager_MFCDlg::OnClose() {
 }
 
 std::string CSdkManager_MFCDlg::PedalPath() const {
-  std::lock_guard lock(state_.mutex);
-  return state_.pedalPath;
+  const TrackedPedal* chosen = tracker_.Chosen();
+  return chosen ? chosen->path : "";
 }
 
 uint8_t CSdkManager_MFCDlg::Model() const {
-  std::lock_guard lock(state_.mutex);
-  return state_.model;
+  // The model index keeps naming the last pedal chosen after it went.
+  const TrackedPedal* chosen = tracker_.Chosen();
+  return chosen ? chosen->model : tracker_.LastModel().value_or(kNoModel);
+}
+
+uint16_t CSdkManager_MFCDlg::FirmwareVersion() const {
+  const TrackedPedal* chosen = tracker_.Chosen();
+  return chosen ? chosen->firmwareVersion : 0;
 }
 
 std::string CSdkManager_MFCDlg::ExportPath() const {

@@ -1,7 +1,7 @@
 // The main dialog: owner of all state of a run (the device object, the shared transfer state, the
-// WAV parameters and converter state, the firmware version) and the logic of start-up, the two
-// transfer buttons, progress, pedal arrival and removal, and closing. Toolkit-free: it talks to
-// the screen only through a WindowLayer.
+// WAV parameters and converter state, the pedal tracker, which knows the pedal in use and its
+// firmware) and the logic of start-up, the two transfer buttons, progress, pedal arrival and
+// removal, and closing. Toolkit-free: it talks to the screen only through a WindowLayer.
 #pragma once
 
 #include <chrono>
@@ -21,6 +21,7 @@
 #include "device/platform.h"
 #include "transfer/front_end.h"
 #include "transfer/job.h"
+#include "transfer/pedal_policy.h"
 
 namespace rendax {
 
@@ -50,29 +51,34 @@ class CSdkManager_MFCDlg {
   CSdkManager_MFCDlg(const CSdkManager_MFCDlg&) = delete;
   CSdkManager_MFCDlg& operator=(const CSdkManager_MFCDlg&) = delete;
 
-  // Start-up: menu items, icons, device object, pedal search and firmware check, buttons, job
-  // code, progress range, worker, faces. Returns 1 (the layer gives the first control focus).
+  // Start-up: menu items, icons, device object, pedal search and firmware check, buttons (as
+  // the pedal policy allows the chosen pedal), job code, progress range, worker, faces. Returns
+  // 1 (the layer gives the first control focus).
   int OnInitDialog();
   // Export button: save chooser, then the export path, then JobExport.
   void OnExport();
-  // Import button: warning, open chooser, a second question when the file will be converted or
-  // is stereo for a one-channel pedal, then the import path, then JobImport (whose job refuses
-  // a file that cannot go in).
+  // Import button: the warning naming the pedal, open chooser, a second question when the file
+  // will be converted or its channels differ from the pedal's (with the choice of where they
+  // go), then the import path, then JobImport (whose job refuses a file that cannot go in).
+  // Nothing without a chosen pedal whose firmware takes a loop.
   void OnImport();
   // A file dropped onto the window: Import with that file. It is checked first (a refused file
   // gets its message and no question), then the warning, which says how it will be converted.
-  // Returns 1 when the job was stored, 0 when the drop was refused (not an audio file, no usable
-  // pedal, a transfer is running, the file cannot go in) or the warning was answered No.
+  // Returns 1 when the job was stored, 0 when the drop was refused (not an audio file, no pedal
+  // that takes a loop, a transfer is running, the file cannot go in) or the warning was
+  // answered No.
   int OnDropFile(const std::string& path);
   // True when a drop of `path` would be taken (for the drag cursor).
   bool AcceptsDrop(const std::string& path) const;
   void OnAbout();
   // The restore item: the newest backup of the current model, after the import warning names
   // it, becomes an import (which saves the loop it replaces first). Refused, as the Import
-  // button is, without a usable pedal or while a transfer is under way.
+  // button is, without a pedal that takes a loop or while a transfer is under way.
   void OnRestoreLastBackup();
   // A device notice from the platform, on the window thread. Handled at once when no job is
-  // pending or running; otherwise kept and handled when the worker is idle again.
+  // pending or running; otherwise kept and handled when the worker is idle again. The pedal in
+  // use stays while attached; a pedal plugged in beside it is offered ("Use it"), and any
+  // pedal that becomes the choice has its firmware checked before the buttons follow it.
   void OnDeviceChange(DeviceNotice notice);
   // "SetPos": the worker's progress, forwarded to the progress bar unclamped.
   void OnSetPos(int percent);
@@ -82,22 +88,26 @@ class CSdkManager_MFCDlg {
   // The selector: the user chose the pedal at `index` of the choices last shown. Its firmware is
   // checked (asked once) if it has not been yet.
   void OnChoosePedal(int index);
-  // The status line's link: asks the firmware question again for the chosen pedal.
+  // The status line's link: "Use it" makes the pedal it offers the chosen one (checked first);
+  // on the chosen pedal it asks the firmware question again.
   void OnStatusLink();
+  // The window became the active one: the chosen pedal's loop record is read again (another
+  // program may have changed the loop meanwhile), unless a job runs.
+  void OnActivate();
   // The "Verify after import" item.
   void OnToggleVerify();
   // Close box, Enter or Esc: waits (event loop alive) while a job runs, then frees the device
   // object and ends the dialog.
   void OnClose();
 
-  // The state, for the window layer and tests.
+  // The state, for the window layer and tests, on the window thread. The pedal's are the
+  // tracker's chosen pedal's (the model index keeps naming the last one chosen after it went).
   std::string PedalPath() const;
   uint8_t Model() const;
-  uint16_t FirmwareVersion() const { return firmwareVersion_; }
+  uint16_t FirmwareVersion() const;
   int32_t JobCode() const { return state_.jobCode.load(); }
   std::string ExportPath() const;
   std::string ImportPath() const;
-  bool ButtonsEnabled() const { return buttonsEnabled_; }
   bool Mix() const;
   const CDevice* Device() const { return device_.get(); }
   std::size_t DeferredNotices() const { return deferred_.size(); }
@@ -124,11 +134,18 @@ class CSdkManager_MFCDlg {
     CSdkManager_MFCDlg& dialog_;
   };
 
-  bool FindAndCheckPedal();
-  // The chosen pedal becomes the dialog's pedal (path and model for the jobs); its firmware is
-  // checked unless that was done (or declined) before. True when it is usable.
-  bool TakeChosen(bool ask);
-  bool CheckChosen();
+  // The chosen pedal's firmware is checked unless that was done (or declined, unless `askAgain`)
+  // before; then its loop record is read if it may be.
+  void TakeChosen(bool askAgain);
+  void CheckChosen();
+  // Whether the chosen pedal may be used for `operation` (the pedal policy), now.
+  bool ChosenAllows(PedalOperation operation) const;
+  // The Export and Import buttons (and the restore item) as the chosen pedal allows, unless the
+  // worker has disabled them for a transfer.
+  void UpdateButtons();
+  void SetControl(int control, bool enable, std::optional<bool>& shown);
+  // The pedal the status line offers ("Use it"), when it is still attached and not chosen.
+  const TrackedPedal* Offered() const;
   void ReadLoopRecord();
   void ShowPedals();
   void UpdateStatus();
@@ -139,7 +156,7 @@ class CSdkManager_MFCDlg {
   void HandleDeferred();
   void ScheduleDeferred();
   void EnableButtons(bool enable);
-  void StoreJob(int32_t code, const std::string& path, bool mix = false);
+  void StoreJob(int32_t code, const std::string& path, bool mix = false, bool both = false);
   // The file check of an import into the current model; a refused file is said here.
   bool CheckFile(const std::string& path, ImportCheck& check);
   bool Idle() const;
@@ -152,13 +169,15 @@ class CSdkManager_MFCDlg {
   FrontEnd frontEnd_{*this};
 
   std::unique_ptr<CMassStorageDevice> device_;
-  TransferState state_;  // job code, pedal path, model index, export and import paths
-  uint16_t firmwareVersion_ = 0;
+  // Job code, export and import paths; the pedal path and model index are the tracker's chosen
+  // pedal's, stored with each job.
+  TransferState state_;
   WavFormat wav_;
   ResampleState resample_;
   std::unique_ptr<JobWorker> worker_;
 
-  bool buttonsEnabled_ = false;
+  std::optional<bool> exportShown_, importShown_, restoreShown_;  // as last set on the window
+  bool jobDisabled_ = false;  // the worker disabled the buttons for its transfer
   // What the running job is doing, for the status line.
   bool jobShown_ = false;
   bool jobWatched_ = false;
@@ -167,10 +186,10 @@ class CSdkManager_MFCDlg {
   std::optional<JobFrontEnd::Stage> stage_;
   uint64_t stageDone_ = 0, stageTotal_ = 0;
   std::chrono::steady_clock::time_point stageStart_;
-  bool declined_ = false;             // the firmware question in progress was answered No
   std::vector<std::string> choices_;  // the pedal paths behind the selector's labels
   std::vector<std::string> choiceLabels_;
   int selectedChoice_ = -2;  // none shown yet
+  std::string offered_;      // a pedal that arrived beside the chosen one, "" for none
   std::string outlinePath_;  // the pedal whose loop the disc shows, "" for the picture
   std::deque<DeviceNotice> deferred_;
   bool deferredScheduled_ = false;

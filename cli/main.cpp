@@ -32,6 +32,8 @@
 #endif
 #include "transfer/backup.h"
 #include "transfer/job.h"
+#include "transfer/pedal_policy.h"
+#include "transfer/texts.h"
 
 namespace rendax {
 namespace {
@@ -128,20 +130,19 @@ int CmdFirmware(DevicePlatform& platform, const Args& a, CliFrontEnd& ui) {
                 version, expected);
     return kExitOk;
   }
-  FirmwareUpdateOptions options;
+  FirmwareOptions options;
   options.allowDowngrade = a.allowDowngrade;
-  if (!a.noBackup) options.beforeWrite = BackupBeforeFirmware(model);
-  if (!CheckFirmware(device, path, model, version, ui, options)) {
-    return Fail("The firmware was not updated");
-  }
-  uint16_t now = version;
+  options.backup = !a.noBackup;
+  const FirmwareOutcome outcome = EnsureFirmware(device, path, model, ui, options);
+  if (outcome.state != FirmwareState::Usable) return Fail("The firmware was not updated");
+  uint16_t now = outcome.version;
   if (!ReadVersion(device, path, now, error)) return Fail(error);
   if (now != expected) {
     return Fail("The pedal reports firmware " + std::to_string(now) + " after the update, not " +
                 std::to_string(expected));
   }
   std::printf("%s  firmware %u%s\n", PedalLine(path, model).c_str(), now,
-              version == expected ? "" : " (updated)");
+              outcome.updated ? " (updated)" : "");
   return kExitOk;
 }
 
@@ -172,12 +173,20 @@ int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCod
   }
   if (!SelectPedal(platform, a, path, model, error)) return Fail(error);
   CMassStorageDevice device(platform);
-  uint16_t version = 0;
-  // The window leaves its buttons disabled for a pedal whose firmware does not match.
-  if (!ReadVersion(device, path, version, error)) return Fail(error);
-  if (version != ModelInfo(model).expectedFirmware) {
-    return Fail("The rendax pedal does not match the software (firmware " +
-                std::to_string(version) + "); run 'rendax-cli firmware --update' first");
+  // The window's rule: the loop may be read off a pedal whose firmware differs, so it can be
+  // saved before flashing; only the carried firmware takes a new one.
+  const FirmwareReading reading = CheckFirmware(device, path, model);
+  if (reading.verdict == FirmwareVerdict::Unreadable) {
+    return Fail(reading.openFailed ? DescribeOpenError(path, reading.openError)
+                                   : std::string(kMsgFirmwareReadError) + ": " + reading.reason);
+  }
+  const PedalOperation operation = code == JobExport ? PedalOperation::Export
+                                   : restore         ? PedalOperation::Restore
+                                                     : PedalOperation::Import;
+  if (!Allows(StateOf(reading), operation)) {
+    char why[128];
+    std::snprintf(why, sizeof why, kCliUpdateFirstFormat, unsigned{reading.version});
+    return Fail(kPedalDoesNotMatch + std::string(why));
   }
   if (code == JobImport) {
     ImportCheck check;
@@ -207,7 +216,7 @@ int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCod
       return kExitFailed;
     }
     if (check.converted) std::fprintf(stderr, "converting %s\n", check.conversion.c_str());
-    if (!ui.AskYesNo(kImportWarning, " ")) {
+    if (!ui.AskYesNo(ReplaceWarning(PedalName(model, path)), kQuestionCaption)) {
       return Fail(restore ? "Restore cancelled" : "Import cancelled");
     }
   }

@@ -78,12 +78,15 @@ bool PedalTracker::Refresh(HotplugNotice notice, TrackerUpdate& update, std::str
   const std::string before = chosen_;
   const bool chosenReplaced = std::any_of(update.left.begin(), update.left.end(),
                                           [&](const TrackedPedal& p) { return p.path == chosen_; });
+  const bool chosenStays = Find(chosen_) && !chosenReplaced;
   if (Find(userChoice_)) {
     chosen_ = userChoice_;
+  } else if (chosenStays) {
+    // The pedal in use never changes under the user: a newcomer is only offered.
   } else if (notice == HotplugNotice::VolumeArrival) {
     const TrackedPedal* first = FirstByModel(pedals_);
     chosen_ = first ? first->path : "";
-  } else if (!Find(chosen_) || chosenReplaced) {
+  } else {
     // Another pedal of the same model carries on; one of another model would surprise the
     // guitarist with a different loop format, so it waits for an arrival or a choice.
     chosen_.clear();

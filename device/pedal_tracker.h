@@ -43,7 +43,8 @@ class NoticeSettler {
 enum class FirmwareState {
   Unchecked,  // not looked at yet
   Usable,     // matches this program (or was just updated to match)
-  Declined,   // differs, and the user answered No to the update: asked again only on request
+  Declined,   // read but differs, and was not updated (the user answered No, or no update can
+              // be made): asked again only on request
   Unusable    // could not be read or updated
 };
 
@@ -52,7 +53,7 @@ struct TrackedPedal {
   uint8_t model = 0;
   StorageIdentity identity;
   FirmwareState firmware = FirmwareState::Unchecked;
-  uint16_t firmwareVersion = 0;  // valid unless Unchecked
+  uint16_t firmwareVersion = 0;  // valid when Usable or Declined
   std::optional<LoopInfo> loop;  // the loop record, when it has been read
 };
 
@@ -70,11 +71,13 @@ class PedalTracker {
   // Lists the attached pedals again (ListPedals) after `notice` and applies the choice:
   //  - the pedal the user chose stays chosen while it is attached, and is chosen again when it
   //    comes back;
+  //  - otherwise the chosen pedal (the program's own first pick too) stays chosen while it is
+  //    attached: an arrival never takes over from it;
   //  - otherwise an arrival chooses the first pedal of model 0, then 1, then 2 (candidate order
   //    within a model), as the first search does;
-  //  - otherwise a removal keeps the chosen pedal while it is attached, else takes another pedal
-  //    of the same model, else leaves none chosen (a pedal of another model never takes over
-  //    on a removal; the model is remembered in LastModel()).
+  //  - otherwise a removal takes another pedal of the same model, else leaves none chosen (a
+  //    pedal of another model never takes over on a removal; the model is remembered in
+  //    LastModel()).
   // What is known of a pedal (firmware, loop) is kept while it stays attached and forgotten when
   // it leaves; a path that another device took over meanwhile counts as one leaving and one
   // arriving. Returns false with `error` set when the list cannot be read (no pedal then).

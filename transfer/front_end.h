@@ -5,7 +5,7 @@
 #include <string>
 
 #include "audio/loop_outline.h"
-#include "device/firmware_check.h"
+#include "transfer/prompter.h"
 
 namespace rendax {
 

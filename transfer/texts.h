@@ -37,15 +37,40 @@ inline constexpr const char* kMsgExportCancelled = "Export cancelled";
 
 // --- Pedals and firmware ----------------------------------------------------------------------
 
+inline constexpr const char* kMsgDeviceOpenError = "Device Open Error";
+inline constexpr const char* kMsgFirmwareReadError = "Firmware Read Error";
+inline constexpr const char* kMsgFirmwareUpdateError = "Firmware Update Error";
+inline constexpr const char* kMsgNoFirmwareImage = "No firmware image for this pedal";
+inline constexpr const char* kPedalDoesNotMatch = "The rendax pedal does not match the software";
+// The firmware question: kPedalDoesNotMatch, then this.
+inline constexpr const char* kFirmwareQuestionEnd = ". Do you want to update?";
+// After the question: the pedal (PedalName), its version and ours.
+inline constexpr const char* kFirmwareVersionsFormat =
+    "%s has firmware %u; this program carries %u.";
+inline constexpr const char* kFirmwareDowngradeNote =
+    " Updating replaces newer firmware with older.";
+// Why an update was not made.
+inline constexpr const char* kReasonFirmwareNewerFormat =
+    "the pedal has firmware %u, newer than this program's %u; use --allow-downgrade to write %u "
+    "anyway";
+inline constexpr const char* kReasonUpdateCancelled = "the update was cancelled";
+
 // --- Questions before a loop is replaced ------------------------------------------------------
 
-inline constexpr const char* kImportWarning =
-    "Warning: It will delete the existing content of rendax. Do you want to continue?";
+// The warning, around the pedal's name (ReplaceWarning): "... content of Rendax Twin (sg3). Do
+// you want to continue?" where the original said "rendax".
+inline constexpr const char* kReplaceWarningStart =
+    "Warning: It will delete the existing content of ";
+inline constexpr const char* kReplaceWarningEnd = ". Do you want to continue?";
 inline constexpr const char* kQuestionCaption = " ";
 // A stereo file going into a one-channel pedal: its first channel, unless both are summed.
 inline constexpr const char* kSumChannelsOption = "Sum both channels into the pedal's one channel";
 // A one-channel file going into the two-channel pedal: the left side only, unless copied.
 inline constexpr const char* kBothChannelsOption = "Play the file's one channel on both sides";
+// The question's note for such a file, with the pedal's model name.
+inline constexpr const char* kOneChannelIntoTwoFormat =
+    "The file has one channel and the %s has two: it plays on the left side only unless it "
+    "goes on both sides.";
 
 // --- The window: choosers, menu items, status line --------------------------------------------
 
@@ -79,5 +104,8 @@ inline constexpr const char* kUsageTakesNoValue = "takes no value";
 inline constexpr const char* kUsageNeedsValue = "needs a value";
 inline constexpr const char* kUsageGoesWith = "goes with";
 inline constexpr const char* kUsageNeeds = "needs";
+// An import or restore refused for the pedal's firmware: kPedalDoesNotMatch, then this.
+inline constexpr const char* kCliUpdateFirstFormat =
+    " (firmware %u); run 'rendax-cli firmware --update' first";
 
 }  // namespace rendax

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -26,8 +27,9 @@ struct FakePedal {
   uint16_t firmware = 8;
   bool attached = true;
   bool opens = true;
-  int imageWritten = -1;   // the model whose image the pedal received
-  uint32_t loopBytes = 0;  // the loop record's length (0: no loop)
+  bool readable = true;       // answers GetFirmwareVersion
+  int imageWritten = -1;      // the model whose image the pedal received
+  uint32_t loopBytes = 6144;  // the loop record's length (0: no loop)
 };
 
 // Each path is one pedal; commands answer the firmware version and take an image.
@@ -36,14 +38,18 @@ class FakePlatform : public DevicePlatform {
   std::map<std::string, FakePedal> pedals;
   int opens = 0, openChannels = 0;
 
-  // "+sdc:2:7" attaches a model 2 pedal with firmware 7 at /dev/sdc, "-sdb" pulls /dev/sdb out.
+  // "+sdc:2:7" attaches a model 2 pedal with firmware 7 at /dev/sdc ("+sdc:2:?" one whose
+  // firmware cannot be read, "+sdc:2:8e" one without a loop), "-sdb" pulls /dev/sdb out.
   void Apply(const std::string& script) {
     std::istringstream in(script);
     for (std::string op; in >> op;) {
       std::string path = "/dev/" + op.substr(1, 3);
       if (op[0] == '-') pedals[path].attached = false;
       if (op[0] == '+') {
-        pedals[path] = {uint8_t(op[5] - '0'), uint16_t(std::stoi(op.substr(7)))};
+        const bool readable = op[7] != '?';
+        pedals[path] = {uint8_t(op[5] - '0'), uint16_t(readable ? std::stoi(op.substr(7)) : 0)};
+        pedals[path].readable = readable;
+        if (op.back() == 'e') pedals[path].loopBytes = 0;
       }
     }
   }
@@ -70,6 +76,15 @@ class FakeChannel : public DeviceChannel {
   bool IsSimulated() const override { return true; }  // takes development images
   PassThroughResult Execute(const PassThroughRequest& r) override {
     auto* data = static_cast<uint8_t*>(r.data);
+    PassThroughResult result;
+    result.outcome = CommandOutcome::Good;
+    if (r.cdb[1] == 0x01 && !pedal_.readable) {
+      result.outcome = CommandOutcome::ScsiStatus;
+      result.scsiStatus = kScsiStatusCheckCondition;
+      result.senseLength = 14;
+      result.sense[0] = 0x70, result.sense[2] = 0x04, result.sense[12] = 0x44;
+      return result;
+    }
     if (r.cdb[1] == 0x01) data[0] = pedal_.firmware & 0xFF, data[1] = pedal_.firmware >> 8;
     if (r.cdb[1] == 0xFE && r.cdb[4] == 1) {
       const auto record = EncodeLoopInfo(LoopInfo{0, pedal_.loopBytes});
@@ -79,8 +94,6 @@ class FakeChannel : public DeviceChannel {
       auto image = FirmwareImage(m);
       if (std::equal(image.begin(), image.end(), data)) pedal_.imageWritten = m;
     }
-    PassThroughResult result;
-    result.outcome = CommandOutcome::Good;
     return result;
   }
 
@@ -108,8 +121,8 @@ class FakeWindow : public WindowLayer {
   int progress = -1, rangeLow = -1, rangeHigh = -1, ended = -1;
   std::vector<bool> answers;  // Yes/No, in order; No when none is left
   std::vector<std::pair<std::string, std::string>> questions;
-  std::vector<bool> offered;  // whether each question came with a check box
-  bool tick = false;          // what the user leaves a check box at
+  std::vector<std::string> offered;  // the check box each question came with, "" for none
+  bool tick = false;                 // what the user leaves a check box at
   std::optional<std::string> chosenFile;
   std::vector<FileChooser> choosers;
   std::vector<std::function<void()>> posted;
@@ -164,13 +177,13 @@ class FakeWindow : public WindowLayer {
   bool AskYesNoWithOption(const std::string& text, const std::string& caption,
                           QuestionOption& option) override {
     const bool yes = AskYesNo(text, caption);
-    offered.back() = true;
+    offered.back() = option.text;
     option.checked = tick;
     return yes;
   }
   bool AskYesNo(const std::string& text, const std::string& caption) override {
     questions.emplace_back(text, caption);
-    offered.push_back(false);
+    offered.push_back("");
     if (onAsk) onAsk();
     bool yes = !answers.empty() && answers.front();
     if (!answers.empty()) answers.erase(answers.begin());
@@ -233,7 +246,9 @@ class DialogTest : public ::testing::Test {
     platform = FakePlatform();
     window = FakeWindow();
     platform.Apply(pedals);
-    for (auto& [path, pedal] : platform.pedals) pedal.loopBytes = pedal.model == 1 ? twinLoop : 0;
+    for (auto& [path, pedal] : platform.pedals) {
+      if (pedal.model == 1 && twinLoop && pedal.loopBytes) pedal.loopBytes = twinLoop;
+    }
     window.answers = std::move(answers);
     dialog = std::make_unique<CSdkManager_MFCDlg>(
         window, platform,
@@ -244,10 +259,10 @@ class DialogTest : public ::testing::Test {
         });
     window.RunModal(*dialog);
   }
-  // Both buttons enabled (1), both disabled (0), or out of step (-1).
+  // Both buttons enabled (1), both disabled (0), Export only (2) or Import only (3).
   int Buttons() {
     bool e = window.enabled[kExportButton], i = window.enabled[kImportButton];
-    return e == i ? int(e) : -1;
+    return e == i ? int(e) : e ? 2 : 3;
   }
   void RunningJob() {
     state->jobCode.store(JobExport), worker->busy = true;
@@ -259,7 +274,7 @@ class DialogTest : public ::testing::Test {
   FakeWorker* worker = nullptr;
   TransferState* state = nullptr;
   JobFrontEnd* frontEnd = nullptr;
-  uint32_t twinLoop = 0;  // the loop a model 1 pedal holds, in stream bytes
+  uint32_t twinLoop = 0;  // the loop a model 1 pedal holds, in stream bytes (0: the default)
 };
 
 TEST_F(DialogTest, StartUp) {
@@ -286,9 +301,9 @@ TEST_F(DialogTest, StartUp) {
       {"", {}, 0, kNoModel, 0, 0, -1},            // no pedal
       {"+sdb:2:8", {}, 1, 2, 0, 0, -1},           // usable pedal
       {"+sdb:2:8 +sdc:0:8", {}, 1, 0, 0, 0, -1},  // two models: the lower index wins
-      {"+sdb:1:7", {false}, 0, 1, 1, 0, -1},      // old firmware, update declined
-      {"+sdb:1:7", {true}, 1, 1, 1, 0, 1},        // accepted: model 1's image written
-      {"+sdb:0:264", {false}, 0, 0, 1, 0, -1},    // 08 01: the high byte counts
+      {"+sdb:1:7", {false}, 2, 1, 1, 0, -1},      // old firmware, declined: the loop can be saved
+      {"+sdb:1:7e", {true}, 3, 1, 1, 0, 1},       // accepted: model 1's image written
+      {"+sdb:0:264", {false}, 2, 0, 1, 0, -1},    // 08 01: the high byte counts
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pedals + std::string(" answers ") + std::to_string(c.answers.size()));
@@ -338,7 +353,10 @@ TEST_F(DialogTest, ExportAndImportStoreThePathThenTheJob) {
   EXPECT_TRUE(window.choosers.empty());
   ASSERT_EQ(window.questions.size(), 1u);
   EXPECT_EQ(window.questions[0],
-            std::make_pair(std::string(kImportWarning), std::string(kAppName)));
+            std::make_pair(
+                std::string("Warning: It will delete the existing content of Rendax (sdb). Do you "
+                            "want to continue?"),
+                std::string(kAppName)));
   EXPECT_EQ(window.replacing, 1) << "the warning is the question whose safe answer is No";
   window.answers = {true};
   window.chosenFile.reset();
@@ -383,25 +401,35 @@ TEST_F(DialogTest, AnImportFileIsCheckedFirstAndItsQuestionSaysHowItGoesIn) {
   const std::string firstChannel =
       "The file is stereo and the Rendax has one channel: the first channel goes in unless both "
       "are summed.";
-  const std::string warning = kImportWarning;
+  const std::string mono = MakeWav("mono.wav", 48000, 16, 1);
+  const std::string leftOnly =
+      "The file has one channel and the Rendax Twin has two: it plays on the left side only "
+      "unless it goes on both sides.";
+  // Each question before a write names the pedal it replaces the loop of.
+  const std::string twin =
+      "Warning: It will delete the existing content of Rendax Twin (sdb). Do you want to continue?";
+  const std::string one =
+      "Warning: It will delete the existing content of Rendax (sdb). Do you want to continue?";
   struct Case {
     const char* what;
     bool button;  // the Import button (warning, chooser, then what the file needs) or a drop
     const char* pedal;
     std::string file;
-    std::string asked;  // the questions, split by " | "
-    bool sum;  // the last question offers to sum both channels, the user ticks it, the job sums
-    bool job;  // else the file's message instead of a question about it
+    std::string asked;   // the questions, split by " | "
+    std::string option;  // the check box the last question offers; the user ticks it
+    bool job;            // else the file's message instead of a question about it
   };
-  const std::string warned = warning + " | ";
   const Case cases[] = {
-      {"dropped, converted", false, "+sdb:1:8", high, warning + "\n\n" + converted, false, true},
-      {"dropped, refused", false, "+sdb:0:8", junk, "", false, false},
-      {"dropped stereo into mono", false, "+sdb:0:8", stereo, warning + "\n\n" + firstChannel, true,
+      {"dropped, converted", false, "+sdb:1:8", high, twin + "\n\n" + converted, "", true},
+      {"dropped, refused", false, "+sdb:0:8", junk, "", "", false},
+      {"dropped stereo into mono", false, "+sdb:0:8", stereo, one + "\n\n" + firstChannel,
+       kSumChannelsOption, true},
+      {"chosen, converted", true, "+sdb:1:8", high, twin + " | " + converted + " Continue?", "",
        true},
-      {"chosen, converted", true, "+sdb:1:8", high, warned + converted + " Continue?", false, true},
-      {"chosen stereo into mono", true, "+sdb:0:8", stereo, warned + firstChannel + " Continue?",
-       true, true},
+      {"chosen stereo into mono", true, "+sdb:0:8", stereo,
+       one + " | " + firstChannel + " Continue?", kSumChannelsOption, true},
+      {"chosen mono into the twin", true, "+sdb:1:8", mono, twin + " | " + leftOnly + " Continue?",
+       kBothChannelsOption, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -418,12 +446,13 @@ TEST_F(DialogTest, AnImportFileIsCheckedFirstAndItsQuestionSaysHowItGoesIn) {
       asked += (asked.empty() ? "" : " | ") + text;
     }
     EXPECT_EQ(asked, c.asked);
-    EXPECT_EQ(!window.offered.empty() && window.offered.back(), c.sum);
+    EXPECT_EQ(window.offered.empty() ? "" : window.offered.back(), c.option);
     EXPECT_EQ(window.Messages(), int(!c.job));
     EXPECT_TRUE(c.job || !window.details.back().empty()) << "the message says what is wrong";
     EXPECT_EQ(dialog->JobCode(), c.job ? JobImport : JobNone);
     EXPECT_EQ(dialog->ImportPath(), c.job ? c.file : "");
-    EXPECT_EQ(dialog->Mix(), c.sum);
+    EXPECT_EQ(dialog->Mix(), c.option == kSumChannelsOption);
+    EXPECT_EQ(state->Snapshot().both, c.option == kBothChannelsOption);
   }
 }
 
@@ -483,10 +512,10 @@ TEST_F(DialogTest, ArrivalAndRemoval) {
       {"", "+sdc:0:8", N::OtherArrival, {}, 0, kNoModel, ""},    // not a volume
       {"", "", N::VolumeArrival, {}, 0, kNoModel, ""},           // a memory stick
       {"", "+sdc:2:8", N::VolumeArrival, {}, 1, 2, "/dev/sdc"},  // pedal plugged in
-      {"", "+sdc:2:3", N::VolumeArrival, {false}, 0, 2, "/dev/sdc"},
+      {"", "+sdc:2:3", N::VolumeArrival, {false}, 2, 2, "/dev/sdc"},
       {"+sdb:1:8", "", N::VolumeArrival, {}, 1, 1, "/dev/sdb"},  // stick beside the pedal
-      // A lower model arrives and its update is declined: model and path change, buttons not.
-      {"+sdb:1:8", "+sda:0:7", N::VolumeArrival, {false}, 1, 0, "/dev/sda"},
+      // A lower model arrives beside the pedal in use: offered, not taken over to.
+      {"+sdb:1:8", "+sda:0:7", N::VolumeArrival, {}, 1, 1, "/dev/sdb"},
       {"+sdb:1:8", "-sdb", N::DeviceRemoval, {}, 0, 1, ""},                   // pedal pulled out
       {"+sdb:1:8", "", N::DeviceRemoval, {}, 1, 1, "/dev/sdb"},               // something else went
       {"+sdb:1:8", "-sdb +sdd:1:8", N::DeviceRemoval, {}, 1, 1, "/dev/sdd"},  // new node
@@ -532,9 +561,9 @@ TEST_F(DialogTest, NoticesDuringAJobWaitUntilTheWorkerIsIdle) {
   window.RunPosted();
   EXPECT_EQ(dialog->DeferredNotices(), 0u);
   // In order: the removal disabled the buttons, then the arrival found the model 2 pedal and
-  // asked about its firmware; declined, the buttons stay disabled.
+  // asked about its firmware; declined, only its loop can be read.
   EXPECT_EQ(window.questions.size(), 1u);
-  EXPECT_EQ(Buttons(), 0);
+  EXPECT_EQ(Buttons(), 2);
   EXPECT_EQ(dialog->Model(), 2);
   EXPECT_EQ(dialog->PedalPath(), "/dev/sdc");
 }
@@ -567,7 +596,7 @@ TEST_F(DialogTest, CloseFreesTheDeviceOnlyWhenNothingUsesIt) {
 
   // A close that comes while the firmware question is open waits for the check to finish.
   Start();
-  platform.Apply("+sdb:0:7");
+  platform.Apply("+sdb:0:7e");
   window.answers = {true};
   window.onAsk = [&] {
     dialog->OnClose();
@@ -618,7 +647,7 @@ TEST_F(DialogTest, StatusLineAndSelectorSayWhichPedalAndWhatIsOnIt) {
        {"Rendax Twin" + dot + "sdb"},
        0},
       {"two: model order",
-       "+sdb:1:8 +sdc:0:8",
+       "+sdb:1:8 +sdc:0:8e",
        {},
        "",
        "Rendax" + dot + "firmware 8" + dot + "no loop",
@@ -651,12 +680,12 @@ TEST_F(DialogTest, StatusLineAndSelectorSayWhichPedalAndWhatIsOnIt) {
     EXPECT_LE(window.questions.size(), 1u) << "the firmware question comes once per plug-in";
   }
 
-  // The link asks again; Yes makes the pedal usable.
-  Start("+sdb:1:7", {false});
+  // The link asks again; Yes makes the pedal usable (it holds no loop to export).
+  Start("+sdb:1:7e", {false});
   window.answers = {true};
   dialog->OnStatusLink();
   EXPECT_EQ(window.questions.size(), 2u);
-  EXPECT_EQ(Buttons(), 1);
+  EXPECT_EQ(Buttons(), 3);
   EXPECT_EQ(window.status.link, "");
 
   // The user's choice holds over an arrival that would otherwise pick model 0.
@@ -727,6 +756,82 @@ TEST_F(DialogTest, AJobShowsItsStageTimeLeftAndCancelThenTheLoop) {
   dialog->OnDeviceChange(DeviceNotice::DeviceRemoval);
   EXPECT_EQ(window.outline, 0u) << "the drawn loop leaves with its pedal";
   EXPECT_EQ(window.status.text, kPlugInPedal);
+}
+
+TEST_F(DialogTest, TheButtonsFollowWhatTheChosenPedalAllowsHoweverItWasChosen) {
+  struct Row {
+    const char* what;
+    // The pedals at start-up, "|", then pedals plugged in ("+") or pulled out ("-") and the
+    // steps: "arrival", "removal", "use" (the status line's link), "pick:/dev/sdc".
+    const char* script;
+    const char* answers;  // to the firmware questions, one letter each: "y" or "n"
+    const char* chosen;
+    int buttons;  // as Buttons()
+    const char* link;
+  };
+  const Row rows[] = {
+      {"removal hands over: checked, declined", "+sdb:1:8 +sdc:1:7 | -sdb removal", "n", "/dev/sdc",
+       2, kUpdateLink},
+      {"removal hands over: checked, updated", "+sdb:1:8 +sdc:1:7e | -sdb removal", "y", "/dev/sdc",
+       3, ""},
+      {"removal hands over: unreadable", "+sdb:1:8 +sdc:1:? | -sdb removal", "", "/dev/sdc", 0,
+       "Try again"},
+      {"the first pick counts as a choice", "+sdc:2:8 | +sda:0:? arrival", "", "/dev/sdc", 1,
+       "Use it"},
+      {"Use it checks the pedal offered: unreadable", "+sdc:2:8 | +sda:0:? arrival use", "",
+       "/dev/sda", 0, "Try again"},
+      {"Use it: older, declined", "+sdc:2:8 | +sda:0:7 arrival use", "n", "/dev/sda", 2,
+       kUpdateLink},
+      {"the user's pick: firmware ok", "+sdb:1:8 +sdc:2:8 | pick:/dev/sdc", "", "/dev/sdc", 1, ""},
+      {"the user's pick: older, declined", "+sdb:1:8 +sdc:2:7 | pick:/dev/sdc", "n", "/dev/sdc", 2,
+       kUpdateLink},
+      {"the first arrival: unreadable", "| +sdb:1:? arrival", "", "/dev/sdb", 0, "Try again"},
+      {"a pedal without a loop has nothing to export", "| +sdb:2:8e arrival", "", "/dev/sdb", 3,
+       ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string script = row.script;
+    const auto bar = script.find('|');
+    Start(script.substr(0, bar));
+    window.questions.clear();
+    for (const char* a = row.answers; *a; ++a) window.answers.push_back(*a == 'y');
+    std::istringstream steps(script.substr(bar + 1));
+    for (std::string step; steps >> step;) {
+      if (step[0] == '+' || step[0] == '-') platform.Apply(step);
+      if (step == "arrival") dialog->OnDeviceChange(DeviceNotice::VolumeArrival);
+      if (step == "removal") dialog->OnDeviceChange(DeviceNotice::DeviceRemoval);
+      if (step == "use") dialog->OnStatusLink();
+      const auto& pedals = dialog->Tracker().Pedals();
+      for (std::size_t i = 0; step.starts_with("pick:") && i < pedals.size(); ++i) {
+        if (pedals[i].path == step.substr(5)) dialog->OnChoosePedal(int(i));
+      }
+    }
+    const TrackedPedal* chosen = dialog->Tracker().Chosen();
+    ASSERT_NE(chosen, nullptr);
+    EXPECT_EQ(chosen->path, row.chosen);
+    EXPECT_EQ(window.questions.size(), std::strlen(row.answers)) << "checked once it is chosen";
+    EXPECT_EQ(Buttons(), row.buttons);
+    EXPECT_EQ(window.status.link, row.link);
+    // Whatever made it the choice, the buttons are what the pedal policy allows it.
+    EXPECT_EQ(window.enabled[kExportButton], Allows(*chosen, PedalOperation::Export));
+    EXPECT_EQ(window.enabled[kImportButton], Allows(*chosen, PedalOperation::Import));
+    EXPECT_EQ(window.enabled[kRestoreItem], Allows(*chosen, PedalOperation::Restore));
+  }
+}
+
+TEST_F(DialogTest, ActivatingTheWindowReadsTheLoopRecordAgain) {
+  Start("+sdb:2:8e");
+  EXPECT_EQ(Buttons(), 3);
+  platform.pedals["/dev/sdb"].loopBytes = uint32_t(StreamBytesForFrames(4 * kPedalFrameRate, 1));
+  RunningJob();
+  const int opens = platform.opens;
+  dialog->OnActivate();
+  EXPECT_EQ(platform.opens, opens) << "the pedal is the job's while it runs";
+  worker->Finish();
+  dialog->OnActivate();
+  EXPECT_EQ(window.status.text, "Rendax Mini \u00b7 firmware 8 \u00b7 loop 0:04");
+  EXPECT_EQ(Buttons(), 1);
 }
 
 }  // namespace

@@ -17,23 +17,6 @@ using testing::FakePlatform;
 using testing::TempDir;
 namespace fs = std::filesystem;
 
-const char kQuestion[] = "The rendax pedal does not match the software. Do you want to update?";
-
-struct ScriptedPrompter : Prompter {
-  bool answer = false;
-  std::vector<std::string> messages, reasons;
-  std::vector<std::pair<std::string, std::string>> questions;
-  void ShowMessage(const std::string& text) override { ShowMessageWithReason(text, ""); }
-  void ShowMessageWithReason(const std::string& text, const std::string& reason) override {
-    messages.push_back(text);
-    reasons.push_back(reason);
-  }
-  bool AskYesNo(const std::string& text, const std::string& caption) override {
-    questions.emplace_back(text, caption);
-    return answer;
-  }
-};
-
 std::vector<uint8_t> FileBytes(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -43,159 +26,94 @@ struct SimRun {
   TempDir root;
   SimulatorPlatform platform{root.path().string()};
   CMassStorageDevice device{platform};
-  ScriptedPrompter prompter;
-  uint16_t version = 0xBEEF;
 
   SimRun(uint8_t model, uint16_t pedalVersion, const std::string& faults = "") {
     std::string error;
     EXPECT_TRUE(CreateSimulatedPedal(root / "pedal", model, pedalVersion, error));
     EXPECT_TRUE(WriteSimulatedFaults(root / "pedal", faults, error));
   }
-  int Check(uint8_t model, bool yes, const FirmwareUpdateOptions& options = {}) {
-    prompter.answer = yes;
-    const int result = CheckFirmware(device, root / "pedal", model, version, prompter, options);
+  FirmwareReading Check(uint8_t model) {
+    const FirmwareReading reading = CheckFirmware(device, root / "pedal", model);
     EXPECT_FALSE(device.IsOpen()) << "the pedal is closed on every path";
-    return result;
+    return reading;
   }
   bool Written() const { return fs::exists(root.path() / "pedal" / "firmware.bin"); }
 };
 
-TEST(CheckFirmware, ExpectedVersionIsAcceptedWithoutAQuestion) {
-  for (uint8_t model = 0; model < kModelCount; ++model) {
-    SimRun run(model, 8);
-    EXPECT_EQ(run.Check(model, false), 1);
-    EXPECT_EQ(run.version, 8);
-    EXPECT_TRUE(run.prompter.messages.empty());
-    EXPECT_TRUE(run.prompter.questions.empty());
-    EXPECT_FALSE(run.Written());
-  }
-}
-
-TEST(CheckFirmware, OtherVersionsAskAndYesWritesThePedalsOwnImage) {
-  for (uint16_t pedalVersion : {7, 9, 264}) {
-    for (uint8_t model = 0; model < kModelCount; ++model) {
-      SCOPED_TRACE(::testing::Message() << "version " << pedalVersion << " model " << +model);
-      SimRun no(model, pedalVersion);
-      EXPECT_EQ(no.Check(model, false), 0);
-      EXPECT_EQ(no.version, pedalVersion);
-      ASSERT_EQ(no.prompter.questions.size(), 1u);
-      EXPECT_TRUE(no.prompter.questions[0].first.starts_with(kQuestion));
-      EXPECT_EQ(no.prompter.questions[0].second, " ");
-      EXPECT_TRUE(no.prompter.messages.empty());
-      EXPECT_FALSE(no.Written());
-
-      SimRun yes(model, pedalVersion);
-      EXPECT_EQ(yes.Check(model, true), 1);
-      const std::span<const uint8_t> image = FirmwareImage(model);
-      EXPECT_EQ(FileBytes(yes.root.path() / "pedal" / "firmware.bin"),
-                std::vector<uint8_t>(image.begin(), image.end()));
-      EXPECT_TRUE(yes.prompter.messages.empty());
-      uint16_t now = 0;
-      std::string error;
-      ASSERT_TRUE(ReadSimulatedFirmwareVersion(yes.root / "pedal", now, error));
-      EXPECT_EQ(now, 8) << "the pedal takes its version from the image's last two bytes";
-    }
-  }
-}
-
-TEST(CheckFirmware, FailuresAreReportedNeverTakenAsUsable) {
-  struct Case {
-    const char* faults;
-    uint16_t pedalVersion;
-    const char* message;
-    const char* reason;
-    size_t questions;
-  };
-  const Case cases[] = {
-      {"fail GetFirmwareVersion\n", 8, "Firmware Read Error",
-       "the pedal refused the command (sense 04/44/00)", 0},
-      {"fail WriteFirmware\n", 7, "Firmware Update Error",
-       "the pedal refused the command (sense 04/44/00)", 1},
-      {"unplug-after 1\n", 9, "Firmware Update Error", "the pedal was disconnected", 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.faults);
-    SimRun run(1, c.pedalVersion, c.faults);
-    EXPECT_EQ(run.Check(1, true), 0);
-    EXPECT_EQ(run.prompter.messages, std::vector<std::string>{c.message});
-    EXPECT_EQ(run.prompter.reasons, std::vector<std::string>{c.reason});
-    EXPECT_EQ(run.prompter.questions.size(), c.questions);
-  }
-  SimRun failedRead(0, 7, "fail GetFirmwareVersion\n");
-  failedRead.Check(0, true);
-  EXPECT_EQ(failedRead.version, 0xBEEF) << "a failed read stores no version";
-  EXPECT_FALSE(failedRead.Written());
-
-  SimRun gone(0, 8);
-  fs::remove_all(gone.root.path() / "pedal");
-  EXPECT_EQ(gone.Check(0, true), 0);
-  EXPECT_EQ(gone.prompter.messages, std::vector<std::string>{"Device Open Error"});
-  EXPECT_EQ(gone.prompter.reasons,
-            std::vector<std::string>{DescribeOpenError(gone.root / "pedal", ENOENT)});
-  EXPECT_TRUE(gone.prompter.questions.empty());
-}
-
-TEST(CheckFirmware, UpdateOptionsAndTheQuestionGuardTheWrite) {
-  const std::string versions = std::string(kQuestion) + "\n\nThe pedal has firmware ";
-  const std::string upgrade = versions + "7; this program carries 8.";
-  const std::string downgrade =
-      versions + "9; this program carries 8. Updating replaces newer firmware with older.";
+TEST(CheckFirmware, TheVerdictComparesAllSixteenBitsAndFailuresCarryTheirReason) {
+  using V = FirmwareVerdict;
   struct Row {
     uint16_t pedalVersion;
-    bool allowDowngrade, yes;
-    int hook;              // 0: none; 1: agrees; -1: refuses with "the backup failed"
-    std::string question;  // empty: none asked
-    std::string reason;    // of a "Firmware Update Error"; empty: no message
+    const char* faults;
+    V verdict;
+    const char* reason;
   };
   const Row rows[] = {
-      {9, true, false, 0, downgrade, ""},
-      {9, false, true, 1, "",
-       "the pedal has firmware 9, newer than this program's 8; use --allow-downgrade to write 8 "
-       "anyway"},
-      {7, false, true, 1, upgrade, ""},  // only a downgrade needs the permission
-      {7, true, false, 1, upgrade, ""},
-      {7, true, true, -1, upgrade, "the backup failed"},
+      {8, "", V::Usable, ""},
+      {7, "", V::NeedsUpdate, ""},
+      {9, "", V::Newer, ""},
+      {264, "", V::Newer, ""},  // 08 01: the high byte counts
+      {8, "fail GetFirmwareVersion\n", V::Unreadable,
+       "the pedal refused the command (sense 04/44/00)"},
+      {8, "unplug-after 0\n", V::Unreadable, "the pedal was disconnected"},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(::testing::Message() << "row " << &row - rows);
-    SimRun run(1, row.pedalVersion);
-    FirmwareUpdateOptions options{row.allowDowngrade, nullptr};
-    int hookCalls = 0;
-    if (row.hook != 0) {
-      options.beforeWrite = [&](CDevice& device, std::string& reason) {
-        ++hookCalls;
-        EXPECT_TRUE(&device == &run.device && device.IsOpen()) << "the pedal, open";
-        EXPECT_EQ(run.prompter.questions.size(), 1u) << "only after the Yes";
-        EXPECT_FALSE(run.Written()) << "before the image is written";
-        reason = "the backup failed";
-        return row.hook > 0;
-      };
+    for (uint8_t model = 0; model < kModelCount; ++model) {
+      SCOPED_TRACE(::testing::Message() << row.pedalVersion << " " << row.faults << +model);
+      SimRun run(model, row.pedalVersion, row.faults);
+      const FirmwareReading r = run.Check(model);
+      EXPECT_EQ(r.verdict, row.verdict);
+      EXPECT_EQ(r.version, row.verdict == V::Unreadable ? 0 : row.pedalVersion);
+      EXPECT_EQ(r.reason, row.reason);
+      EXPECT_FALSE(r.openFailed);
+      EXPECT_TRUE(r.imageWritable) << "the simulated pedal takes every image";
+      EXPECT_FALSE(run.Written());
     }
-    const bool said = !row.question.empty() && row.yes;
-    EXPECT_EQ(run.Check(1, row.yes, options), said && row.reason.empty() ? 1 : 0);
-    EXPECT_EQ(run.Written(), said && row.reason.empty());
-    EXPECT_EQ(hookCalls, said && row.hook != 0 ? 1 : 0);
-    const size_t asked = row.question.empty() ? 0 : 1, told = row.reason.empty() ? 0 : 1;
-    EXPECT_EQ(run.prompter.questions, decltype(run.prompter.questions)(asked, {row.question, " "}));
-    EXPECT_EQ(run.prompter.messages, std::vector<std::string>(told, "Firmware Update Error"));
-    EXPECT_EQ(run.prompter.reasons, std::vector<std::string>(told, row.reason));
   }
+  SimRun gone(0, 8);
+  fs::remove_all(gone.root.path() / "pedal");
+  const FirmwareReading r = gone.Check(0);
+  EXPECT_EQ(r.verdict, V::Unreadable);
+  EXPECT_TRUE(r.openFailed);
+  EXPECT_EQ(r.openError, ENOENT);
+  EXPECT_EQ(r.reason, DescribeOpenError(gone.root / "pedal", ENOENT));
 }
 
-TEST(CheckFirmware, DevelopmentImagesNeverReachARealPedal) {
+TEST(WriteFirmwareImage, WritesThePedalsOwnImageOrSaysWhyNot) {
+  for (uint8_t model = 0; model < kModelCount; ++model) {
+    SimRun run(model, 7);
+    ASSERT_TRUE(run.device.Open(run.root / "pedal", kGenericRead | kGenericWrite, 3));
+    std::string reason;
+    EXPECT_TRUE(WriteFirmwareImage(run.device, model, reason)) << reason;
+    run.device.Close();
+    const std::span<const uint8_t> image = FirmwareImage(model);
+    EXPECT_EQ(FileBytes(run.root.path() / "pedal" / "firmware.bin"),
+              std::vector<uint8_t>(image.begin(), image.end()));
+    uint16_t now = 0;
+    ASSERT_TRUE(ReadSimulatedFirmwareVersion(run.root / "pedal", now, reason));
+    EXPECT_EQ(now, 8) << "the pedal takes its version from the image's last two bytes";
+  }
+  SimRun refused(1, 7, "fail WriteFirmware\n");
+  ASSERT_TRUE(refused.device.Open(refused.root / "pedal", kGenericRead | kGenericWrite, 3));
+  std::string reason;
+  EXPECT_FALSE(WriteFirmwareImage(refused.device, 1, reason));
+  EXPECT_EQ(reason, "the pedal refused the command (sense 04/44/00)");
+}
+
+TEST(WriteFirmwareImage, DevelopmentImagesNeverReachARealPedal) {
   if (!FirmwareImagesAreDevelopment()) GTEST_SKIP() << "built with the maker's images";
   FakePlatform real;  // a pedal on a native platform
   real.replies.push_back({testing::GoodResult(), {0x07, 0x00}});
   CMassStorageDevice device(real);
-  ScriptedPrompter prompter;
-  prompter.answer = true;
-  uint16_t version = 0;
-  EXPECT_EQ(CheckFirmware(device, "/dev/sg3", 0, version, prompter), 0);
-  EXPECT_EQ(prompter.messages, std::vector<std::string>{"No firmware image for this pedal"});
-  EXPECT_TRUE(prompter.questions.empty());
+  const FirmwareReading r = CheckFirmware(device, "/dev/sg3", 0);
+  EXPECT_EQ(r.verdict, FirmwareVerdict::NeedsUpdate);
+  EXPECT_FALSE(r.imageWritable);
+  ASSERT_TRUE(device.Open("/dev/sg3", kGenericRead | kGenericWrite, 3));
+  std::string reason;
+  EXPECT_FALSE(WriteFirmwareImage(device, 0, reason));
+  EXPECT_FALSE(reason.empty());
   ASSERT_EQ(real.sent.size(), 1u) << "only the version read is sent";
   EXPECT_EQ(real.sent[0].request.cdb[1], 0x01);
-  EXPECT_FALSE(device.IsOpen());
 }
 
 TEST(FirmwareImages, ThreeDistinctImagesThatACortexMCouldBoot) {

@@ -33,7 +33,8 @@ TEST(PedalTracker, ChoosesAsTheGuitaristExpects) {
   // brings no pedal (a USB stick); "!" a removal while the list cannot be read; "=a" the user
   // picks a. After the colon the pedal then chosen, "-" for none.
   const std::pair<const char*, const char*> rows[] = {
-      {"model 0, then 1, then 2; candidate order within a model", "+c2:c +d1,b1:b +a0:a"},
+      {"model 0, then 1, then 2, candidate order within a model; an arrival never takes over",
+       "+c2,d1,b1:b +a0:b"},
       {"the user's choice stays, and is chosen again when it comes back",
        "+a0,b1:a =b:b +c0:b -b:- +b1:b -a:b =z:b"},
       {"a removal keeps the pedal, else one of its model, never another model",

@@ -489,7 +489,8 @@ TEST(FaultMatrix, AnImportSavesTheLoopFirstAndRestoreGivesItBackByteForByte) {
   rig.window_.questions.clear();
   rig.Restore();
   ASSERT_EQ(rig.window_.questions.size(), 1u);
-  EXPECT_EQ(rig.window_.questions[0].rfind(kImportWarning, 0), 0u) << "the import's warning first";
+  EXPECT_EQ(rig.window_.questions[0].rfind(ReplaceWarning(PedalName(1, rig.pedal_)), 0), 0u)
+      << "the import's warning first, naming the pedal";
   EXPECT_NE(rig.window_.questions[0].find("(0:01)"), std::string::npos) << "the backup's length";
   EXPECT_EQ(rig.window_.messages, (std::vector<std::string>{"Send Complete", "Send Complete"}));
   rig.ExpectJobEnded(true);

@@ -44,15 +44,17 @@ reference_run() {  # $1: pedal folder root (RENDAX_SIMULATOR), $2: output folder
 # ---- both sides ------------------------------------------------------------------------------
 
 # Runs rendax-cli on one pedal and keeps its standard output, standard error and status as
-# $OUT/NAME.out, .err and .rc, with the pedal's path and the run's folders written as PEDAL,
-# OUT and IN so the host's and the guest's results compare byte for byte.
+# $OUT/NAME.out, .err and .rc, with the pedal's path (and its short name in a question, as in
+# "Rendax (sg0)") and the run's folders written as PEDAL, OUT and IN so the host's and the
+# guest's results compare byte for byte.
 run_op() {  # NAME PEDAL-PATH ARGS...
   name=$1 pedal=$2
   shift 2
   [ -r /proc/uptime ] && [ -n "${TRACE:-}" ] && echo "NOTE $(cut -d' ' -f1 /proc/uptime) $name"
   "$CLI" --pedal "$pedal" "$@" >"$OUT/$name.out" 2>"$OUT/$name.err" </dev/null
   echo $? >"$OUT/$name.rc"
-  sed -i -e "s#$pedal#PEDAL#g" -e "s#$OUT#OUT#g" -e "s#$IN#IN#g" "$OUT/$name.out" "$OUT/$name.err"
+  sed -i -e "s#$pedal#PEDAL#g" -e "s#($(basename "$pedal"))#(PEDAL)#g" -e "s#$OUT#OUT#g" \
+    -e "s#$IN#IN#g" "$OUT/$name.out" "$OUT/$name.err"
 }
 
 save_state() {  # NAME PEDAL-FOLDER: what the pedal holds now

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/about.h"
+#include "audio/sample_pages.h"
 #include "device/platform/sim/sim_pedal.h"
 #include "rendax_version.h"
 #include "tests/app/wav_file.h"
@@ -148,6 +149,10 @@ class WindowRig {
   void AttachPedal(const char* name = "pedal0", uint8_t model = 0, uint16_t firmware = 8) {
     std::string error;
     ASSERT_TRUE(CreateSimulatedPedal((root_ / name).string(), model, firmware, error)) << error;
+    // A page of loop: a pedal that holds none has nothing to export, and Export stays off.
+    const std::vector<uint8_t> page(PageLayoutFor(ModelInfo(model).channels).pageBytes);
+    ASSERT_TRUE(
+        WriteSimulatedLoop((root_ / name).string(), page, {0, uint32_t(page.size())}, error));
   }
   void DetachPedal() { fs::remove_all(root_ / "pedal0"); }
 
@@ -641,7 +646,8 @@ TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
   const Recorder::Question& warning = r.questions[0];
   EXPECT_EQ(warning.owner, rig.Hwnd());
   EXPECT_EQ(warning.caption, L"Rendax");
-  EXPECT_EQ(warning.text, Widen(kImportWarning));
+  EXPECT_EQ(warning.text,
+            Widen(ReplaceWarning(PedalName(rig.dialog_->Model(), rig.dialog_->PedalPath()))));
   EXPECT_EQ(warning.buttons, TDCBF_YES_BUTTON | TDCBF_NO_BUTTON);
   EXPECT_EQ(warning.defaultButton, IDNO);
   EXPECT_TRUE(warning.flags & TDF_ALLOW_DIALOG_CANCELLATION);

@@ -156,6 +156,9 @@ class WindowTest : public ::testing::Test {
   void AddPedal(const std::string& name, uint8_t model, uint16_t firmware = 8) {
     std::string error;
     ASSERT_TRUE(CreateSimulatedPedal(root + "/" + name, model, firmware, error)) << error;
+    // A page of loop: a pedal that holds none has nothing to export, and Export stays off.
+    const std::vector<uint8_t> page(PageLayoutFor(ModelInfo(model).channels).pageBytes);
+    ASSERT_TRUE(WriteSimulatedLoop(root + "/" + name, page, {0, uint32_t(page.size())}, error));
   }
   // Without a worker a stored job stays stored: the window shows a job that never moves.
   static std::unique_ptr<JobWorker> NoWorker(TransferState&, CDevice&, WavFormat&, ResampleState&,
@@ -342,7 +345,7 @@ TEST_F(WindowTest, ReplacingAsksWithNoAsDefaultAndEscAnswersNo) {
       },
       Qt::QueuedConnection);
   QuestionOption option{kSumChannelsOption, true};
-  EXPECT_FALSE(window.AskBeforeReplacing(kImportWarning, &option));
+  EXPECT_FALSE(window.AskBeforeReplacing(ReplaceWarning("Rendax (pedal0)"), &option));
   QApplication::processEvents();  // the call above has run, whatever happened
   EXPECT_EQ(title, "Rendax");
   EXPECT_EQ(byDefault, QMessageBox::No);
@@ -403,7 +406,7 @@ TEST_F(WindowTest, ExportCancelledImportAndVerifiedImportThroughTheWorker) {
   window.ImportButton()->click();
   ASSERT_TRUE(Spin([&] { return responder.Seen(kMsgImportCancelled) && Idle(); },
                    "the import's \"" + std::string(kMsgImportCancelled) + "\" and an idle window"));
-  EXPECT_EQ(responder.seen[0], kImportWarning);
+  EXPECT_EQ(responder.seen[0], ReplaceWarning(PedalName(1, root + "/pedal0")));
   EXPECT_EQ(responder.seen[1], "chooser");
   EXPECT_TRUE(statusWhenPressed.startsWith("Importing \u00b7 ")) << statusWhenPressed.toStdString();
   std::vector<uint8_t> loop;

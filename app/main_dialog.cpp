@@ -159,7 +159,7 @@ int CSdkManager_MFCDlg::OnInitDialog() {
   }
   window_.AppendVerifyItem(kVerifyMenuText, true);
   window_.AppendRestoreItem(kRestoreMenuText);
-  std::string about = kAboutMenuText;
+  std::string about = ForLocale(kAboutMenuText, window_.LocaleName());
   if (!about.empty()) window_.AppendAboutItem(about);
   window_.SetIcons(kIconGroup);
 
@@ -492,7 +492,9 @@ bool CSdkManager_MFCDlg::AcceptsDrop(const std::string& path) const {
 }
 
 int CSdkManager_MFCDlg::OnDropFile(const std::string& path) {
-  if (!AcceptsDrop(path)) return 0;
+  // Refused without a word when the Import button is greyed out; any file else is checked, so
+  // one the import cannot read gets its refusal and reason, as on the command line.
+  if (closing_ || !buttonsEnabled_ || !Idle()) return 0;
   const uint8_t model = Model();
   ImportCheck check;
   if (!CheckFile(path, check)) return 0;
@@ -503,7 +505,7 @@ int CSdkManager_MFCDlg::OnDropFile(const std::string& path) {
       notes.empty() ? std::string(kImportWarning) : kImportWarning + std::string("\n\n") + notes;
   if (!Ask(window_, question, offerSum ? &sum : nullptr)) return 0;
   // The answer took a nested event loop: look again before storing.
-  if (!AcceptsDrop(path) || Model() != model) return 0;
+  if (closing_ || !buttonsEnabled_ || !Idle() || Model() != model) return 0;
   StoreJob(JobImport, path, sum.checked);
   return 1;
 }
@@ -539,8 +541,7 @@ bool CSdkManager_MFCDlg::Idle() const {
   return !worker_ || !worker_->Busy();
 }
 
-void CSdkManager_MFCDlg::OnDeviceChange(DeviceNotice notice) {
-  if (notice == DeviceNotice::OtherDeviceChange || notice == DeviceNotice::OtherArrival) return;
+void CSdkManager_MFCDlg::OnDeviceChange(HotplugNotice notice) {
   if (closing_) return;
   // A running job uses the device object, the pedal path and the model index; a firmware check
   // in progress (its question runs a nested event loop) uses the device object too.
@@ -568,18 +569,18 @@ void CSdkManager_MFCDlg::HandleDeferred() {
       ScheduleDeferred();
       return;
     }
-    DeviceNotice notice = deferred_.front();
+    HotplugNotice notice = deferred_.front();
     deferred_.pop_front();
     HandleNotice(notice);
   }
 }
 
-void CSdkManager_MFCDlg::HandleNotice(DeviceNotice notice) {
-  if (notice == DeviceNotice::VolumeArrival) {
+void CSdkManager_MFCDlg::HandleNotice(HotplugNotice notice) {
+  if (notice == HotplugNotice::VolumeArrival) {
     // Looks over all drives, not only the new volume; a pedal found but not usable leaves the
     // buttons as they were.
     if (FindAndCheckPedal()) EnableButtons(true);
-  } else if (notice == DeviceNotice::DeviceRemoval) {
+  } else if (notice == HotplugNotice::DeviceRemoval) {
     // Only the current model's presence matters, and only its path is kept: a pedal of another
     // model never takes over the path while the model index names the first one.
     ++handling_;

@@ -59,12 +59,13 @@ class CSdkManager_MFCDlg {
   // is stereo for a one-channel pedal, then the import path, then JobImport (whose job refuses
   // a file that cannot go in).
   void OnImport();
-  // A file dropped onto the window: Import with that file. It is checked first (a refused file
-  // gets its message and no question), then the warning, which says how it will be converted.
-  // Returns 1 when the job was stored, 0 when the drop was refused (not an audio file, no usable
-  // pedal, a transfer is running, the file cannot go in) or the warning was answered No.
+  // A file dropped onto the window or opened with it: Import with that file. It is checked first
+  // (a refused file, whatever its name, gets its message and no question), then the warning,
+  // which says how it will be converted. Returns 1 when the job was stored, 0 when the drop was
+  // refused (no usable pedal, a transfer is running, the file cannot go in) or the warning was
+  // answered No.
   int OnDropFile(const std::string& path);
-  // True when a drop of `path` would be taken (for the drag cursor).
+  // True when a drop of `path` would be taken, judged by its name (for the drag cursor).
   bool AcceptsDrop(const std::string& path) const;
   void OnAbout();
   // The restore item: the newest backup of the current model, after the import warning names
@@ -73,7 +74,7 @@ class CSdkManager_MFCDlg {
   void OnRestoreLastBackup();
   // A device notice from the platform, on the window thread. Handled at once when no job is
   // pending or running; otherwise kept and handled when the worker is idle again.
-  void OnDeviceChange(DeviceNotice notice);
+  void OnDeviceChange(HotplugNotice notice);
   // "SetPos": the worker's progress, forwarded to the progress bar unclamped.
   void OnSetPos(int percent);
   // The Cancel button: the running job stops at its next block. An import puts the backup it
@@ -86,6 +87,7 @@ class CSdkManager_MFCDlg {
   void OnStatusLink();
   // The "Verify after import" item.
   void OnToggleVerify();
+  void OnActivate() {}  // Re-reads the chosen pedal's loop record (the window became active).
   // Close box, Enter or Esc: waits (event loop alive) while a job runs, then frees the device
   // object and ends the dialog.
   void OnClose();
@@ -135,7 +137,7 @@ class CSdkManager_MFCDlg {
   void OnStage(JobFrontEnd::Stage stage, uint64_t done, uint64_t total);
   void WatchJob();
   void JobEnded();
-  void HandleNotice(DeviceNotice notice);
+  void HandleNotice(HotplugNotice notice);
   void HandleDeferred();
   void ScheduleDeferred();
   void EnableButtons(bool enable);
@@ -172,7 +174,7 @@ class CSdkManager_MFCDlg {
   std::vector<std::string> choiceLabels_;
   int selectedChoice_ = -2;  // none shown yet
   std::string outlinePath_;  // the pedal whose loop the disc shows, "" for the picture
-  std::deque<DeviceNotice> deferred_;
+  std::deque<HotplugNotice> deferred_;
   bool deferredScheduled_ = false;
   int handling_ = 0;  // > 0 while the window thread is inside the pedal search or firmware check
   bool closeRequested_ = false;

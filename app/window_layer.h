@@ -65,14 +65,6 @@ struct QuestionOption {
   bool checked = false;
 };
 
-// Device notices, as the operating system reports volumes coming and going.
-enum class DeviceNotice {
-  VolumeArrival,     // a volume (a disk with a file system, a pedal) was added
-  OtherArrival,      // some other device was added: nothing to look for
-  DeviceRemoval,     // a device or volume is gone
-  OtherDeviceChange  // any other change (configuration, ...): ignored
-};
-
 // The status line under the buttons: one line of text and, after it, an optional link (a link
 // or flat button) that calls `dialog.OnStatusLink()`, e.g. "Firmware 7 needs updating" with
 // "Update...".
@@ -156,12 +148,16 @@ class WindowLayer {
   //     The disc: the loop's outline drawn around it (lowest and highest sample per angle,
   //     clockwise from the top), or the picture alone for an empty outline.
   virtual void ShowLoopOutline(const LoopOutline& /*outline*/) {}
+  //     The user's language as the system names it ("zh_CN", "en-US"; "" when unknown), for
+  //     the texts that come in two languages (ForLocale).
+  virtual std::string LocaleName() const { return ""; }
   //     The window's clock, for the time left of a job (tests give their own).
   virtual std::chrono::steady_clock::time_point Now() const {
     return std::chrono::steady_clock::now();
   }
   // 11. Threads are started by the worker itself (std::thread).
-  // 12. Device notices arrive as `dialog.OnDeviceChange(...)` on the window thread.
+  // 12. Device notices (the platform's NoticeFeed, settled) arrive as
+  //     `dialog.OnDeviceChange(...)` on the window thread.
 };
 
 // "Description (*.a)|*.a|Other|*.b||" -> "Description (*.a);;Other (*.b)": each entry names its

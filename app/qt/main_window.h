@@ -18,6 +18,7 @@
 class QMimeData;
 
 #include "app/main_dialog.h"
+#include "app/window_geometry.h"
 #include "app/window_layer.h"
 
 namespace rendax {
@@ -55,18 +56,6 @@ class StatusLabel : public QLabel {
   void UpdateToolTip();
 };
 
-// Where things sit. The background picture is drawn onto the 460 x 306 area it was made for; the
-// strip below it, as tall as its controls need, carries the status line and the selector.
-struct WindowGeometry {
-  static constexpr QSize kPicture{460, 306};
-  static constexpr QPoint kExport{136, 150};
-  static constexpr QPoint kImport{30, 92};
-  static constexpr QRect kProgress{12, 272, 315, 19};
-  // Right of the bar, centred on it.
-  static constexpr QRect kCancel{341, 269, 107, 25};
-  static constexpr int kMinStripHeight = 32;
-};
-
 class MainWindow : public QDialog, public WindowLayer {
  public:
   MainWindow();
@@ -99,9 +88,14 @@ class MainWindow : public QDialog, public WindowLayer {
   void CheckVerifyItem(bool checked) override;
   bool AskBeforeReplacing(const std::string& text, QuestionOption* option) override;
   void ShowLoopOutline(const LoopOutline& outline) override;
+  std::string LocaleName() const override;
+
+  // A file to import (the program was opened with it), taken as if dropped once the window is
+  // on screen; Open does it.
+  void OpenWhenShown(const std::string& path);
 
   // A device notice from the hot-plug source, on the window thread.
-  void DeliverNotice(DeviceNotice notice);
+  void DeliverNotice(HotplugNotice notice);
 
   PictureButton* ExportButton() const { return export_; }
   PictureButton* ImportButton() const { return import_; }
@@ -118,6 +112,8 @@ class MainWindow : public QDialog, public WindowLayer {
 
  protected:
   void paintEvent(QPaintEvent*) override;
+  // Back from another program, which may have changed the pedal's loop.
+  bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void reject() override;
@@ -128,6 +124,7 @@ class MainWindow : public QDialog, public WindowLayer {
  private:
   QAbstractButton* Button(int control) const;
   std::string DroppedFile(const QMimeData* mime) const;
+  bool TakesDrop(const std::string& path) const;
   void BuildStrip();
   void ShowSelector();
   void DrawLoop(QPainter& painter) const;
@@ -150,6 +147,7 @@ class MainWindow : public QDialog, public WindowLayer {
   QPixmap background_;
   QLinearGradient stripShade_;
   QEventLoop loop_;
+  std::string openWhenShown_;
   bool ended_ = false;
   int result_ = 0;
 };

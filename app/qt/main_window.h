@@ -63,32 +63,7 @@ class MainWindow : public QDialog, public WindowLayer {
 
   // Attaches the dialog, runs its start-up and shows the window; RunModal also waits for the end.
   void Open(CSdkManager_MFCDlg& dialog);
-  int RunModal(CSdkManager_MFCDlg& dialog) override;
-  void EndDialog(int result) override;
-  void AppendAboutItem(const std::string& text) override;
-  void AppendRestoreItem(const std::string& text) override;
-  void ShowAbout() override;
-  void SetIcons(int iconGroup) override;
-  void EnableControl(int control, bool enable) override;
-  void SetProgressRange(int low, int high) override;
-  void SetProgressPos(int pos) override;
-  void LoadButtonFaces(int control, const ButtonFaces& faces) override;
-  void ShowMessage(const std::string& text, const std::string& detail) override;
-  bool AskYesNo(const std::string& text, const std::string& caption) override;
-  bool AskYesNoWithOption(const std::string& text, const std::string& caption,
-                          QuestionOption& option) override;
-  std::optional<std::string> ChooseFile(const FileChooser& chooser) override;
-  void SendToWindow(const std::function<void()>& call) override;
-  void PostDelayed(int ms, std::function<void()> call) override;
-  void WaitUntil(const std::string& notice, const std::function<bool()>& done) override;
-  void SetStatus(const StatusLine& status) override;
-  void SetPedalChoices(const std::vector<std::string>& labels, int selected) override;
-  void ShowCancel(bool show) override;
-  void AppendVerifyItem(const std::string& text, bool checked) override;
-  void CheckVerifyItem(bool checked) override;
-  bool AskBeforeReplacing(const std::string& text, QuestionOption* option) override;
-  void ShowLoopOutline(const LoopOutline& outline) override;
-  std::string LocaleName() const override;
+  RENDAX_WINDOW_LAYER_OVERRIDES;
 
   // A file to import (the program was opened with it), taken as if dropped once the window is
   // on screen; Open does it.

@@ -84,34 +84,9 @@ class Win32Window : public WindowLayer {
   // WM_DEVICECHANGE messages, or scanned at its interval. Without one the window hears of no
   // pedal coming or going.
   void Watch(std::unique_ptr<NoticeFeed> feed);
-  // Open, then dispatch messages until EndDialog.
-  int RunModal(CSdkManager_MFCDlg& dialog) override;
-  void EndDialog(int result) override;
-  void AppendAboutItem(const std::string& text) override;
-  void AppendRestoreItem(const std::string& text) override;
-  void ShowAbout() override;
-  void SetIcons(int iconGroup) override;
-  void EnableControl(int control, bool enable) override;
-  void SetProgressRange(int low, int high) override;
-  void SetProgressPos(int pos) override;
-  void LoadButtonFaces(int control, const ButtonFaces& faces) override;
-  void ShowMessage(const std::string& text, const std::string& detail) override;
-  bool AskYesNo(const std::string& text, const std::string& caption) override;
-  bool AskYesNoWithOption(const std::string& text, const std::string& caption,
-                          QuestionOption& option) override;
-  std::optional<std::string> ChooseFile(const FileChooser& chooser) override;
-  void SendToWindow(const std::function<void()>& call) override;
-  void PostDelayed(int ms, std::function<void()> call) override;
-  void WaitUntil(const std::string& notice, const std::function<bool()>& done) override;
-  void SetStatus(const StatusLine& status) override;
-  void SetPedalChoices(const std::vector<std::string>& labels, int selected) override;
-  void ShowCancel(bool show) override;
-  void AppendVerifyItem(const std::string& text, bool checked) override;
-  void CheckVerifyItem(bool checked) override;
-  bool AskBeforeReplacing(const std::string& text, QuestionOption* option) override;
-  void ShowLoopOutline(const LoopOutline& outline) override;
+  // The window layer; RunModal is Open, then the message loop until EndDialog.
+  RENDAX_WINDOW_LAYER_OVERRIDES;
   std::chrono::steady_clock::time_point Now() const override;
-  std::string LocaleName() const override;
 
   HWND Handle() const { return hwnd_.load(); }
   bool Ended() const { return ended_; }

@@ -1,19 +1,33 @@
-// The About box and its menu item, in Chinese (Simplified) like the rest of the program's
-// framing; the toolkit lays them out.
+// The About box and its menu item, in the user's language: the texts are pairs in
+// transfer/texts.h, and the toolkit lays them out.
 #pragma once
 
+#include <cctype>
+#include <string>
+#include <string_view>
+
 #include "rendax_version.h"
+#include "transfer/texts.h"
 
 namespace rendax {
 
-// The About item's text; "&A" marks the accelerator letter.
-inline constexpr const char* kAboutMenuText = "关于 Rendax(&A)...";
+// The text of `pair` for `locale`, the system's name of the user's language as the toolkit gives
+// it ("zh_CN.UTF-8", "zh-Hans-TW", "en_US", "C", "" when unknown): Chinese for every Chinese
+// locale, English otherwise.
+inline const char* ForLocale(const TextPair& pair, std::string_view locale) {
+  const bool chinese = locale.size() >= 2 && (locale[0] == 'z' || locale[0] == 'Z') &&
+                       (locale[1] == 'h' || locale[1] == 'H') &&
+                       (locale.size() == 2 || !std::isalpha(static_cast<unsigned char>(locale[2])));
+  return chinese ? pair.chinese : pair.english;
+}
 
 struct CAboutDlg {
-  static constexpr const char* kCaption = "关于 Rendax";
-  static constexpr const char* kProduct = "Rendax Companion，" RENDAX_VERSION " 版";
-  static constexpr const char* kDescription = "Rendax 循环录音效果器的桌面助手";
-  static constexpr const char* kOk = "确定";
+  // The product line with the version in its place.
+  static std::string Product(std::string_view locale) {
+    std::string line = ForLocale(kAboutProduct, locale);
+    line.replace(line.find("%s"), 2, RENDAX_VERSION);
+    return line;
+  }
 };
 
 }  // namespace rendax

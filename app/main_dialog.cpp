@@ -172,7 +172,7 @@ int CSdkManager_MFCDlg::OnInitDialog() {
   }
   window_.AppendVerifyItem(kVerifyMenuText, true);
   window_.AppendRestoreItem(kRestoreMenuText);
-  std::string about = kAboutMenuText;
+  std::string about = ForLocale(kAboutMenuText, window_.LocaleName());
   if (!about.empty()) window_.AppendAboutItem(about);
   window_.SetIcons(kIconGroup);
 
@@ -531,12 +531,18 @@ void CSdkManager_MFCDlg::OnImport() {
 }
 
 bool CSdkManager_MFCDlg::AcceptsDrop(const std::string& path) const {
+  return ImportPossible() && HasAudioExtension(path);
+}
+
+bool CSdkManager_MFCDlg::ImportPossible() const {
   // The Import button's own conditions: a pedal that takes a loop and no transfer under way.
-  return !closing_ && ChosenAllows(PedalOperation::Import) && Idle() && HasAudioExtension(path);
+  return !closing_ && ChosenAllows(PedalOperation::Import) && Idle();
 }
 
 int CSdkManager_MFCDlg::OnDropFile(const std::string& path) {
-  if (!AcceptsDrop(path)) return 0;
+  // Refused without a word when the Import button is greyed out; any file else is checked, so
+  // one the import cannot read gets its refusal and reason, as on the command line.
+  if (!ImportPossible()) return 0;
   const std::string pedal = PedalPath();
   const uint8_t model = Model();
   ImportCheck check;
@@ -547,7 +553,7 @@ int CSdkManager_MFCDlg::OnDropFile(const std::string& path) {
   const std::string question = notes.empty() ? warning : warning + "\n\n" + notes;
   if (!Ask(window_, question, option)) return 0;
   // The answer took a nested event loop: look again before storing.
-  if (!AcceptsDrop(path) || PedalPath() != pedal) return 0;
+  if (!ImportPossible() || PedalPath() != pedal) return 0;
   StoreJob(JobImport, path, Sums(option), Doubles(option));
   return 1;
 }
@@ -586,8 +592,7 @@ bool CSdkManager_MFCDlg::Idle() const {
   return !worker_ || !worker_->Busy();
 }
 
-void CSdkManager_MFCDlg::OnDeviceChange(DeviceNotice notice) {
-  if (notice == DeviceNotice::OtherDeviceChange || notice == DeviceNotice::OtherArrival) return;
+void CSdkManager_MFCDlg::OnDeviceChange(HotplugNotice notice) {
   if (closing_) return;
   // A running job uses the device object, the pedal path and the model index; a firmware check
   // in progress (its question runs a nested event loop) uses the device object too.
@@ -615,23 +620,22 @@ void CSdkManager_MFCDlg::HandleDeferred() {
       ScheduleDeferred();
       return;
     }
-    DeviceNotice notice = deferred_.front();
+    HotplugNotice notice = deferred_.front();
     deferred_.pop_front();
     HandleNotice(notice);
   }
 }
 
-void CSdkManager_MFCDlg::HandleNotice(DeviceNotice notice) {
-  if (notice == DeviceNotice::VolumeArrival || notice == DeviceNotice::DeviceRemoval) {
+void CSdkManager_MFCDlg::HandleNotice(HotplugNotice notice) {
+  if (notice == HotplugNotice::VolumeArrival || notice == HotplugNotice::DeviceRemoval) {
     // Looks over all drives, not only the new volume. The pedal in use stays; a pedal plugged
     // in beside it is offered. One that becomes the choice (the first found, or another of the
     // same model when the one in use went) is checked before the buttons follow it.
-    const bool arrival = notice == DeviceNotice::VolumeArrival;
+    const bool arrival = notice == HotplugNotice::VolumeArrival;
     ++handling_;
     TrackerUpdate update;
     std::string error;
-    tracker_.Refresh(arrival ? HotplugNotice::VolumeArrival : HotplugNotice::DeviceRemoval, update,
-                     error);
+    tracker_.Refresh(notice, update, error);
     const TrackedPedal* chosen = tracker_.Chosen();
     for (const TrackedPedal& p : update.arrived) {
       if (chosen && !update.chosenChanged && p.path != chosen->path) offered_ = p.path;

@@ -62,14 +62,17 @@ class CSdkManager_MFCDlg {
   // go), then the import path, then JobImport (whose job refuses a file that cannot go in).
   // Nothing without a chosen pedal whose firmware takes a loop.
   void OnImport();
-  // A file dropped onto the window: Import with that file. It is checked first (a refused file
-  // gets its message and no question), then the warning, which says how it will be converted.
-  // Returns 1 when the job was stored, 0 when the drop was refused (not an audio file, no pedal
-  // that takes a loop, a transfer is running, the file cannot go in) or the warning was
+  // A file dropped onto the window or opened with it: Import with that file. It is checked first
+  // (a refused file, whatever its name, gets its message and no question), then the warning,
+  // which says how it will be converted. Returns 1 when the job was stored, 0 when the drop was
+  // refused (no pedal that takes a loop, a transfer is running, the file cannot go in) or the
+  // warning was
   // answered No.
   int OnDropFile(const std::string& path);
-  // True when a drop of `path` would be taken (for the drag cursor).
+  // True when a drop of `path` would be taken, judged by its name (for the drag cursor).
   bool AcceptsDrop(const std::string& path) const;
+  // The Import button's conditions: a pedal that takes a loop, no transfer, not closing.
+  bool ImportPossible() const;
   void OnAbout();
   // The restore item: the newest backup of the current model, after the import warning names
   // it, becomes an import (which saves the loop it replaces first). Refused, as the Import
@@ -79,7 +82,7 @@ class CSdkManager_MFCDlg {
   // pending or running; otherwise kept and handled when the worker is idle again. The pedal in
   // use stays while attached; a pedal plugged in beside it is offered ("Use it"), and any
   // pedal that becomes the choice has its firmware checked before the buttons follow it.
-  void OnDeviceChange(DeviceNotice notice);
+  void OnDeviceChange(HotplugNotice notice);
   // "SetPos": the worker's progress, forwarded to the progress bar unclamped.
   void OnSetPos(int percent);
   // The Cancel button: the running job stops at its next block. An import puts the backup it
@@ -152,7 +155,7 @@ class CSdkManager_MFCDlg {
   void OnStage(JobFrontEnd::Stage stage, uint64_t done, uint64_t total);
   void WatchJob();
   void JobEnded();
-  void HandleNotice(DeviceNotice notice);
+  void HandleNotice(HotplugNotice notice);
   void HandleDeferred();
   void ScheduleDeferred();
   void EnableButtons(bool enable);
@@ -191,7 +194,7 @@ class CSdkManager_MFCDlg {
   int selectedChoice_ = -2;  // none shown yet
   std::string offered_;      // a pedal that arrived beside the chosen one, "" for none
   std::string outlinePath_;  // the pedal whose loop the disc shows, "" for the picture
-  std::deque<DeviceNotice> deferred_;
+  std::deque<HotplugNotice> deferred_;
   bool deferredScheduled_ = false;
   int handling_ = 0;  // > 0 while the window thread is inside the pedal search or firmware check
   bool closeRequested_ = false;

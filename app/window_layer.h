@@ -65,14 +65,6 @@ struct QuestionOption {
   bool checked = false;
 };
 
-// Device notices, as the operating system reports volumes coming and going.
-enum class DeviceNotice {
-  VolumeArrival,     // a volume (a disk with a file system, a pedal) was added
-  OtherArrival,      // some other device was added: nothing to look for
-  DeviceRemoval,     // a device or volume is gone
-  OtherDeviceChange  // any other change (configuration, ...): ignored
-};
-
 // The status line under the buttons: one line of text and, after it, an optional link (a link
 // or flat button) that calls `dialog.OnStatusLink()`, e.g. "Firmware 7 needs updating" with
 // "Update...".
@@ -156,13 +148,47 @@ class WindowLayer {
   //     The disc: the loop's outline drawn around it (lowest and highest sample per angle,
   //     clockwise from the top), or the picture alone for an empty outline.
   virtual void ShowLoopOutline(const LoopOutline& /*outline*/) {}
+  //     The user's language as the system names it ("zh_CN", "en-US"; "" when unknown), for
+  //     the texts that come in two languages (ForLocale).
+  virtual std::string LocaleName() const { return ""; }
   //     The window's clock, for the time left of a job (tests give their own).
   virtual std::chrono::steady_clock::time_point Now() const {
     return std::chrono::steady_clock::now();
   }
   // 11. Threads are started by the worker itself (std::thread).
-  // 12. Device notices arrive as `dialog.OnDeviceChange(...)` on the window thread.
+  // 12. Device notices (the platform's NoticeFeed, settled) arrive as
+  //     `dialog.OnDeviceChange(...)` on the window thread.
 };
+
+// Declares in a toolkit's window class the operations above that every toolkit implements, so
+// their list stands once, here beside the interface.
+#define RENDAX_WINDOW_LAYER_OVERRIDES                                                    \
+  int RunModal(CSdkManager_MFCDlg& dialog) override;                                     \
+  void EndDialog(int result) override;                                                   \
+  void AppendAboutItem(const std::string& text) override;                                \
+  void AppendRestoreItem(const std::string& text) override;                              \
+  void ShowAbout() override;                                                             \
+  void SetIcons(int iconGroup) override;                                                 \
+  void EnableControl(int control, bool enable) override;                                 \
+  void SetProgressRange(int low, int high) override;                                     \
+  void SetProgressPos(int pos) override;                                                 \
+  void LoadButtonFaces(int control, const ButtonFaces& faces) override;                  \
+  void ShowMessage(const std::string& text, const std::string& detail) override;         \
+  bool AskYesNo(const std::string& text, const std::string& caption) override;           \
+  bool AskYesNoWithOption(const std::string& text, const std::string& caption,           \
+                          QuestionOption& option) override;                              \
+  std::optional<std::string> ChooseFile(const FileChooser& chooser) override;            \
+  void SendToWindow(const std::function<void()>& call) override;                         \
+  void PostDelayed(int ms, std::function<void()> call) override;                         \
+  void WaitUntil(const std::string& notice, const std::function<bool()>& done) override; \
+  void SetStatus(const StatusLine& status) override;                                     \
+  void SetPedalChoices(const std::vector<std::string>& labels, int selected) override;   \
+  void ShowCancel(bool show) override;                                                   \
+  void AppendVerifyItem(const std::string& text, bool checked) override;                 \
+  void CheckVerifyItem(bool checked) override;                                           \
+  bool AskBeforeReplacing(const std::string& text, QuestionOption* option) override;     \
+  void ShowLoopOutline(const LoopOutline& outline) override;                             \
+  std::string LocaleName() const override
 
 // "Description (*.a)|*.a|Other|*.b||" -> "Description (*.a);;Other (*.b)": each entry names its
 // patterns once, in parentheses, the form Qt's choosers take. A pattern list already written into

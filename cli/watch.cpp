@@ -3,22 +3,17 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli/info.h"
 #include "device/discovery.h"
-#include "device/hotplug_notice.h"
 #include "device/pedal_tracker.h"
-#include "device/platform/sim/sim_pedal.h"
 #include "transfer/texts.h"
 
 #if defined(__linux__)
 #include <poll.h>
-
-#include "device/platform/linux/hotplug_monitor.h"
 #endif
 
 namespace rendax {
@@ -27,75 +22,15 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr milliseconds kSimulatorScan{100};
-
-class NoticeFeed {
- public:
-  virtual ~NoticeFeed() = default;
-  // A descriptor to wait on, or -1: then Read is called every kSimulatorScan.
-  virtual int Fd() const = 0;
-  // Appends the notices that came since the last call; false when the feed broke down.
-  virtual bool Read(std::vector<HotplugNotice>& notices) = 0;
-  virtual std::string Name() const = 0;
-};
-
-// The simulator's pedals as its platform lists them (and the window's folder watcher sees
-// them), compared scan by scan.
-class SimulatorFeed : public NoticeFeed {
- public:
-  explicit SimulatorFeed(SimulatorPlatform& platform) : platform_(platform), attached_(Scan()) {}
-  int Fd() const override { return -1; }
-  bool Read(std::vector<HotplugNotice>& notices) override {
-    std::set<std::string> now = Scan();
-    const bool gone = !std::includes(now.begin(), now.end(), attached_.begin(), attached_.end());
-    const bool came = !std::includes(attached_.begin(), attached_.end(), now.begin(), now.end());
-    attached_ = std::move(now);
-    if (gone) notices.push_back(HotplugNotice::DeviceRemoval);
-    if (came) notices.push_back(HotplugNotice::VolumeArrival);
-    return true;
-  }
-  std::string Name() const override {
-    return "the simulator folder " + platform_.Root() + " (scanned every 0.1 s)";
-  }
-
- private:
-  std::set<std::string> Scan() {
-    std::vector<std::string> paths;
-    std::string error;
-    // A folder that is missing or unreadable holds no attached pedal.
-    if (!platform_.ListCandidates(paths, error)) return {};
-    return {paths.begin(), paths.end()};
-  }
-  SimulatorPlatform& platform_;
-  std::set<std::string> attached_;
-};
-
-#if defined(__linux__)
-class MonitorFeed : public NoticeFeed {
- public:
-  explicit MonitorFeed(std::unique_ptr<HotplugMonitor> monitor) : monitor_(std::move(monitor)) {}
-  int Fd() const override { return monitor_->Fd(); }
-  bool Read(std::vector<HotplugNotice>& notices) override { return monitor_->ReadNotices(notices); }
-  std::string Name() const override { return monitor_->FeedName(); }
-
- private:
-  std::unique_ptr<HotplugMonitor> monitor_;
-};
-#endif
-
+// The feed of the platform, or nullptr with `error` set when it cannot be read here.
 std::unique_ptr<NoticeFeed> OpenFeed(DevicePlatform& platform, std::string& error) {
-  if (auto* sim = dynamic_cast<SimulatorPlatform*>(&platform)) {
-    return std::make_unique<SimulatorFeed>(*sim);
+  std::unique_ptr<NoticeFeed> feed = platform.WatchNotices(error);
+  // Windows sends its notices to windows only, and the command line has none.
+  if (feed && feed->Fd() < 0 && feed->ScanInterval().count() == 0) {
+    error = "no device notices on this platform";
+    return nullptr;
   }
-#if defined(__linux__)
-  if (auto monitor = HotplugMonitor::Open(HotplugMonitor::Feed::Automatic, error)) {
-    return std::make_unique<MonitorFeed>(std::move(monitor));
-  }
-  return nullptr;
-#else
-  error = "no device notices on this platform";
-  return nullptr;
-#endif
+  return feed;
 }
 
 class SteadyClock : public WatchClock {
@@ -159,7 +94,7 @@ int RunWatch(DevicePlatform& platform, const WatchOptions& options, std::FILE* o
   unsigned long printed = 0;
   for (;;) {
     auto wake = std::min(deadline, settler.Due());
-    if (feed->Fd() < 0) wake = std::min(wake, clock.Now() + kSimulatorScan);
+    if (feed->Fd() < 0) wake = std::min(wake, clock.Now() + feed->ScanInterval());
     clock.WaitFor(feed->Fd(), wake);
 
     std::vector<HotplugNotice> came;

@@ -25,11 +25,10 @@ struct WatchOptions {
 // A line on `err` says which feed is watched once watching has begun, and another when the
 // list of devices cannot be read (every pedal then counts as gone).
 //
-// Notices come from the device layer's watcher (udevd's monitor, or the kernel's uevents where
-// no udevd runs). On the simulator (RENDAX_SIMULATOR) the folder is scanned every 100 ms
-// instead: a pedal folder becoming attached is an arrival, one leaving (removed, or given its
-// `unplugged` marker) a removal. Notices are settled as the window settles them
-// (NoticeSettler) and each is followed by a look at the attached pedals (PedalTracker).
+// Notices come from the platform's feed (DevicePlatform::WatchNotices: udevd's monitor, or the
+// kernel's uevents where no udevd runs; on the simulator, RENDAX_SIMULATOR, a scan of its folder
+// every 100 ms). Notices are settled as the window settles them (NoticeSettler) and each is
+// followed by a look at the attached pedals (PedalTracker).
 int RunWatch(DevicePlatform& platform, const WatchOptions& options, std::FILE* out, std::FILE* err);
 
 // The watch's sense of time: the steady clock and a sleep on the feed. Another clock decides

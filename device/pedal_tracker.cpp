@@ -1,7 +1,6 @@
 #include "device/pedal_tracker.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <functional>
 
@@ -161,33 +160,6 @@ fs::path Canonical(const fs::path& path) {
   return ec ? Lexical(path) : Lexical(p);
 }
 
-bool IsSgName(const std::string& name) {
-  return name.size() > 2 && name.compare(0, 2, "sg") == 0 &&
-         std::all_of(name.begin() + 2, name.end(), [](unsigned char c) { return std::isdigit(c); });
-}
-
-// The node name a spelling gives for a SCSI generic node ("sg3" for "sg3" and for
-// /sys/class/scsi_generic/sg3, which links into /sys/devices/.../scsi_generic/sg3); "" for
-// anything else.
-std::string SgName(const std::string& spelling) {
-  if (IsSgName(spelling)) return spelling;
-  for (const fs::path& p : {Lexical(spelling), Canonical(spelling)}) {
-    const std::string name = p.filename().string();
-    const bool inSysfs = p.relative_path().generic_string().rfind("sys/", 0) == 0 &&
-                         p.parent_path().filename() == "scsi_generic";
-    if (IsSgName(name) && inSysfs) return name;
-  }
-  return "";
-}
-
-// The drive letter of a Windows volume path ("\\.\E:", "E:", "e:\"); 0 for anything else.
-char DriveLetter(std::string s) {
-  if (s.rfind("\\\\.\\", 0) == 0) s.erase(0, 4);
-  if (s.size() == 3 && (s[2] == '\\' || s[2] == '/')) s.pop_back();
-  if (s.size() != 2 || s[1] != ':' || !std::isalpha(static_cast<unsigned char>(s[0]))) return 0;
-  return static_cast<char>(std::toupper(static_cast<unsigned char>(s[0])));
-}
-
 }  // namespace
 
 const TrackedPedal* PedalTracker::Resolve(const std::string& spelling) const {
@@ -198,16 +170,10 @@ const TrackedPedal* PedalTracker::Resolve(const std::string& spelling) const {
   // decides. One that names two decides for none, so no guess picks the wrong pedal.
   using Same = std::function<bool(const TrackedPedal&)>;
   const fs::path lexical = Lexical(spelling), canonical = Canonical(spelling);
-  const std::string node = SgName(spelling);
-  const char letter = DriveLetter(spelling);
   const Same comparisons[] = {
       [&](const TrackedPedal& p) { return Lexical(p.path) == lexical; },
       [&](const TrackedPedal& p) { return Canonical(p.path) == canonical; },
-      [&](const TrackedPedal& p) {
-        const std::string name = fs::path(p.path).filename().string();
-        return !node.empty() && IsSgName(name) && name == node;
-      },
-      [&](const TrackedPedal& p) { return letter != 0 && DriveLetter(p.path) == letter; },
+      [&](const TrackedPedal& p) { return platform_.Spells(spelling, p.path); },
   };
   for (const Same& same : comparisons) {
     const TrackedPedal* found = nullptr;

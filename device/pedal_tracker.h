@@ -100,10 +100,9 @@ class PedalTracker {
   void SetLoop(const std::string& path, const LoopInfo& loop);
 
   // The attached pedal that `spelling` names: its path as listed, or any other way of writing
-  // it: relative, with a trailing slash or `.` parts, through a symbolic link, or (for a SCSI
-  // generic node) its name alone ("sg3") or its sysfs folder (/sys/class/scsi_generic/sg3), or
-  // (for a Windows volume) its drive letter ("E:"). nullptr when none, or when the spelling
-  // fits more than one pedal.
+  // it: relative, with a trailing slash or `.` parts, through a symbolic link, or the platform's
+  // own ways (DevicePlatform::Spells: a SCSI generic node's name, a drive letter). nullptr when
+  // none, or when the spelling fits more than one pedal.
   const TrackedPedal* Resolve(const std::string& spelling) const;
 
  private:

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "device/hotplug_notice.h"
 #include "device/pass_through.h"
 
 namespace rendax {
@@ -52,6 +53,20 @@ class DevicePlatform {
   // Opens a device for commands. On failure returns nullptr and sets `osError`.
   virtual std::unique_ptr<DeviceChannel> Open(const std::string& path, uint32_t access,
                                               uint32_t share, int& osError) = 0;
+
+  // The notices of devices coming and going; nullptr, with `error` saying why, when they cannot
+  // be watched.
+  virtual std::unique_ptr<NoticeFeed> WatchNotices(std::string& error) {
+    error = "no device notices on this platform";
+    return nullptr;
+  }
+
+  // Whether `spelling` is this platform's own other way of writing the candidate path `path`: a
+  // SCSI generic node by its name alone, a volume by its drive letter. The ways every file
+  // system has (relative, `.` parts, symbolic links) are PedalTracker::Resolve's own.
+  virtual bool Spells(const std::string& /*spelling*/, const std::string& /*path*/) const {
+    return false;
+  }
 };
 
 // What a job says when another program holds the pedal: one program at a time may talk to it,

@@ -88,6 +88,22 @@ inline constexpr const char* kUpdateLink = "Update...";
 inline constexpr const char* kTransferStillRunning =
     "The transfer is still running. Rendax will close as soon as it has finished.";
 
+// The About box and its menu item, a pair per text: Chinese (Simplified) under a Chinese locale,
+// as the program has always spoken, English under any other (ForLocale, app/about.h).
+struct TextPair {
+  const char* english;
+  const char* chinese;
+};
+// "&A" marks the accelerator letter.
+inline constexpr TextPair kAboutMenuText{"&About Rendax...", "关于 Rendax(&A)..."};
+inline constexpr TextPair kAboutCaption{"About Rendax", "关于 Rendax"};
+// "%s" stands for the program's version.
+inline constexpr TextPair kAboutProduct{"Rendax Companion, version %s", "Rendax Companion，%s 版"};
+inline constexpr TextPair kAboutDescription{
+    "The desktop companion of the Rendax loop-recording effects pedals",
+    "Rendax 循环录音效果器的桌面助手"};
+inline constexpr TextPair kAboutOk{"OK", "确定"};
+
 // --- The command line -------------------------------------------------------------------------
 
 // Said before the reason when the attached devices cannot be listed (list, watch, a pedal's

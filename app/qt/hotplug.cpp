@@ -2,29 +2,41 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
+#include <cstdio>
 #include <vector>
 
 namespace rendax {
 
-namespace {
-
-DeviceNotice ToWindowNotice(HotplugNotice notice) {
-  return notice == HotplugNotice::VolumeArrival ? DeviceNotice::VolumeArrival
-                                                : DeviceNotice::DeviceRemoval;
-}
-
-}  // namespace
-
-HotplugSource::HotplugSource(NoticeSink sink) : sink_(std::move(sink)) {
+HotplugSource::HotplugSource(std::unique_ptr<NoticeFeed> feed, NoticeSink sink)
+    : feed_(std::move(feed)), sink_(std::move(sink)) {
+  if (feed_->Fd() >= 0) {
+    notifier_ = std::make_unique<QSocketNotifier>(feed_->Fd(), QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { Receive(); });
+  } else if (feed_->ScanInterval().count() > 0) {
+    connect(&scan_, &QTimer::timeout, this, [this] { Receive(); });
+    scan_.start(feed_->ScanInterval());
+  }
   settle_.setSingleShot(true);
   settle_.setTimerType(Qt::PreciseTimer);
   connect(&settle_, &QTimer::timeout, this, [this] { Flush(); });
 }
 
-void HotplugSource::Raise(HotplugNotice notice) {
-  settler_.Add(notice, NoticeSettler::Clock::now());
-  if (!settle_.isActive()) Arm();
+HotplugSource::~HotplugSource() {
+  if (notifier_) notifier_->setEnabled(false);
+}
+
+void HotplugSource::Receive() {
+  std::vector<HotplugNotice> notices;
+  if (!feed_->Read(notices)) {
+    // A dead descriptor would wake the loop forever.
+    if (notifier_) notifier_->setEnabled(false);
+    scan_.stop();
+    std::fprintf(stderr,
+                 "rendax: stopped watching for pedals being plugged in; restart the program "
+                 "after connecting a pedal\n");
+  }
+  for (HotplugNotice n : notices) settler_.Add(n, NoticeSettler::Clock::now());
+  if (!notices.empty() && !settle_.isActive()) Arm();
 }
 
 void HotplugSource::Arm() {
@@ -38,13 +50,20 @@ void HotplugSource::Flush() {
   const std::vector<HotplugNotice> notices = settler_.Take(NoticeSettler::Clock::now());
   // A timer that fired a little early waits for the rest.
   if (notices.empty()) return Arm();
-  for (HotplugNotice n : notices) sink_(ToWindowNotice(n));
+  for (HotplugNotice n : notices) sink_(n);
 }
 
-std::unique_ptr<HotplugSource> WatchDevices(NoticeSink sink) {
-  const char* folder = std::getenv("RENDAX_SIMULATOR");
-  if (folder && *folder) return WatchSimulator(folder, std::move(sink));
-  return WatchNative(std::move(sink));
+std::unique_ptr<HotplugSource> WatchDevices(DevicePlatform& platform, NoticeSink sink) {
+  std::string error;
+  std::unique_ptr<NoticeFeed> feed = platform.WatchNotices(error);
+  if (!feed) {
+    std::fprintf(stderr,
+                 "rendax: cannot watch for pedals being plugged in (%s); restart the program "
+                 "after connecting a pedal\n",
+                 error.c_str());
+    return nullptr;
+  }
+  return std::make_unique<HotplugSource>(std::move(feed), std::move(sink));
 }
 
 }  // namespace rendax

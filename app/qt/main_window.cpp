@@ -12,6 +12,7 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
@@ -25,7 +26,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
-#include <numbers>
+#include <utility>
 
 #include "app/about.h"
 
@@ -43,21 +44,21 @@ QPixmap Bitmap(int number) {
   return QPixmap(QString(":/bitmap/%1.png").arg(number));
 }
 
-// The picture's own colours and its disc, in the picture's units (it is drawn 1188 x 709 and
-// shown on 460 x 306): the sky's diagonal gradient, the glow behind the disc, the gold of the
-// strokes around the disc and the light grey of its lettering.
-constexpr QSizeF kPictureUnits{1188, 709};
-const QColor kSkyTop{0x20, 0x24, 0x2c};
-const QColor kSkyBottom{0x0e, 0x1a, 0x2a};
-const QColor kGlow{0x2f, 0x4a, 0x6a};
-constexpr double kGlowRadius = 320;
-const QColor kGold{0xf2, 0xc2, 0x30};
-const QColor kLettering{0xc9, 0xd4, 0xe0};
-constexpr QPointF kDiscCentre{930, 330};
-// The picture's strokes lie between these radii, outside the inner circle (radius 120).
-constexpr double kStrokesInner = 124, kStrokesOuter = 212;
-// The loop's ring: a sample of 0 sits at kRingMiddle, full scale kRingHalf away.
-constexpr double kRingMiddle = 168, kRingHalf = 40;
+using G = WindowGeometry;
+using P = PictureLook;
+
+QColor Colour(const Rgb& c) {
+  return QColor(int(c.r), int(c.g), int(c.b));
+}
+QPoint Point(const WindowPoint& p) {
+  return {p.x, p.y};
+}
+QRect Rect(const WindowRect& r) {
+  return {r.left, r.top, r.width, r.height};
+}
+constexpr QSize kPicture{G::kPictureWidth, G::kPictureHeight};
+const QColor kGold = Colour(P::kGold);
+const QPointF kDiscCentre{P::kDiscX, P::kDiscY};
 
 QIcon AppIcon(int group) {
   QIcon icon;
@@ -147,18 +148,18 @@ MainWindow::MainWindow() : QDialog(nullptr) {
   export_->setObjectName("export");
   export_->setAccessibleName("Export");
   export_->setToolTip("Export");
-  export_->move(WindowGeometry::kExport);
+  export_->move(Point(G::kExport));
   export_->resize(export_->sizeHint());
   import_ = new PictureButton(this);
   import_->setObjectName("import");
   import_->setAccessibleName("Import");
   import_->setToolTip("Import");
-  import_->move(WindowGeometry::kImport);
+  import_->move(Point(G::kImport));
   import_->resize(import_->sizeHint());
 
   progress_ = new QProgressBar(this);
   progress_->setObjectName("progress");
-  progress_->setGeometry(WindowGeometry::kProgress);
+  progress_->setGeometry(Rect(G::kProgress));
   progress_->setTextVisible(false);
   progress_->setFocusPolicy(Qt::NoFocus);
   progress_->setValue(0);
@@ -166,12 +167,11 @@ MainWindow::MainWindow() : QDialog(nullptr) {
   cancel_ = new QPushButton("Cancel", this);
   cancel_->setObjectName("cancel");
   cancel_->setAccessibleName("Cancel transfer");
-  cancel_->setGeometry(WindowGeometry::kCancel);
+  cancel_->setGeometry(Rect(G::kCancel));
   cancel_->hide();
 
   BuildStrip();
-  setFixedSize(WindowGeometry::kPicture.width(),
-               WindowGeometry::kPicture.height() + strip_->height());
+  setFixedSize(kPicture.width(), kPicture.height() + strip_->height());
 
   // In reading order: the Import square sits above and left of the Export square.
   setTabOrder(import_, export_);
@@ -205,7 +205,7 @@ void MainWindow::BuildStrip() {
   status_->setObjectName("status");
   status_->setAccessibleName("Status");
   QPalette light = status_->palette();
-  light.setColor(QPalette::WindowText, kLettering);
+  light.setColor(QPalette::WindowText, Colour(P::kLettering));
   status_->setPalette(light);
 
   // A link in the picture's gold, on the picture's dark ground; its dotted frame shows the focus.
@@ -227,11 +227,11 @@ void MainWindow::BuildStrip() {
   pedals_->setAccessibleName("Pedal");
   pedals_->setToolTip("The pedal to work with");
   pedals_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-  pedals_->setMaximumWidth(200);
+  pedals_->setMaximumWidth(G::kSelectorMaxWidth);
   pedals_->hide();
 
   auto* row = new QHBoxLayout(strip_);
-  row->setContentsMargins(12, 4, 12, 6);
+  row->setContentsMargins(G::kStripMargin, 4, G::kStripMargin, 6);
   row->setSpacing(4);
   row->addWidget(status_);
   row->addWidget(link_);
@@ -241,8 +241,8 @@ void MainWindow::BuildStrip() {
 
   const int controls = std::max(
       {status_->sizeHint().height(), link_->sizeHint().height(), pedals_->sizeHint().height()});
-  strip_->setGeometry(0, WindowGeometry::kPicture.height(), WindowGeometry::kPicture.width(),
-                      std::max(WindowGeometry::kMinStripHeight, controls + 10));
+  strip_->setGeometry(0, kPicture.height(), kPicture.width(),
+                      std::max(G::kMinStripHeight, controls + 10));
 }
 
 MainWindow::~MainWindow() = default;
@@ -258,6 +258,17 @@ void MainWindow::Open(CSdkManager_MFCDlg& dialog) {
                    : import_->isEnabled() ? static_cast<QWidget*>(import_)
                                           : nullptr;
   if (first) first->setFocus(Qt::OtherFocusReason);
+  // The file the program was opened with is taken from the window's own event loop, once the
+  // window is on screen: its question or its refusal belongs to the window.
+  if (!openWhenShown_.empty()) {
+    QTimer::singleShot(0, this, [this, file = std::exchange(openWhenShown_, {})] {
+      if (dialog_ && !ended_) dialog_->OnDropFile(file);
+    });
+  }
+}
+
+void MainWindow::OpenWhenShown(const std::string& path) {
+  openWhenShown_ = path;
 }
 
 int MainWindow::RunModal(CSdkManager_MFCDlg& dialog) {
@@ -323,15 +334,15 @@ void MainWindow::CheckVerifyItem(bool checked) {
 void MainWindow::ShowAbout() {
   QDialog box(this);
   box.setObjectName("about");
-  box.setWindowTitle(QString::fromUtf8(CAboutDlg::kCaption));
+  const std::string locale = LocaleName();
+  box.setWindowTitle(Q(ForLocale(kAboutCaption, locale)));
   auto* icon = new QLabel(&box);
   icon->setPixmap(AppIcon(kIconGroup).pixmap(48, 48));
   auto* text = new QLabel(
-      QString::fromUtf8(CAboutDlg::kProduct) + "\n" + QString::fromUtf8(CAboutDlg::kDescription),
-      &box);
+      Q(CAboutDlg::Product(locale)) + "\n" + Q(ForLocale(kAboutDescription, locale)), &box);
   text->setObjectName("aboutText");
   auto* buttons = new QDialogButtonBox(&box);
-  buttons->addButton(QString::fromUtf8(CAboutDlg::kOk), QDialogButtonBox::AcceptRole);
+  buttons->addButton(Q(ForLocale(kAboutOk, locale)), QDialogButtonBox::AcceptRole);
   connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
   auto* row = new QHBoxLayout;
   row->addWidget(icon);
@@ -340,6 +351,10 @@ void MainWindow::ShowAbout() {
   column->addLayout(row);
   column->addWidget(buttons);
   box.exec();
+}
+
+std::string MainWindow::LocaleName() const {
+  return U(QLocale::system().name());
 }
 
 void MainWindow::SetIcons(int iconGroup) {
@@ -550,7 +565,7 @@ void MainWindow::ShowLoopOutline(const LoopOutline& outline) {
   update();
 }
 
-void MainWindow::DeliverNotice(DeviceNotice notice) {
+void MainWindow::DeliverNotice(HotplugNotice notice) {
   if (dialog_ && !ended_) dialog_->OnDeviceChange(notice);
 }
 
@@ -561,14 +576,14 @@ void MainWindow::paintEvent(QPaintEvent*) {
     // The strip continues the picture's bottom edge, so the two read as one surface: its
     // colours, sampled along that edge, run across the strip.
     const QImage edge = background_.toImage();
-    stripShade_ = QLinearGradient(0, 0, WindowGeometry::kPicture.width(), 0);
+    stripShade_ = QLinearGradient(0, 0, kPicture.width(), 0);
     for (int i = 0; i <= 8; ++i) {
       stripShade_.setColorAt(i / 8.0,
                              edge.pixelColor((edge.width() - 1) * i / 8, edge.height() - 1));
     }
   }
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  const QRect picture(QPoint(0, 0), WindowGeometry::kPicture);
+  const QRect picture(QPoint(0, 0), kPicture);
   painter.drawPixmap(picture, background_);
   painter.fillRect(QRect(0, picture.bottom() + 1, width(), height() - picture.height()),
                    stripShade_);
@@ -577,8 +592,8 @@ void MainWindow::paintEvent(QPaintEvent*) {
 
 void MainWindow::DrawLoop(QPainter& painter) const {
   // From the picture's units to the window's: the picture is stretched onto kPicture.
-  const double sx = WindowGeometry::kPicture.width() / kPictureUnits.width();
-  const double sy = WindowGeometry::kPicture.height() / kPictureUnits.height();
+  const double sx = kPicture.width() / P::kWidth;
+  const double sy = kPicture.height() / P::kHeight;
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
 
@@ -587,18 +602,18 @@ void MainWindow::DrawLoop(QPainter& painter) const {
   painter.save();
   painter.scale(sx, sy);
   QPainterPath ring;
-  ring.addEllipse(kDiscCentre, kStrokesOuter, kStrokesOuter);
-  ring.addEllipse(kDiscCentre, kStrokesInner, kStrokesInner);
+  ring.addEllipse(kDiscCentre, P::kStrokesOuter, P::kStrokesOuter);
+  ring.addEllipse(kDiscCentre, P::kStrokesInner, P::kStrokesInner);
   // The sky runs along the picture's diagonal in its own box: t = (x / w + y / h) / 2.
-  const double w = kPictureUnits.width(), h = kPictureUnits.height();
+  const double w = P::kWidth, h = P::kHeight;
   const double k = 2 / (1 / (w * w) + 1 / (h * h));
   QLinearGradient sky(QPointF(0, 0), QPointF(k / w, k / h));
-  sky.setColorAt(0, kSkyTop);
-  sky.setColorAt(1, kSkyBottom);
+  sky.setColorAt(0, Colour(P::kSkyTop));
+  sky.setColorAt(1, Colour(P::kSkyBottom));
   painter.fillPath(ring, sky);
-  QRadialGradient glow(kDiscCentre, kGlowRadius);
-  QColor glowNear = kGlow, glowFar = kGlow;
-  glowNear.setAlphaF(0.9f);
+  QRadialGradient glow(kDiscCentre, P::kGlowRadius);
+  QColor glowNear = Colour(P::kGlow), glowFar = glowNear;
+  glowNear.setAlphaF(float(P::kGlowOpacity));
   glowFar.setAlphaF(0);
   glow.setColorAt(0, glowNear);
   glow.setColorAt(1, glowFar);
@@ -608,21 +623,19 @@ void MainWindow::DrawLoop(QPainter& painter) const {
   // One stroke a slice, clockwise from the top, from the slice's lowest to its highest sample.
   // Drawn in window units, so the pen stays one logical pixel whatever the scale and screen.
   QColor gold = kGold;
-  gold.setAlphaF(0.9f);
+  gold.setAlphaF(float(P::kRingOpacity));
   QPen pen(gold, 1.2, Qt::SolidLine, Qt::RoundCap);
   painter.setPen(pen);
-  const QPointF centre(kDiscCentre.x() * sx, kDiscCentre.y() * sy);
-  const std::size_t n = outline_.low.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    const double angle = 2 * std::numbers::pi * (double(i) + 0.5) / double(n);
-    const double dx = std::sin(angle) * sx, dy = -std::cos(angle) * sy;
-    const double low = std::clamp<double>(outline_.low[i], -1, 1);
-    const double high =
-        std::clamp<double>(i < outline_.high.size() ? outline_.high[i] : low, low, 1);
-    const double r0 = kRingMiddle + kRingHalf * low, r1 = kRingMiddle + kRingHalf * high;
-    painter.drawLine(centre + QPointF(dx * r0, dy * r0), centre + QPointF(dx * r1, dy * r1));
+  for (const RingStroke& stroke : RingStrokes(outline_)) {
+    painter.drawLine(QPointF(stroke.x0 * sx, stroke.y0 * sy),
+                     QPointF(stroke.x1 * sx, stroke.y1 * sy));
   }
   painter.restore();
+}
+
+bool MainWindow::event(QEvent* event) {
+  if (event->type() == QEvent::WindowActivate && dialog_ && !ended_) dialog_->OnActivate();
+  return QDialog::event(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -671,14 +684,19 @@ std::string MainWindow::DroppedFile(const QMimeData* mime) const {
   return url.isLocalFile() ? U(url.toLocalFile()) : std::string();
 }
 
+// Any one file is taken while the Import button is usable: one the import cannot read is refused
+// with its reason rather than by the cursor alone.
+bool MainWindow::TakesDrop(const std::string& path) const {
+  return dialog_ && !path.empty() && dialog_->ImportPossible();
+}
+
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-  std::string path = DroppedFile(event->mimeData());
-  if (dialog_ && !path.empty() && dialog_->AcceptsDrop(path)) event->acceptProposedAction();
+  if (TakesDrop(DroppedFile(event->mimeData()))) event->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
   std::string path = DroppedFile(event->mimeData());
-  if (!dialog_ || path.empty() || !dialog_->AcceptsDrop(path)) return;
+  if (!TakesDrop(path)) return;
   event->acceptProposedAction();
   // The warning is a modal box: ask once the drop itself has finished.
   QTimer::singleShot(0, this, [this, path] {

@@ -18,6 +18,7 @@
 class QMimeData;
 
 #include "app/main_dialog.h"
+#include "app/window_geometry.h"
 #include "app/window_layer.h"
 
 namespace rendax {
@@ -55,18 +56,6 @@ class StatusLabel : public QLabel {
   void UpdateToolTip();
 };
 
-// Where things sit. The background picture is drawn onto the 460 x 306 area it was made for; the
-// strip below it, as tall as its controls need, carries the status line and the selector.
-struct WindowGeometry {
-  static constexpr QSize kPicture{460, 306};
-  static constexpr QPoint kExport{136, 150};
-  static constexpr QPoint kImport{30, 92};
-  static constexpr QRect kProgress{12, 272, 315, 19};
-  // Right of the bar, centred on it.
-  static constexpr QRect kCancel{341, 269, 107, 25};
-  static constexpr int kMinStripHeight = 32;
-};
-
 class MainWindow : public QDialog, public WindowLayer {
  public:
   MainWindow();
@@ -74,34 +63,14 @@ class MainWindow : public QDialog, public WindowLayer {
 
   // Attaches the dialog, runs its start-up and shows the window; RunModal also waits for the end.
   void Open(CSdkManager_MFCDlg& dialog);
-  int RunModal(CSdkManager_MFCDlg& dialog) override;
-  void EndDialog(int result) override;
-  void AppendAboutItem(const std::string& text) override;
-  void AppendRestoreItem(const std::string& text) override;
-  void ShowAbout() override;
-  void SetIcons(int iconGroup) override;
-  void EnableControl(int control, bool enable) override;
-  void SetProgressRange(int low, int high) override;
-  void SetProgressPos(int pos) override;
-  void LoadButtonFaces(int control, const ButtonFaces& faces) override;
-  void ShowMessage(const std::string& text, const std::string& detail) override;
-  bool AskYesNo(const std::string& text, const std::string& caption) override;
-  bool AskYesNoWithOption(const std::string& text, const std::string& caption,
-                          QuestionOption& option) override;
-  std::optional<std::string> ChooseFile(const FileChooser& chooser) override;
-  void SendToWindow(const std::function<void()>& call) override;
-  void PostDelayed(int ms, std::function<void()> call) override;
-  void WaitUntil(const std::string& notice, const std::function<bool()>& done) override;
-  void SetStatus(const StatusLine& status) override;
-  void SetPedalChoices(const std::vector<std::string>& labels, int selected) override;
-  void ShowCancel(bool show) override;
-  void AppendVerifyItem(const std::string& text, bool checked) override;
-  void CheckVerifyItem(bool checked) override;
-  bool AskBeforeReplacing(const std::string& text, QuestionOption* option) override;
-  void ShowLoopOutline(const LoopOutline& outline) override;
+  RENDAX_WINDOW_LAYER_OVERRIDES;
+
+  // A file to import (the program was opened with it), taken as if dropped once the window is
+  // on screen; Open does it.
+  void OpenWhenShown(const std::string& path);
 
   // A device notice from the hot-plug source, on the window thread.
-  void DeliverNotice(DeviceNotice notice);
+  void DeliverNotice(HotplugNotice notice);
 
   PictureButton* ExportButton() const { return export_; }
   PictureButton* ImportButton() const { return import_; }
@@ -118,6 +87,8 @@ class MainWindow : public QDialog, public WindowLayer {
 
  protected:
   void paintEvent(QPaintEvent*) override;
+  // Back from another program, which may have changed the pedal's loop.
+  bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void reject() override;
@@ -128,6 +99,7 @@ class MainWindow : public QDialog, public WindowLayer {
  private:
   QAbstractButton* Button(int control) const;
   std::string DroppedFile(const QMimeData* mime) const;
+  bool TakesDrop(const std::string& path) const;
   void BuildStrip();
   void ShowSelector();
   void DrawLoop(QPainter& painter) const;
@@ -150,6 +122,7 @@ class MainWindow : public QDialog, public WindowLayer {
   QPixmap background_;
   QLinearGradient stripShade_;
   QEventLoop loop_;
+  std::string openWhenShown_;
   bool ended_ = false;
   int result_ = 0;
 };

@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <numbers>
+#include <utility>
+
+#include "app/about.h"
 
 namespace rendax {
 
@@ -18,38 +20,15 @@ namespace {
 
 constexpr DWORD kChooserPathChars = 260;  // MAX_PATH, the chooser's file-name buffer
 
-// The picture's own colours and its disc, in the picture's units (it is drawn 1188 x 709 and
-// shown on 460 x 306), as app/resources/svg/background.svg paints them: the sky's diagonal
-// gradient, the glow behind the disc, the gold of the strokes around the disc and the light grey
-// of its lettering.
-struct Rgb {
-  double r, g, b;
-};
-constexpr Rgb kSkyTop{0x20, 0x24, 0x2c}, kSkyBottom{0x0e, 0x1a, 0x2a}, kGlow{0x2f, 0x4a, 0x6a};
-constexpr double kGlowRadius = 320, kGlowOpacity = 0.9;
-constexpr Rgb kGold{0xf2, 0xc2, 0x30};
-constexpr COLORREF kGoldColour = RGB(0xf2, 0xc2, 0x30);
-constexpr COLORREF kLettering = RGB(0xc9, 0xd4, 0xe0);
-constexpr double kDiscX = 930, kDiscY = 330;
-// The picture's strokes lie between these radii, outside the inner circle (radius 120).
-constexpr double kStrokesInner = 124, kStrokesOuter = 212;
-// The loop's ring: a sample of 0 sits at kRingMiddle, full scale kRingHalf away; its strokes are
-// three units wide (about one pixel of the window) and nearly opaque.
-constexpr double kRingMiddle = 168, kRingHalf = 40;
-constexpr int kRingPen = 3;
-constexpr double kRingOpacity = 0.9;
+using P = PictureLook;
 
-// The picture's ground at a point, without the strokes: the sky, then the glow over it.
-Rgb Ground(double x, double y, double width, double height) {
-  const double t = (x / width + y / height) / 2;
-  const double d = std::hypot(x - kDiscX, y - kDiscY) / kGlowRadius;
-  const double a = d < 1 ? kGlowOpacity * (1 - d) : 0;
-  auto mix = [&](double top, double bottom, double glow) {
-    return (top + (bottom - top) * t) * (1 - a) + glow * a;
-  };
-  return {mix(kSkyTop.r, kSkyBottom.r, kGlow.r), mix(kSkyTop.g, kSkyBottom.g, kGlow.g),
-          mix(kSkyTop.b, kSkyBottom.b, kGlow.b)};
+constexpr COLORREF ColourRef(const Rgb& c) {
+  return RGB(static_cast<BYTE>(c.r), static_cast<BYTE>(c.g), static_cast<BYTE>(c.b));
 }
+constexpr COLORREF kGoldColour = ColourRef(P::kGold);
+constexpr COLORREF kLettering = ColourRef(P::kLettering);
+// The loop's strokes are three units of the picture wide, about one pixel of the window.
+constexpr int kRingPen = 3;
 
 uint32_t Pixel(const Rgb& c) {
   auto byte = [](double v) { return static_cast<uint32_t>(std::clamp(std::lround(v), 0L, 255L)); };
@@ -76,18 +55,6 @@ HBITMAP PixelBitmap(int width, int height, uint32_t** bits) {
   return bitmap;
 }
 
-// The hot-plug notices the settler takes: a volume's arrival and a removal; the rest is dropped.
-std::optional<HotplugNotice> ToHotplug(DeviceNotice notice) {
-  if (notice == DeviceNotice::VolumeArrival) return HotplugNotice::VolumeArrival;
-  if (notice == DeviceNotice::DeviceRemoval) return HotplugNotice::DeviceRemoval;
-  return std::nullopt;
-}
-
-DeviceNotice FromHotplug(HotplugNotice notice) {
-  return notice == HotplugNotice::VolumeArrival ? DeviceNotice::VolumeArrival
-                                                : DeviceNotice::DeviceRemoval;
-}
-
 bool Shown(HWND control) {
   return control && IsWindowVisible(control) && IsWindowEnabled(control);
 }
@@ -97,8 +64,27 @@ bool Visible(HWND control) {
   return (GetWindowLongPtrW(control, GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
+// The user's interface language as Windows names it ("zh-CN", "en-US"); "" when unknown.
+std::string UiLocaleName() {
+  wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+  if (LCIDToLocaleName(MAKELCID(GetUserDefaultUILanguage(), SORT_DEFAULT), name,
+                       LOCALE_NAME_MAX_LENGTH, 0) == 0) {
+    return "";
+  }
+  return Narrow(name);
+}
+
 INT_PTR CALLBACK AboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
-  if (message == WM_INITDIALOG) return TRUE;
+  if (message == WM_INITDIALOG) {
+    // The template's texts are the Chinese ones: the user's language replaces them.
+    const std::string locale = UiLocaleName();
+    SetWindowTextW(hwnd, Widen(ForLocale(kAboutCaption, locale)).c_str());
+    SetDlgItemTextW(hwnd, kAboutProductText, Widen(CAboutDlg::Product(locale)).c_str());
+    SetDlgItemTextW(hwnd, kAboutDescriptionText,
+                    Widen(ForLocale(kAboutDescription, locale)).c_str());
+    SetDlgItemTextW(hwnd, IDOK, Widen(ForLocale(kAboutOk, locale)).c_str());
+    return TRUE;
+  }
   if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
     ::EndDialog(hwnd, LOWORD(wParam));
     return TRUE;
@@ -134,17 +120,6 @@ std::wstring ChooserFilter(const std::string& filter) {
   out.push_back(L'\0');
   out.push_back(L'\0');
   return out;
-}
-
-DeviceNotice NoticeFromDeviceChange(WPARAM wParam, LPARAM lParam) {
-  if (wParam == DBT_DEVICEARRIVAL) {
-    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
-    return header != nullptr && header->dbch_devicetype == DBT_DEVTYP_VOLUME
-               ? DeviceNotice::VolumeArrival
-               : DeviceNotice::OtherArrival;
-  }
-  if (wParam == DBT_DEVICEREMOVECOMPLETE) return DeviceNotice::DeviceRemoval;
-  return DeviceNotice::OtherDeviceChange;
 }
 
 ModalCalls SystemModalCalls() {
@@ -184,6 +159,10 @@ Win32Window::~Win32Window() {
   if (comStarted_) CoUninitialize();
 }
 
+std::string Win32Window::LocaleName() const {
+  return UiLocaleName();
+}
+
 std::chrono::steady_clock::time_point Win32Window::Now() const {
   return clock_ ? clock_() : std::chrono::steady_clock::now();
 }
@@ -208,7 +187,19 @@ bool Win32Window::Open(CSdkManager_MFCDlg& dialog) {
                                  DialogProc, reinterpret_cast<LPARAM>(this));
   if (hwnd == nullptr) return false;
   DragAcceptFiles(hwnd, TRUE);
+  Watch(std::move(feed_));  // a feed given before the window was made starts its scan now
+  // The file the program was opened with is taken from the message loop, once the window is on
+  // screen: its question or its refusal belongs to the window.
+  if (!openWhenShown_.empty()) {
+    PostDelayed(0, [this, file = std::exchange(openWhenShown_, {})] {
+      if (dialog_ && !ended_) dialog_->OnDropFile(file);
+    });
+  }
   return true;
+}
+
+void Win32Window::OpenWhenShown(const std::string& path) {
+  openWhenShown_ = path;
 }
 
 int Win32Window::RunModal(CSdkManager_MFCDlg& dialog) {
@@ -231,6 +222,7 @@ void Win32Window::EndDialog(int result) {
   for (auto& [id, call] : timers_) KillTimer(hwnd_.load(), id);
   timers_.clear();
   KillTimer(hwnd_.load(), kSettleTimer);
+  KillTimer(hwnd_.load(), kScanTimer);
   ForgetNames();
   if (HWND hwnd = hwnd_.exchange(nullptr)) DestroyWindow(hwnd);
   PostThreadMessageW(windowThread_, WM_NULL, 0, 0);  // wakes the loop in RunModal
@@ -238,12 +230,9 @@ void Win32Window::EndDialog(int result) {
 
 void Win32Window::AppendAboutItem(const std::string& text) {
   HMENU menu = GetSystemMenu(hwnd_.load(), FALSE);
-  if (menu == nullptr) return;
-  // String 101 names the item; the dialog's own text stands in if the resource is missing.
-  const wchar_t* resource = nullptr;
-  const int n = LoadStringW(instance_, kAboutMenuString, reinterpret_cast<LPWSTR>(&resource), 0);
-  const std::wstring item = n > 0 ? std::wstring(resource, static_cast<size_t>(n)) : Widen(text);
-  if (item.empty()) return;
+  // The text in the user's language; string 101 holds the Chinese one.
+  const std::wstring item = Widen(text);
+  if (menu == nullptr || item.empty()) return;
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, kAboutCommand, item.c_str());
 }
@@ -544,10 +533,10 @@ int Win32Window::TextWidth(HWND control, const std::wstring& text) const {
 
 void Win32Window::Layout() {
   HWND hwnd = hwnd_.load();
-  using G = NativeGeometry;
+  using G = WindowGeometry;
   // The template's dialog units would scale the picture with the font: pixels instead.
-  auto place = [&](int id, const RECT& r) {
-    SetWindowPos(GetDlgItem(hwnd, id), nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+  auto place = [&](int id, const WindowRect& r) {
+    SetWindowPos(GetDlgItem(hwnd, id), nullptr, r.left, r.top, r.width, r.height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
   };
   // The picture buttons take their faces' size (LoadButtonFaces).
@@ -563,7 +552,7 @@ void Win32Window::Layout() {
   RECT box{};
   GetWindowRect(selector, &box);
   stripHeight_ = std::max<int>(G::kMinStripHeight, box.bottom - box.top + 10);
-  RECT frame{0, 0, G::kPicture.cx, G::kPicture.cy + stripHeight_};
+  RECT frame{0, 0, G::kPictureWidth, G::kPictureHeight + stripHeight_};
   AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE)), FALSE,
                      static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_EXSTYLE)));
   SetWindowPos(hwnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
@@ -580,11 +569,11 @@ void Win32Window::Layout() {
 
 void Win32Window::LayoutStrip() {
   HWND hwnd = hwnd_.load();
-  using G = NativeGeometry;
+  using G = WindowGeometry;
   HWND status = GetDlgItem(hwnd, kStatusText);
   HWND link = GetDlgItem(hwnd, kStatusLink);
   HWND selector = GetDlgItem(hwnd, kPedalSelector);
-  int right = G::kPicture.cx - G::kStripMargin;
+  int right = G::kPictureWidth - G::kStripMargin;
 
   if (Visible(selector)) {
     // As wide as its longest label, within bounds; the status line gets the rest.
@@ -600,7 +589,7 @@ void Win32Window::LayoutStrip() {
     GetWindowRect(selector, &box);
     const int height = box.bottom - box.top;
     // The height given is the open list's; the closed box keeps its own.
-    SetWindowPos(selector, nullptr, right - width, G::kPicture.cy + (stripHeight_ - height) / 2,
+    SetWindowPos(selector, nullptr, right - width, G::kPictureHeight + (stripHeight_ - height) / 2,
                  width, height + 8 * SendMessageW(selector, CB_GETITEMHEIGHT, 0, 0),
                  SWP_NOZORDER | SWP_NOACTIVATE);
     right -= width + 8;
@@ -619,7 +608,7 @@ void Win32Window::LayoutStrip() {
   SelectObject(dc, old);
   ReleaseDC(status, dc);
   const int height = metrics.tmHeight + 4;
-  const int top = G::kPicture.cy + (stripHeight_ - height) / 2;
+  const int top = G::kPictureHeight + (stripHeight_ - height) / 2;
   SetWindowPos(status, nullptr, G::kStripMargin, top, statusWidth, height,
                SWP_NOZORDER | SWP_NOACTIVATE);
   SetWindowPos(link, nullptr, G::kStripMargin + statusWidth + 4, top, linkWidth, height,
@@ -627,7 +616,7 @@ void Win32Window::LayoutStrip() {
   InvalidateRect(status, nullptr, FALSE);
   InvalidateRect(link, nullptr, FALSE);
   // What the strip showed beyond the controls' new places.
-  RECT strip{0, G::kPicture.cy, G::kPicture.cx, G::kPicture.cy + stripHeight_};
+  RECT strip{0, G::kPictureHeight, G::kPictureWidth, G::kPictureHeight + stripHeight_};
   InvalidateRect(hwnd, &strip, FALSE);
 }
 
@@ -659,11 +648,21 @@ void Win32Window::ForgetNames() {
   names_ = nullptr;
 }
 
-void Win32Window::RaiseNotice(DeviceNotice notice) {
-  const std::optional<HotplugNotice> hotplug = ToHotplug(notice);
-  if (!hotplug) return;
-  settler_.Add(*hotplug, Now());
-  ArmSettle();
+void Win32Window::Watch(std::unique_ptr<NoticeFeed> feed) {
+  feed_ = std::move(feed);
+  HWND hwnd = hwnd_.load();
+  if (hwnd) KillTimer(hwnd, kScanTimer);
+  if (hwnd && feed_ && feed_->ScanInterval().count() > 0) {
+    SetTimer(hwnd, kScanTimer, static_cast<UINT>(feed_->ScanInterval().count()), nullptr);
+  }
+}
+
+void Win32Window::ReadNotices() {
+  std::vector<HotplugNotice> notices;
+  if (!feed_->Read(notices)) Watch(nullptr);  // it gives no more
+  for (HotplugNotice notice : notices) settler_.Add(notice, Now());
+  // Settled first: one plug-in comes as several notices.
+  if (!notices.empty()) ArmSettle();
 }
 
 void Win32Window::ArmSettle() {
@@ -687,7 +686,7 @@ void Win32Window::DeliverSettled() {
   KillTimer(hwnd_.load(), kSettleTimer);
   for (HotplugNotice notice : notices) {
     if (dialog_ == nullptr || ended_) return;
-    dialog_->OnDeviceChange(FromHotplug(notice));
+    dialog_->OnDeviceChange(notice);
   }
 }
 
@@ -714,26 +713,26 @@ void Win32Window::PaintBackground(HDC dc, const RECT& target) {
     FillRect(dc, &target, GetSysColorBrush(COLOR_BTNFACE));
     return;
   }
-  using G = NativeGeometry;
+  using G = WindowGeometry;
   HDC memory = CreateCompatibleDC(dc);
   HGDIOBJ old = SelectObject(memory, picture);
   SetStretchBltMode(dc, HALFTONE);
   SetBrushOrgEx(dc, 0, 0, nullptr);
-  const RECT area{0, 0, G::kPicture.cx, G::kPicture.cy};
-  const RECT strip{0, G::kPicture.cy, std::max<LONG>(target.right, G::kPicture.cx),
-                   std::max<LONG>(target.bottom, G::kPicture.cy)};
+  const RECT area{0, 0, G::kPictureWidth, G::kPictureHeight};
+  const RECT strip{0, G::kPictureHeight, std::max<LONG>(target.right, G::kPictureWidth),
+                   std::max<LONG>(target.bottom, G::kPictureHeight)};
   RECT part;
   if (IntersectRect(&part, &target, &area)) {
     StretchBlt(dc, part.left, part.top, part.right - part.left, part.bottom - part.top, memory,
-               MulDiv(part.left, bm.bmWidth, G::kPicture.cx),
-               MulDiv(part.top, bm.bmHeight, G::kPicture.cy),
-               MulDiv(part.right - part.left, bm.bmWidth, G::kPicture.cx),
-               MulDiv(part.bottom - part.top, bm.bmHeight, G::kPicture.cy), SRCCOPY);
+               MulDiv(part.left, bm.bmWidth, G::kPictureWidth),
+               MulDiv(part.top, bm.bmHeight, G::kPictureHeight),
+               MulDiv(part.right - part.left, bm.bmWidth, G::kPictureWidth),
+               MulDiv(part.bottom - part.top, bm.bmHeight, G::kPictureHeight), SRCCOPY);
   }
   if (IntersectRect(&part, &target, &strip)) {
     StretchBlt(dc, part.left, part.top, part.right - part.left, part.bottom - part.top, memory,
-               MulDiv(part.left, bm.bmWidth, G::kPicture.cx), bm.bmHeight - 1,
-               MulDiv(part.right - part.left, bm.bmWidth, G::kPicture.cx), 1, SRCCOPY);
+               MulDiv(part.left, bm.bmWidth, G::kPictureWidth), bm.bmHeight - 1,
+               MulDiv(part.right - part.left, bm.bmWidth, G::kPictureWidth), 1, SRCCOPY);
   }
   SelectObject(memory, old);
   DeleteDC(memory);
@@ -760,14 +759,15 @@ void Win32Window::ShowLoopOutline(const LoopOutline& outline) {
     DrawLoop(outline);
   }
   // The disc, in the window: the picture's units scaled onto its 460 x 306.
-  using G = NativeGeometry;
+  using G = WindowGeometry;
   BITMAP bm{};
   if (!GetObjectW(Background(), sizeof bm, &bm) || bm.bmWidth <= 0 || bm.bmHeight <= 0) return;
-  const double sx = double(G::kPicture.cx) / bm.bmWidth, sy = double(G::kPicture.cy) / bm.bmHeight;
-  const RECT disc{static_cast<LONG>((kDiscX - kStrokesOuter) * sx) - 2,
-                  static_cast<LONG>((kDiscY - kStrokesOuter) * sy) - 2,
-                  static_cast<LONG>((kDiscX + kStrokesOuter) * sx) + 3,
-                  static_cast<LONG>((kDiscY + kStrokesOuter) * sy) + 3};
+  const double sx = double(G::kPictureWidth) / bm.bmWidth,
+               sy = double(G::kPictureHeight) / bm.bmHeight;
+  const RECT disc{static_cast<LONG>((P::kDiscX - P::kStrokesOuter) * sx) - 2,
+                  static_cast<LONG>((P::kDiscY - P::kStrokesOuter) * sy) - 2,
+                  static_cast<LONG>((P::kDiscX + P::kStrokesOuter) * sx) + 3,
+                  static_cast<LONG>((P::kDiscY + P::kStrokesOuter) * sy) + 3};
   InvalidateRect(hwnd_.load(), &disc, FALSE);
 }
 
@@ -793,21 +793,21 @@ void Win32Window::DrawLoop(const LoopOutline& outline) {
   GdiFlush();
 
   // The square around the ring, clipped to the picture.
-  const int reach = static_cast<int>(kStrokesOuter) + kRingPen;
-  const int left = std::max(0, static_cast<int>(kDiscX) - reach);
-  const int top = std::max(0, static_cast<int>(kDiscY) - reach);
-  const int right = std::min(width, static_cast<int>(kDiscX) + reach + 1);
-  const int bottom = std::min(height, static_cast<int>(kDiscY) + reach + 1);
+  const int reach = static_cast<int>(P::kStrokesOuter) + kRingPen;
+  const int left = std::max(0, static_cast<int>(P::kDiscX) - reach);
+  const int top = std::max(0, static_cast<int>(P::kDiscY) - reach);
+  const int right = std::min(width, static_cast<int>(P::kDiscX) + reach + 1);
+  const int bottom = std::min(height, static_cast<int>(P::kDiscY) + reach + 1);
   if (right <= left || bottom <= top) return;
 
   // The picture's own strokes are painted over with its sky and glow, as if it had been drawn
   // without them; the ring then shows on that ground.
   for (int y = top; y < bottom; ++y) {
     for (int x = left; x < right; ++x) {
-      const double d = std::hypot(x + 0.5 - kDiscX, y + 0.5 - kDiscY);
-      if (d >= kStrokesInner && d <= kStrokesOuter) {
+      const double d = std::hypot(x + 0.5 - P::kDiscX, y + 0.5 - P::kDiscY);
+      if (d >= P::kStrokesInner && d <= P::kStrokesOuter) {
         bits[size_t(y) * size_t(width) + size_t(x)] =
-            Pixel(Ground(x + 0.5, y + 0.5, width, height));
+            Pixel(PictureGround(x + 0.5, y + 0.5, width, height));
       }
     }
   }
@@ -824,17 +824,11 @@ void Win32Window::DrawLoop(const LoopOutline& outline) {
   LOGBRUSH brush{BS_SOLID, RGB(255, 255, 255), 0};
   HPEN pen = ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_ROUND, kRingPen, &brush, 0, nullptr);
   HGDIOBJ oldPen = SelectObject(dc, pen);
-  const size_t n = outline.low.size();
-  for (size_t i = 0; i < n; ++i) {
-    const double angle = 2 * std::numbers::pi * (double(i) + 0.5) / double(n);
-    const double dx = std::sin(angle), dy = -std::cos(angle);
-    const double low = std::clamp<double>(outline.low[i], -1, 1);
-    const double high = std::clamp<double>(i < outline.high.size() ? outline.high[i] : low, low, 1);
-    const double r0 = kRingMiddle + kRingHalf * low, r1 = kRingMiddle + kRingHalf * high;
-    MoveToEx(dc, static_cast<int>(std::lround(kDiscX + dx * r0)) - left,
-             static_cast<int>(std::lround(kDiscY + dy * r0)) - top, nullptr);
-    LineTo(dc, static_cast<int>(std::lround(kDiscX + dx * r1)) - left,
-           static_cast<int>(std::lround(kDiscY + dy * r1)) - top);
+  for (const RingStroke& stroke : RingStrokes(outline)) {
+    MoveToEx(dc, static_cast<int>(std::lround(stroke.x0)) - left,
+             static_cast<int>(std::lround(stroke.y0)) - top, nullptr);
+    LineTo(dc, static_cast<int>(std::lround(stroke.x1)) - left,
+           static_cast<int>(std::lround(stroke.y1)) - top);
   }
   SelectObject(dc, oldPen);
   DeleteObject(pen);
@@ -846,9 +840,9 @@ void Win32Window::DrawLoop(const LoopOutline& outline) {
       if ((mask[size_t(y) * size_t(mw) + size_t(x)] & 0xffffff) == 0) continue;
       uint32_t& px = bits[size_t(y + top) * size_t(width) + size_t(x + left)];
       const Rgb under = Colour(px);
-      px = Pixel({under.r + (kGold.r - under.r) * kRingOpacity,
-                  under.g + (kGold.g - under.g) * kRingOpacity,
-                  under.b + (kGold.b - under.b) * kRingOpacity});
+      px = Pixel({under.r + (P::kGold.r - under.r) * P::kRingOpacity,
+                  under.g + (P::kGold.g - under.g) * P::kRingOpacity,
+                  under.b + (P::kGold.b - under.b) * P::kRingOpacity});
     }
   }
   DeleteObject(maskBitmap);
@@ -951,25 +945,21 @@ INT_PTR Win32Window::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
       NameControls();
       dialog_->OnInitDialog();
       return TRUE;  // the dialog manager gives the first enabled control the focus
+    case WM_ACTIVATE:
+      // Back from another program, which may have changed the pedal's loop. Not consumed: the
+      // dialog manager puts the keyboard back where it was.
+      if (LOWORD(wParam) == WA_ACTIVE || LOWORD(wParam) == WA_CLICKACTIVE) dialog_->OnActivate();
+      return FALSE;
     case WM_DEVICECHANGE:
-      // Settled first: one plug-in comes as several notices. Never consumed: the default answer
-      // (grant every query) stands.
-      RaiseNotice(NoticeFromDeviceChange(wParam, lParam));
+      // The system's device notices come this way. Never consumed: the default answer (grant
+      // every query) stands.
+      if (feed_) {
+        feed_->Offer(message, wParam, lParam);
+        ReadNotices();
+      }
       return FALSE;
     case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) == kAboutCommand) {
-        dialog_->OnAbout();
-        return TRUE;
-      }
-      if ((wParam & 0xFFF0) == kRestoreCommand) {
-        dialog_->OnRestoreLastBackup();
-        return TRUE;
-      }
-      if ((wParam & 0xFFF0) == kVerifyCommand) {
-        dialog_->OnToggleVerify();
-        return TRUE;
-      }
-      return FALSE;
+      return OnSysCommand(wParam);
     case WM_ERASEBKGND:
       return TRUE;  // the paint covers the whole client area
     case WM_PAINT: {
@@ -983,92 +973,128 @@ INT_PTR Win32Window::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
       Paint(reinterpret_cast<HDC>(wParam));
       return TRUE;
     case WM_SETCURSOR:
-      if (reinterpret_cast<HWND>(wParam) == GetDlgItem(hwnd, kStatusLink)) {
-        SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32649)));  // IDC_HAND
-        SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, TRUE);
-        return TRUE;
-      }
-      return FALSE;
+      return OnSetCursor(reinterpret_cast<HWND>(wParam));
     case WM_QUERYDRAGICON:
       return reinterpret_cast<INT_PTR>(smallIcon_ ? smallIcon_ : bigIcon_);
-    case WM_DRAWITEM: {
-      const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-      if (item.CtlID == static_cast<UINT>(kStatusText) ||
-          item.CtlID == static_cast<UINT>(kStatusLink)) {
-        DrawStatus(item);
-      } else {
-        DrawButton(item);
-      }
+    case WM_DRAWITEM:
+      OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
       return TRUE;
-    }
     case WM_COMMAND:
-      if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kExportButton) {
-        dialog_->OnExport();
-        return TRUE;
-      }
-      if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kImportButton) {
-        dialog_->OnImport();
-        return TRUE;
-      }
-      if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kCancelButton) {
-        dialog_->OnCancel();
-        return TRUE;
-      }
-      if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kStatusLink) {
-        dialog_->OnStatusLink();
-        return TRUE;
-      }
-      if (LOWORD(wParam) == kPedalSelector) {
-        if (HIWORD(wParam) == CBN_SELCHANGE) OnSelectorChange(false);
-        if (HIWORD(wParam) == CBN_CLOSEUP) OnSelectorChange(true);
-        return TRUE;
-      }
-      if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-        dialog_->OnClose();  // Enter and Esc end the dialog, as the close box does
-        return TRUE;
-      }
-      return FALSE;
+      return OnCommand(LOWORD(wParam), HIWORD(wParam));
     case WM_CLOSE:
       dialog_->OnClose();
       return TRUE;
-    case WM_TIMER: {
-      if (wParam == kSettleTimer) {
-        DeliverSettled();
-        return TRUE;
-      }
-      auto it = timers_.find(wParam);
-      if (it == timers_.end()) return FALSE;
-      KillTimer(hwnd, wParam);
-      std::function<void()> call = std::move(it->second);
-      timers_.erase(it);
-      call();
+    case WM_TIMER:
+      return OnTimer(wParam);
+    case WM_DROPFILES:
+      OnDropFiles(reinterpret_cast<HDROP>(wParam));
       return TRUE;
-    }
-    case WM_DROPFILES: {
-      HDROP drop = reinterpret_cast<HDROP>(wParam);
-      std::string path;
-      if (DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) == 1) {
-        const UINT n = DragQueryFileW(drop, 0, nullptr, 0);
-        std::wstring wide(n + 1, L'\0');
-        DragQueryFileW(drop, 0, wide.data(), n + 1);
-        wide.resize(n);
-        path = Narrow(wide);
-      }
-      DragFinish(drop);
-      if (!path.empty()) dialog_->OnDropFile(path);
-      return TRUE;
-    }
-    case WM_NOTIFY: {
-      const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-      if (header->idFrom == static_cast<UINT_PTR>(kProgressBar) && header->code == NM_CUSTOMDRAW) {
-        SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, CDRF_DODEFAULT);  // the bar draws itself
-        return TRUE;
-      }
-      return FALSE;
-    }
+    case WM_NOTIFY:
+      return OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
     default:
       return FALSE;
   }
+}
+
+INT_PTR Win32Window::OnSysCommand(WPARAM command) {
+  switch (command & 0xFFF0) {
+    case kAboutCommand:
+      dialog_->OnAbout();
+      return TRUE;
+    case kRestoreCommand:
+      dialog_->OnRestoreLastBackup();
+      return TRUE;
+    case kVerifyCommand:
+      dialog_->OnToggleVerify();
+      return TRUE;
+    default:
+      return FALSE;  // move, close, ...: the system's
+  }
+}
+
+INT_PTR Win32Window::OnSetCursor(HWND under) {
+  HWND hwnd = hwnd_.load();
+  if (under != GetDlgItem(hwnd, kStatusLink)) return FALSE;
+  SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32649)));  // IDC_HAND
+  SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, TRUE);
+  return TRUE;
+}
+
+void Win32Window::OnDrawItem(const DRAWITEMSTRUCT& item) {
+  if (item.CtlID == static_cast<UINT>(kStatusText) ||
+      item.CtlID == static_cast<UINT>(kStatusLink)) {
+    DrawStatus(item);
+  } else {
+    DrawButton(item);
+  }
+}
+
+INT_PTR Win32Window::OnCommand(WORD control, WORD code) {
+  if (control == kPedalSelector) {
+    if (code == CBN_SELCHANGE) OnSelectorChange(false);
+    if (code == CBN_CLOSEUP) OnSelectorChange(true);
+    return TRUE;
+  }
+  if (control == IDOK || control == IDCANCEL) {
+    dialog_->OnClose();  // Enter and Esc end the dialog, as the close box does
+    return TRUE;
+  }
+  if (code != BN_CLICKED) return FALSE;
+  switch (control) {
+    case kExportButton:
+      dialog_->OnExport();
+      return TRUE;
+    case kImportButton:
+      dialog_->OnImport();
+      return TRUE;
+    case kCancelButton:
+      dialog_->OnCancel();
+      return TRUE;
+    case kStatusLink:
+      dialog_->OnStatusLink();
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+INT_PTR Win32Window::OnTimer(UINT_PTR id) {
+  if (id == kSettleTimer) {
+    DeliverSettled();
+    return TRUE;
+  }
+  if (id == kScanTimer) {
+    ReadNotices();
+    return TRUE;
+  }
+  auto it = timers_.find(id);
+  if (it == timers_.end()) return FALSE;
+  KillTimer(hwnd_.load(), id);
+  std::function<void()> call = std::move(it->second);
+  timers_.erase(it);
+  call();
+  return TRUE;
+}
+
+void Win32Window::OnDropFiles(HDROP drop) {
+  std::string path;
+  if (DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) == 1) {
+    const UINT n = DragQueryFileW(drop, 0, nullptr, 0);
+    std::wstring wide(n + 1, L'\0');
+    DragQueryFileW(drop, 0, wide.data(), n + 1);
+    wide.resize(n);
+    path = Narrow(wide);
+  }
+  DragFinish(drop);
+  if (!path.empty()) dialog_->OnDropFile(path);
+}
+
+INT_PTR Win32Window::OnNotify(const NMHDR& header) {
+  if (header.idFrom != static_cast<UINT_PTR>(kProgressBar) || header.code != NM_CUSTOMDRAW) {
+    return FALSE;
+  }
+  SetWindowLongPtrW(hwnd_.load(), DWLP_MSGRESULT, CDRF_DODEFAULT);  // the bar draws itself
+  return TRUE;
 }
 
 }  // namespace rendax

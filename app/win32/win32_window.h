@@ -2,24 +2,27 @@
 // owner-drawn picture buttons with four faces, the common-controls progress bar, the strip below
 // the picture with the status line and the pedal selector, the Cancel button, the loop drawn
 // around the picture's disc, the system menu's items, the file choosers and questions, "SetPos"
-// and WM_DEVICECHANGE (settled, so one plug-in is one notice).
+// and the platform's device notices (settled, so one plug-in is one notice).
 #pragma once
 
 #include <windows.h>
 // windows.h first: commdlg.h and commctrl.h use its types.
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shellapi.h>
 
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/main_dialog.h"
+#include "app/window_geometry.h"
 #include "app/window_layer.h"
 #include "device/pedal_tracker.h"
 #include "device/platform/win32/win32_platform.h"
@@ -32,27 +35,18 @@ namespace rendax {
 inline constexpr int kAboutDialogTemplate = 100;
 inline constexpr int kAboutMenuString = 101;
 inline constexpr int kMainDialogTemplate = 102;
+inline constexpr int kAboutProductText = 1003;  // the About box's two lines
+inline constexpr int kAboutDescriptionText = 1004;
 inline constexpr UINT kAboutCommand = 16;  // the system-menu item; low four bits are the system's
 inline constexpr UINT kRestoreCommand = 32;
 inline constexpr UINT kVerifyCommand = 48;
 // The status line's two controls (the dialog knows them as one, through SetStatus).
 inline constexpr int kStatusText = 1101;
 inline constexpr int kStatusLink = 1102;
-// The timer that hands settled device notices to the dialog.
+// The timers that hand settled device notices to the dialog, and that scan a feed without
+// messages of its own.
 inline constexpr UINT_PTR kSettleTimer = 0x5E77;
-
-// Where things sit in the client area, in pixels: the background picture is drawn 460 x 306,
-// undistorted, with the strip below it, as in the Qt window.
-struct NativeGeometry {
-  static constexpr SIZE kPicture{460, 306};
-  static constexpr int kMinStripHeight = 32;
-  static constexpr POINT kExport{136, 150};
-  static constexpr POINT kImport{30, 92};
-  static constexpr RECT kProgress{12, 272, 12 + 315, 272 + 19};
-  static constexpr RECT kCancel{341, 269, 341 + 107, 269 + 25};
-  static constexpr int kStripMargin = 12;  // left and right
-  static constexpr int kSelectorMaxWidth = 200;
-};
+inline constexpr UINT_PTR kScanTimer = 0x5CA2;
 
 // The calls that wait for a person. Tests replace them to answer at once and to see what the
 // window asked; the program uses the system's.
@@ -69,8 +63,6 @@ ModalCalls SystemModalCalls();
 
 // "Description|*.ext||" as the choosers take it: fields separated and ended by NULs.
 std::wstring ChooserFilter(const std::string& filter);
-// What a WM_DEVICECHANGE means to the dialog: only a volume's arrival and a removal count.
-DeviceNotice NoticeFromDeviceChange(WPARAM wParam, LPARAM lParam);
 
 class Win32Window : public WindowLayer {
  public:
@@ -85,32 +77,15 @@ class Win32Window : public WindowLayer {
   // Creates the window from template 102; the dialog's start-up runs before it is first shown.
   // False when the window cannot be made.
   bool Open(CSdkManager_MFCDlg& dialog);
-  // Open, then dispatch messages until EndDialog.
-  int RunModal(CSdkManager_MFCDlg& dialog) override;
-  void EndDialog(int result) override;
-  void AppendAboutItem(const std::string& text) override;
-  void AppendRestoreItem(const std::string& text) override;
-  void ShowAbout() override;
-  void SetIcons(int iconGroup) override;
-  void EnableControl(int control, bool enable) override;
-  void SetProgressRange(int low, int high) override;
-  void SetProgressPos(int pos) override;
-  void LoadButtonFaces(int control, const ButtonFaces& faces) override;
-  void ShowMessage(const std::string& text, const std::string& detail) override;
-  bool AskYesNo(const std::string& text, const std::string& caption) override;
-  bool AskYesNoWithOption(const std::string& text, const std::string& caption,
-                          QuestionOption& option) override;
-  std::optional<std::string> ChooseFile(const FileChooser& chooser) override;
-  void SendToWindow(const std::function<void()>& call) override;
-  void PostDelayed(int ms, std::function<void()> call) override;
-  void WaitUntil(const std::string& notice, const std::function<bool()>& done) override;
-  void SetStatus(const StatusLine& status) override;
-  void SetPedalChoices(const std::vector<std::string>& labels, int selected) override;
-  void ShowCancel(bool show) override;
-  void AppendVerifyItem(const std::string& text, bool checked) override;
-  void CheckVerifyItem(bool checked) override;
-  bool AskBeforeReplacing(const std::string& text, QuestionOption* option) override;
-  void ShowLoopOutline(const LoopOutline& outline) override;
+  // A file to import (the program was opened with it), taken as if dropped once the window is
+  // on screen; Open does it.
+  void OpenWhenShown(const std::string& path);
+  // The device notices to read (the platform's feed, DevicePlatform::WatchNotices): handed the
+  // WM_DEVICECHANGE messages, or scanned at its interval. Without one the window hears of no
+  // pedal coming or going.
+  void Watch(std::unique_ptr<NoticeFeed> feed);
+  // The window layer; RunModal is Open, then the message loop until EndDialog.
+  RENDAX_WINDOW_LAYER_OVERRIDES;
   std::chrono::steady_clock::time_point Now() const override;
 
   HWND Handle() const { return hwnd_.load(); }
@@ -131,6 +106,14 @@ class Win32Window : public WindowLayer {
 
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  // The handlers of OnMessage: TRUE when the message was handled (see DialogProc).
+  INT_PTR OnSysCommand(WPARAM command);
+  INT_PTR OnSetCursor(HWND under);
+  void OnDrawItem(const DRAWITEMSTRUCT& item);
+  INT_PTR OnCommand(WORD control, WORD code);
+  INT_PTR OnTimer(UINT_PTR id);
+  void OnDropFiles(HDROP drop);
+  INT_PTR OnNotify(const NMHDR& header);
   void Layout();
   void LayoutStrip();
   void NameControls();
@@ -143,7 +126,7 @@ class Win32Window : public WindowLayer {
   HBITMAP Background();
   void DrawLoop(const LoopOutline& outline);
   void FreeButtons();
-  void RaiseNotice(DeviceNotice notice);
+  void ReadNotices();
   void ArmSettle();
   void DeliverSettled();
   void OnSelectorChange(bool closed);
@@ -169,10 +152,12 @@ class Win32Window : public WindowLayer {
   IAccPropServices* names_ = nullptr;
   bool comStarted_ = false;
   Clock clock_;
+  std::unique_ptr<NoticeFeed> feed_;
   NoticeSettler settler_;
-  int stripHeight_ = NativeGeometry::kMinStripHeight;
+  int stripHeight_ = WindowGeometry::kMinStripHeight;
   int selected_ = -1;            // the selector's choice as last set or chosen
   HWND beforeCancel_ = nullptr;  // where the keyboard was when Cancel appeared
+  std::string openWhenShown_;
   std::map<int, PictureButton> buttons_;
   std::map<UINT_PTR, std::function<void()>> timers_;
   UINT_PTR nextTimer_ = 1;

@@ -282,9 +282,9 @@ TEST_F(DialogTest, StartUp) {
   EXPECT_EQ(window.log,
             (std::vector<std::string>{std::string("verify-item ") + kVerifyMenuText,
                                       std::string("restore-item ") + kRestoreMenuText,
-                                      std::string("about-item ") + kAboutMenuText, "icons 160",
-                                      "enable 1003 1", "enable 1001 1", "enable 1000 1",
-                                      "faces 1000 151", "faces 1001 159"}));
+                                      std::string("about-item ") + kAboutMenuText.english,
+                                      "icons 160", "enable 1003 1", "enable 1001 1",
+                                      "enable 1000 1", "faces 1000 151", "faces 1001 159"}));
   EXPECT_EQ(dialog->PedalPath(), "/dev/sdb");
   EXPECT_EQ(window.rangeLow, 0);
   EXPECT_EQ(window.rangeHigh, 100);
@@ -322,7 +322,7 @@ TEST_F(DialogTest, StartUp) {
   Start("");  // a pedal that cannot be opened says so and stays disabled
   platform.Apply("+sdb:0:8");
   platform.pedals["/dev/sdb"].opens = false;
-  dialog->OnDeviceChange(DeviceNotice::VolumeArrival);
+  dialog->OnDeviceChange(HotplugNotice::VolumeArrival);
   EXPECT_EQ(window.log.back(), "message Device Open Error");
   EXPECT_EQ(Buttons(), 0);
 }
@@ -379,7 +379,7 @@ TEST_F(DialogTest, DroppedFileImportsOnlyWhenTheImportButtonWould) {
   const std::string loop = MakeWav("LOOP.WAV", 44100, 24, 1);
   EXPECT_EQ(dialog->OnDropFile(loop), 0);
   platform.Apply("+sdb:0:8");
-  dialog->OnDeviceChange(DeviceNotice::VolumeArrival);
+  dialog->OnDeviceChange(HotplugNotice::VolumeArrival);
   EXPECT_TRUE(dialog->AcceptsDrop("/a/take.FLAC"));
   EXPECT_FALSE(dialog->AcceptsDrop("/a.flac/take")) << "the name's own extension counts";
   EXPECT_EQ(dialog->OnDropFile("/a/notes.txt"), 0);
@@ -498,7 +498,7 @@ TEST_F(DialogTest, WorkerCallsReachTheWindow) {
 }
 
 TEST_F(DialogTest, ArrivalAndRemoval) {
-  using N = DeviceNotice;
+  using N = HotplugNotice;
   struct Case {
     const char* start;  // a usable model 1 pedal at /dev/sdb, or none
     const char* change;
@@ -509,7 +509,6 @@ TEST_F(DialogTest, ArrivalAndRemoval) {
     const char* path;
   };
   const Case cases[] = {
-      {"", "+sdc:0:8", N::OtherArrival, {}, 0, kNoModel, ""},    // not a volume
       {"", "", N::VolumeArrival, {}, 0, kNoModel, ""},           // a memory stick
       {"", "+sdc:2:8", N::VolumeArrival, {}, 1, 2, "/dev/sdc"},  // pedal plugged in
       {"", "+sdc:2:3", N::VolumeArrival, {false}, 2, 2, "/dev/sdc"},
@@ -523,7 +522,6 @@ TEST_F(DialogTest, ArrivalAndRemoval) {
       // Another model's pedal never takes over the path of the current model's.
       {"+sdb:1:8", "-sdb +sda:0:8", N::DeviceRemoval, {}, 0, 1, ""},
       {"+sdb:1:8 +sdz:2:8", "-sdz", N::DeviceRemoval, {}, 1, 1, "/dev/sdb"},
-      {"+sdb:1:8", "-sdb", N::OtherDeviceChange, {}, 1, 1, "/dev/sdb"},  // ignored
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.start) + " | " + c.change + " | " + std::to_string(int(c.notice)));
@@ -544,10 +542,9 @@ TEST_F(DialogTest, NoticesDuringAJobWaitUntilTheWorkerIsIdle) {
   RunningJob();
   int opensBefore = platform.opens;
   platform.Apply("-sdb");
-  dialog->OnDeviceChange(DeviceNotice::DeviceRemoval);
+  dialog->OnDeviceChange(HotplugNotice::DeviceRemoval);
   platform.Apply("+sdc:2:7");
-  dialog->OnDeviceChange(DeviceNotice::VolumeArrival);
-  dialog->OnDeviceChange(DeviceNotice::OtherDeviceChange);  // ignored, not kept
+  dialog->OnDeviceChange(HotplugNotice::VolumeArrival);
   EXPECT_EQ(dialog->DeferredNotices(), 2u);
   window.RunPosted();  // the job still runs: looked at again later
   EXPECT_EQ(dialog->DeferredNotices(), 2u);
@@ -602,7 +599,7 @@ TEST_F(DialogTest, CloseFreesTheDeviceOnlyWhenNothingUsesIt) {
     dialog->OnClose();
     EXPECT_NE(dialog->Device(), nullptr);
   };
-  dialog->OnDeviceChange(DeviceNotice::VolumeArrival);
+  dialog->OnDeviceChange(HotplugNotice::VolumeArrival);
   EXPECT_EQ(platform.pedals["/dev/sdb"].imageWritten, 0);
   EXPECT_EQ(dialog->Device(), nullptr);
   EXPECT_EQ(window.ended, 2);
@@ -668,10 +665,10 @@ TEST_F(DialogTest, StatusLineAndSelectorSayWhichPedalAndWhatIsOnIt) {
     Start(c.pedals, c.answers);
     if (*c.change) {
       platform.Apply(c.change);
-      dialog->OnDeviceChange(DeviceNotice::DeviceRemoval);
-      dialog->OnDeviceChange(DeviceNotice::VolumeArrival);
+      dialog->OnDeviceChange(HotplugNotice::DeviceRemoval);
+      dialog->OnDeviceChange(HotplugNotice::VolumeArrival);
     } else {
-      dialog->OnDeviceChange(DeviceNotice::VolumeArrival);  // e.g. a memory stick
+      dialog->OnDeviceChange(HotplugNotice::VolumeArrival);  // e.g. a memory stick
     }
     EXPECT_EQ(window.status.text, c.text);
     EXPECT_EQ(window.status.link, c.link);
@@ -694,7 +691,7 @@ TEST_F(DialogTest, StatusLineAndSelectorSayWhichPedalAndWhatIsOnIt) {
   EXPECT_EQ(dialog->PedalPath(), "/dev/sdc");
   EXPECT_EQ(dialog->Model(), 2);
   platform.Apply("+sda:0:8");
-  dialog->OnDeviceChange(DeviceNotice::VolumeArrival);
+  dialog->OnDeviceChange(HotplugNotice::VolumeArrival);
   EXPECT_EQ(dialog->PedalPath(), "/dev/sdc");
   EXPECT_EQ(window.choices.size(), 3u);
   EXPECT_EQ(window.selected, 2);
@@ -753,7 +750,7 @@ TEST_F(DialogTest, AJobShowsItsStageTimeLeftAndCancelThenTheLoop) {
   window.RunPosted();
 
   platform.Apply("-sdb");
-  dialog->OnDeviceChange(DeviceNotice::DeviceRemoval);
+  dialog->OnDeviceChange(HotplugNotice::DeviceRemoval);
   EXPECT_EQ(window.outline, 0u) << "the drawn loop leaves with its pedal";
   EXPECT_EQ(window.status.text, kPlugInPedal);
 }
@@ -799,8 +796,8 @@ TEST_F(DialogTest, TheButtonsFollowWhatTheChosenPedalAllowsHoweverItWasChosen) {
     std::istringstream steps(script.substr(bar + 1));
     for (std::string step; steps >> step;) {
       if (step[0] == '+' || step[0] == '-') platform.Apply(step);
-      if (step == "arrival") dialog->OnDeviceChange(DeviceNotice::VolumeArrival);
-      if (step == "removal") dialog->OnDeviceChange(DeviceNotice::DeviceRemoval);
+      if (step == "arrival") dialog->OnDeviceChange(HotplugNotice::VolumeArrival);
+      if (step == "removal") dialog->OnDeviceChange(HotplugNotice::DeviceRemoval);
       if (step == "use") dialog->OnStatusLink();
       const auto& pedals = dialog->Tracker().Pedals();
       for (std::size_t i = 0; step.starts_with("pick:") && i < pedals.size(); ++i) {

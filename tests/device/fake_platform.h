@@ -2,6 +2,7 @@
 // and answers from a script, and a temporary folder.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -39,6 +40,7 @@ class FakePlatform : public DevicePlatform {
   std::vector<RecordedCommand> sent;
   std::deque<ScriptedReply> replies;  // empty: GOOD with no data
   int opens = 0, closes = 0;
+  std::multimap<std::string, std::string> spellings;  // the platform's own names of paths
 
   bool ListCandidates(std::vector<std::string>& paths, std::string& error) override {
     if (!listError.empty()) {
@@ -47,6 +49,10 @@ class FakePlatform : public DevicePlatform {
     }
     paths = candidates;
     return true;
+  }
+  bool Spells(const std::string& spelling, const std::string& path) const override {
+    auto [from, to] = spellings.equal_range(spelling);
+    return std::any_of(from, to, [&](const auto& s) { return s.second == path; });
   }
   std::optional<StorageIdentity> Identify(const std::string& path) override {
     auto it = identities.find(path);

@@ -600,7 +600,7 @@ TEST(FaultMatrix, APedalGoneBeforeTheJobShowsNothingAndRunsNothing) {
     SCOPED_TRACE(row.fault);
     Rig rig(0);
     std::ofstream(rig.pedal_ + "/unplugged") << "pulled\n";
-    if (row.notice) rig.dialog_->OnDeviceChange(DeviceNotice::DeviceRemoval);
+    if (row.notice) rig.dialog_->OnDeviceChange(HotplugNotice::DeviceRemoval);
     EXPECT_EQ(rig.dialog_->PedalPath().empty(), row.notice);
     const std::string target = rig.dir_ / "out/loop.wav";
     rig.Press(JobExport, target);  // a click that was already on its way

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <dbt.h>
+
 #include <cstddef>
 #include <cstring>
 
@@ -236,6 +238,21 @@ TEST(Win32Channel, MisalignedBufferGoesThroughAnAlignedCopy) {
   // An aligned buffer is handed over as it is.
   ASSERT_EQ(SendCommandIn(CdbLoopDataRead(), device, 32, storage), 1);
   EXPECT_EQ(k.dataBuffers.back(), storage);
+}
+
+TEST(Win32Platform, NoticesComeFromDeviceChangeMessages) {
+  // Only a volume's arrival and a removal count.
+  DEV_BROADCAST_HDR volume{sizeof volume, DBT_DEVTYP_VOLUME, 0};
+  DEV_BROADCAST_HDR port{sizeof port, DBT_DEVTYP_PORT, 0};
+  EXPECT_EQ(NoticeFromDeviceChange(DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume)),
+            HotplugNotice::VolumeArrival);
+  EXPECT_EQ(NoticeFromDeviceChange(DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&port)),
+            std::nullopt);
+  EXPECT_EQ(NoticeFromDeviceChange(DBT_DEVICEREMOVECOMPLETE, 0), HotplugNotice::DeviceRemoval);
+  EXPECT_EQ(NoticeFromDeviceChange(DBT_CONFIGCHANGED, 0), std::nullopt);
+  EXPECT_EQ(NoticeFromDeviceChange(DBT_DEVNODES_CHANGED, 0), std::nullopt);
+  // A volume by its drive letter.
+  EXPECT_TRUE(Win32Platform().Spells("e:", "\\\\.\\E:"));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -120,7 +121,8 @@ class CountingPlatform : public SimulatorPlatform {
 // Twin; a Rendax with other firmware than 8 has the update declined.
 class WindowRig {
  public:
-  explicit WindowRig(int pedals, uint16_t firmware = 8) {
+  // `openWith`: the file the program was opened with.
+  explicit WindowRig(int pedals, uint16_t firmware = 8, const std::string& openWith = "") {
     if (firmware != 8) recorder_.answer = IDNO;
     root_ = fs::temp_directory_path() / ("rendax-win32-" + std::to_string(GetCurrentProcessId()) +
                                          "-" + std::to_string(counter_++));
@@ -135,6 +137,11 @@ class WindowRig {
                                             [this] { return now_; });
     dialog_ = std::make_unique<CSdkManager_MFCDlg>(*window_, *platform_,
                                                    [](auto&...) { return nullptr; });
+    // The system's notices, as the program reads them; the simulator's own scan would race the
+    // test's clock.
+    std::string error;
+    window_->Watch(NativePlatform().WatchNotices(error));
+    if (!openWith.empty()) window_->OpenWhenShown(openWith);
     opened_ = window_->Open(*dialog_);
     Pump();
   }
@@ -229,7 +236,7 @@ TEST(Win32Window, BuildsTheMainDialogFromItsResources) {
   EXPECT_EQ(GetMenuItemID(menu, count - 1), kAboutCommand);
   wchar_t item[64] = {};
   GetMenuStringW(menu, count - 1, item, 64, MF_BYPOSITION);
-  EXPECT_EQ(std::wstring(item), Widen(kAboutMenuText));
+  EXPECT_EQ(std::wstring(item), Widen(ForLocale(kAboutMenuText, rig.window_->LocaleName())));
   MENUITEMINFOW separator{};
   separator.cbSize = sizeof separator;
   separator.fMask = MIIM_FTYPE;
@@ -253,7 +260,7 @@ TEST(Win32Window, BuildsTheMainDialogFromItsResources) {
   RECT client{};
   GetClientRect(hwnd, &client);
   EXPECT_EQ(client.right, 460);
-  EXPECT_GE(client.bottom, 306 + NativeGeometry::kMinStripHeight);
+  EXPECT_GE(client.bottom, 306 + WindowGeometry::kMinStripHeight);
   auto placed = [&](int id) {
     RECT r{};
     GetWindowRect(rig.Item(id), &r);
@@ -284,10 +291,11 @@ TEST(Win32Window, ResourcesCarryTheAboutBoxManifestAndVersion) {
   HWND about =
       CreateDialogParamW(self, MAKEINTRESOURCEW(kAboutDialogTemplate), nullptr, nullptr, 0);
   ASSERT_NE(about, nullptr);
-  EXPECT_EQ(Text(about), Widen(CAboutDlg::kCaption));
-  EXPECT_EQ(Text(GetDlgItem(about, 1003)), Widen(CAboutDlg::kProduct));
-  EXPECT_EQ(Text(GetDlgItem(about, 1004)), Widen(CAboutDlg::kDescription));
-  EXPECT_EQ(Text(GetDlgItem(about, IDOK)), Widen(CAboutDlg::kOk));
+  // The Chinese texts; the window gives the box those of the user's language.
+  EXPECT_EQ(Text(about), Widen(kAboutCaption.chinese));
+  EXPECT_EQ(Text(GetDlgItem(about, kAboutProductText)), Widen(CAboutDlg::Product("zh")));
+  EXPECT_EQ(Text(GetDlgItem(about, kAboutDescriptionText)), Widen(kAboutDescription.chinese));
+  EXPECT_EQ(Text(GetDlgItem(about, IDOK)), Widen(kAboutOk.chinese));
   DestroyWindow(about);
 
   HRSRC manifest = FindResourceW(self, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
@@ -420,17 +428,6 @@ TEST(Win32Window, SetPosIsARegisteredMessageSentFromAnotherThread) {
 }
 
 TEST(Win32Window, DeviceNoticesEnableAndDisableTheButtons) {
-  // Only a volume's arrival and a removal count.
-  DEV_BROADCAST_HDR volume{sizeof volume, DBT_DEVTYP_VOLUME, 0};
-  DEV_BROADCAST_HDR port{sizeof port, DBT_DEVTYP_PORT, 0};
-  EXPECT_EQ(NoticeFromDeviceChange(DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume)),
-            DeviceNotice::VolumeArrival);
-  EXPECT_EQ(NoticeFromDeviceChange(DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&port)),
-            DeviceNotice::OtherArrival);
-  EXPECT_EQ(NoticeFromDeviceChange(DBT_DEVICEREMOVECOMPLETE, 0), DeviceNotice::DeviceRemoval);
-  EXPECT_EQ(NoticeFromDeviceChange(DBT_CONFIGCHANGED, 0), DeviceNotice::OtherDeviceChange);
-  EXPECT_EQ(NoticeFromDeviceChange(DBT_DEVNODES_CHANGED, 0), DeviceNotice::OtherDeviceChange);
-
   WindowRig rig(0);
   EXPECT_FALSE(rig.Enabled(kExportButton));
   EXPECT_FALSE(rig.Enabled(kImportButton));
@@ -686,6 +683,25 @@ TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
   EXPECT_EQ(r.boxes.back().owner, rig.Hwnd());
   EXPECT_EQ(r.boxes.back().caption, L"Rendax");
   EXPECT_EQ(r.boxes.back().type, static_cast<UINT>(MB_OK));
+}
+
+TEST(Win32Window, AFileOpenedWithTheWindowThatCannotGoInIsRefusedWithItsReason) {
+  const fs::path phone =
+      fs::temp_directory_path() / ("rendax-" + std::to_string(GetCurrentProcessId()) + ".m4a");
+  std::ofstream(phone, std::ios::binary) << "ftypM4A  not audio libsndfile reads";
+  ImportCheck check;
+  ASSERT_FALSE(CheckImportFile(phone.string(), 0, check));
+  WindowRig rig(1, 8, phone.string());
+  // From the message loop, once the window is up.
+  for (int i = 0; i < 3000 && rig.recorder_.boxes.empty(); ++i) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    Pump();
+  }
+  ASSERT_EQ(rig.recorder_.boxes.size(), 1u) << "no refusal within 30 s";
+  EXPECT_EQ(rig.recorder_.boxes[0].owner, rig.Hwnd());
+  EXPECT_EQ(rig.recorder_.boxes[0].text, Widen(check.text + "\n\n" + check.reason));
+  EXPECT_EQ(rig.dialog_->JobCode(), JobNone);
+  fs::remove(phone);
 }
 
 TEST(Win32Window, CloseBoxAndEscEndTheDialog) {

@@ -137,11 +137,11 @@ int HotplugMonitor::Fd() const {
   return udev_ ? udev_monitor_get_fd(udev_->monitor) : fd_;
 }
 
-const char* HotplugMonitor::FeedName() const {
+std::string HotplugMonitor::Name() const {
   return udev_ ? "udev" : "kernel uevents";
 }
 
-bool HotplugMonitor::ReadNotices(std::vector<HotplugNotice>& notices) {
+bool HotplugMonitor::Read(std::vector<HotplugNotice>& notices) {
   return udev_ ? ReadUdev(notices) : ReadKernel(notices);
 }
 

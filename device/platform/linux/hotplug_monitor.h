@@ -48,7 +48,8 @@ std::optional<HotplugNotice> NoticeFor(std::string_view action, std::string_view
 // not have been cut short by the receive buffer (`msgFlags` from recvmsg).
 bool FromKernel(const sockaddr_nl& sender, int msgFlags);
 
-class HotplugMonitor {
+// The Linux notice feed (LinuxPlatform::WatchNotices).
+class HotplugMonitor : public NoticeFeed {
  public:
   enum class Feed {
     Automatic,  // udevd's monitor when /run/udev/control exists, else the kernel's uevents
@@ -61,20 +62,20 @@ class HotplugMonitor {
   // tests use a private group.
   static std::unique_ptr<HotplugMonitor> Open(Feed feed, std::string& error,
                                               uint32_t kernelGroups = 1);
-  ~HotplugMonitor();
+  ~HotplugMonitor() override;
   HotplugMonitor(const HotplugMonitor&) = delete;
   HotplugMonitor& operator=(const HotplugMonitor&) = delete;
 
   // Non-blocking; readable when events are pending. Stays owned by the monitor.
-  int Fd() const;
+  int Fd() const override;
   // "udev" or "kernel uevents": which feed was opened, for messages.
-  const char* FeedName() const;
+  std::string Name() const override;
 
   // Reads every pending event without blocking and appends its notice (if any) to `notices`.
   // When the kernel dropped events because the socket's buffer overflowed, appends a removal
   // and then an arrival, so the front end checks both ways instead of missing a change.
   // Returns false when the descriptor failed (the watcher is then of no further use).
-  bool ReadNotices(std::vector<HotplugNotice>& notices);
+  bool Read(std::vector<HotplugNotice>& notices) override;
 
  private:
   HotplugMonitor() = default;

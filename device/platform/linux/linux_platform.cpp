@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "device/platform/linux/hotplug_monitor.h"
+
 namespace rendax {
 namespace fs = std::filesystem;
 namespace {
@@ -100,6 +102,17 @@ class SgChannel : public DeviceChannel {
   int fd_;
 };
 
+// `path` written out in full: absolute, without `.` or `..` parts or a trailing separator; with
+// `follow`, also with symbolic links followed as far as it exists.
+fs::path Spelled(const fs::path& path, bool follow) {
+  std::error_code ec;
+  fs::path p = follow ? fs::weakly_canonical(path, ec) : fs::absolute(path, ec);
+  if (ec) p = path;
+  p = p.lexically_normal();
+  if (!p.has_filename() && p.has_relative_path()) p = p.parent_path();
+  return p;
+}
+
 }  // namespace
 
 void FillSgHeader(const PassThroughRequest& request, sg_io_hdr_t& header, uint8_t* sense) {
@@ -154,6 +167,30 @@ PassThroughResult MapSgResult(int ioctlResult, int savedErrno, const sg_io_hdr_t
 SgNodeCalls& SystemSgNodeCalls() {
   static SystemCalls calls;
   return calls;
+}
+
+std::unique_ptr<NoticeFeed> LinuxPlatform::WatchNotices(std::string& error) {
+  return HotplugMonitor::Open(HotplugMonitor::Feed::Automatic, error);
+}
+
+std::string LinuxPlatform::NodeName(const std::string& spelling) const {
+  if (IsSgName(spelling)) return spelling;
+  // <sysfs>/class/scsi_generic/sg3 links into <sysfs>/devices/.../scsi_generic/sg3.
+  const std::string sysfs = Spelled(sysfs_, false).generic_string() + "/";
+  for (bool follow : {false, true}) {
+    const fs::path p = Spelled(spelling, follow);
+    const std::string name = p.filename().string();
+    if (IsSgName(name) && p.parent_path().filename() == "scsi_generic" &&
+        p.generic_string().rfind(sysfs, 0) == 0) {
+      return name;
+    }
+  }
+  return "";
+}
+
+bool LinuxPlatform::Spells(const std::string& spelling, const std::string& path) const {
+  const std::string node = fs::path(path).filename().string();
+  return IsSgName(node) && NodeName(spelling) == node;
 }
 
 LinuxPlatform::LinuxPlatform(std::string sysfsRoot, std::string devRoot, SgNodeCalls& calls)

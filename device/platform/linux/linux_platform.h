@@ -42,8 +42,16 @@ class LinuxPlatform : public DevicePlatform {
   // EBUSY instead of waiting. osError is errno on failure (EBUSY: held by another program).
   std::unique_ptr<DeviceChannel> Open(const std::string& path, uint32_t access, uint32_t share,
                                       int& osError) override;
+  // udevd's monitor where it runs, else the kernel's uevents (HotplugMonitor).
+  std::unique_ptr<NoticeFeed> WatchNotices(std::string& error) override;
+  // A generic node by its name alone ("sg3") or by its sysfs folder
+  // (<sysfs>/class/scsi_generic/sg3, or where that links to).
+  bool Spells(const std::string& spelling, const std::string& path) const override;
 
  private:
+  // The node name ("sg3") a spelling gives, "" for none.
+  std::string NodeName(const std::string& spelling) const;
+
   std::string sysfs_, dev_;
   SgNodeCalls& calls_;
 };

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -474,6 +475,45 @@ bool ReadSimulatedModel(const std::string& dir, uint8_t& model) {
 }
 
 SimulatorPlatform::SimulatorPlatform(std::string root) : root_(std::move(root)) {}
+
+namespace {
+
+// The pedals the simulator lists, compared scan by scan: a folder that becomes attached is an
+// arrival, one that goes (removed, or given its `unplugged` marker) a removal.
+class SimulatorFeed : public NoticeFeed {
+ public:
+  explicit SimulatorFeed(SimulatorPlatform& platform) : platform_(platform), attached_(Scan()) {}
+  std::chrono::milliseconds ScanInterval() const override { return std::chrono::milliseconds(100); }
+  bool Read(std::vector<HotplugNotice>& notices) override {
+    std::set<std::string> now = Scan();
+    const bool gone = !std::includes(now.begin(), now.end(), attached_.begin(), attached_.end());
+    const bool came = !std::includes(attached_.begin(), attached_.end(), now.begin(), now.end());
+    attached_ = std::move(now);
+    if (gone) notices.push_back(HotplugNotice::DeviceRemoval);
+    if (came) notices.push_back(HotplugNotice::VolumeArrival);
+    return true;
+  }
+  std::string Name() const override {
+    return "the simulator folder " + platform_.Root() + " (scanned every 0.1 s)";
+  }
+
+ private:
+  std::set<std::string> Scan() {
+    std::vector<std::string> paths;
+    std::string error;
+    // A folder that is missing or unreadable holds no attached pedal.
+    if (!platform_.ListCandidates(paths, error)) return {};
+    return {paths.begin(), paths.end()};
+  }
+  SimulatorPlatform& platform_;
+  std::set<std::string> attached_;
+};
+
+}  // namespace
+
+std::unique_ptr<NoticeFeed> SimulatorPlatform::WatchNotices(std::string&) {
+  return std::make_unique<SimulatorFeed>(*this);
+}
 
 bool SimulatorPlatform::ListCandidates(std::vector<std::string>& paths, std::string& error) {
   paths.clear();

@@ -139,6 +139,8 @@ class SimulatorPlatform : public DevicePlatform {
   std::optional<StorageIdentity> Identify(const std::string& path) override;
   std::unique_ptr<DeviceChannel> Open(const std::string& path, uint32_t access, uint32_t share,
                                       int& osError) override;
+  // Scans the folder every 0.1 s.
+  std::unique_ptr<NoticeFeed> WatchNotices(std::string& error) override;
   const std::string& Root() const { return root_; }
 
  private:

@@ -1,8 +1,10 @@
 #include "device/platform/win32/win32_platform.h"
 
+#include <dbt.h>
 #include <malloc.h>
 #include <winioctl.h>
 
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -239,6 +241,58 @@ std::unique_ptr<DeviceChannel> Win32Platform::Open(const std::string& path, uint
   }
   osError = 0;
   return std::make_unique<SptiChannel>(kernel_, handle, claim, QueryAlignmentMask(kernel_, handle));
+}
+
+std::optional<HotplugNotice> NoticeFromDeviceChange(uintptr_t wParam, intptr_t lParam) {
+  if (wParam == DBT_DEVICEARRIVAL) {
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+    if (header != nullptr && header->dbch_devicetype == DBT_DEVTYP_VOLUME) {
+      return HotplugNotice::VolumeArrival;
+    }
+    return std::nullopt;
+  }
+  if (wParam == DBT_DEVICEREMOVECOMPLETE) return HotplugNotice::DeviceRemoval;
+  return std::nullopt;
+}
+
+namespace {
+
+// Windows tells of volumes coming and going only through WM_DEVICECHANGE, which it sends to
+// every top-level window: the window hands each to Offer.
+class DeviceChangeFeed : public NoticeFeed {
+ public:
+  void Offer(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+    if (message != WM_DEVICECHANGE) return;
+    if (auto notice = NoticeFromDeviceChange(wParam, lParam)) pending_.push_back(*notice);
+  }
+  bool Read(std::vector<HotplugNotice>& notices) override {
+    notices.insert(notices.end(), pending_.begin(), pending_.end());
+    pending_.clear();
+    return true;
+  }
+  std::string Name() const override { return "the system's device-change messages"; }
+
+ private:
+  std::vector<HotplugNotice> pending_;
+};
+
+// The drive letter of a volume path ("\\.\E:", "E:", "e:\"); 0 for anything else.
+char DriveLetter(std::string s) {
+  if (s.rfind("\\\\.\\", 0) == 0) s.erase(0, 4);
+  if (s.size() == 3 && (s[2] == '\\' || s[2] == '/')) s.pop_back();
+  if (s.size() != 2 || s[1] != ':' || !std::isalpha(static_cast<unsigned char>(s[0]))) return 0;
+  return static_cast<char>(std::toupper(static_cast<unsigned char>(s[0])));
+}
+
+}  // namespace
+
+std::unique_ptr<NoticeFeed> Win32Platform::WatchNotices(std::string&) {
+  return std::make_unique<DeviceChangeFeed>();
+}
+
+bool Win32Platform::Spells(const std::string& spelling, const std::string& path) const {
+  const char letter = DriveLetter(spelling);
+  return letter != 0 && DriveLetter(path) == letter;
 }
 
 }  // namespace rendax

@@ -3,6 +3,7 @@
 
 #if defined(_WIN32)
 
+#include <optional>
 #include <string>
 
 #include "device/platform.h"
@@ -13,6 +14,10 @@ namespace rendax {
 // UTF-8 inside the program, UTF-16 at the Windows calls.
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& wide);
+
+// What a WM_DEVICECHANGE with these parameters means: a volume's arrival or a removal; nullopt
+// for anything else (another kind of device arriving, a configuration change, ...).
+std::optional<HotplugNotice> NoticeFromDeviceChange(uintptr_t wParam, intptr_t lParam);
 
 // Candidates are the device paths "\\.\A:" to "\\.\Z:". Identify opens a letter for queries only
 // and reads the storage device descriptor; Open opens it for commands. Every kernel32 call goes
@@ -27,6 +32,10 @@ class Win32Platform : public DevicePlatform {
   // osError is GetLastError() on failure.
   std::unique_ptr<DeviceChannel> Open(const std::string& path, uint32_t access, uint32_t share,
                                       int& osError) override;
+  // The WM_DEVICECHANGE messages a window hands to Offer.
+  std::unique_ptr<NoticeFeed> WatchNotices(std::string& error) override;
+  // A volume by its drive letter: "E:", "e:\".
+  bool Spells(const std::string& spelling, const std::string& path) const override;
 
  private:
   Kernel32& kernel_;

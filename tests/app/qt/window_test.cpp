@@ -206,7 +206,7 @@ TEST_F(WindowTest, BuildsAndSwapsFacesOnEnableAndDisable) {
   EXPECT_EQ(shown.pixel(43, 20), face.pixel(43, 20));
 
   AddPedal("pedal0", 0);
-  dialog->OnDeviceChange(DeviceNotice::VolumeArrival);
+  dialog->OnDeviceChange(HotplugNotice::VolumeArrival);
   EXPECT_EQ(window.ImportButton()->CurrentFace(), Face::Normal);
   exp->setFocus();
   EXPECT_EQ(exp->CurrentFace(), Face::Focused);
@@ -216,10 +216,13 @@ TEST_F(WindowTest, BuildsAndSwapsFacesOnEnableAndDisable) {
   EXPECT_EQ(window.Progress()->value(), 100) << "kept within range like a native bar";
 
   ASSERT_NE(window.AboutAction(), nullptr);
-  EXPECT_EQ(window.AboutAction()->text().toStdString(), kAboutMenuText);
+  // In the user's language.
+  const std::string locale = window.LocaleName();
+  EXPECT_EQ(window.AboutAction()->text().toStdString(), ForLocale(kAboutMenuText, locale));
   window.AboutAction()->trigger();
   ASSERT_FALSE(responder.seen.empty()) << "the About box was answered";
-  EXPECT_NE(responder.seen[0].find("版"), std::string::npos) << "the About box is in Chinese";
+  EXPECT_EQ(responder.seen[0],
+            CAboutDlg::Product(locale) + "\n" + ForLocale(kAboutDescription, locale));
 
   window.RestoreAction()->trigger();
   EXPECT_TRUE(responder.Seen(kNoBackupYet)) << "nothing saved yet: the window says so";
@@ -235,6 +238,25 @@ TEST_F(WindowTest, BuildsAndSwapsFacesOnEnableAndDisable) {
   verify->trigger();
   EXPECT_TRUE(verify->isChecked());
   EXPECT_TRUE(dialog->Verify());
+}
+
+TEST_F(WindowTest, AFileOpenedWithTheWindowThatCannotGoInIsRefusedWithItsReason) {
+  AddPedal("pedal0", 0);
+  const std::string phone = dir.path().toStdString() + "/phone.m4a";
+  QFile file(QString::fromStdString(phone));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(
+      "\0\0\0\x20"
+      "ftypM4A \0\0\0\0",
+      16);
+  file.close();
+  ImportCheck check;
+  ASSERT_FALSE(CheckImportFile(phone, 0, check));
+  window.OpenWhenShown(phone);
+  Open(NoWorker);
+  ASSERT_TRUE(Spin([&] { return responder.Seen(check.text); }, "the import check's refusal"));
+  EXPECT_EQ(responder.detail[check.text], check.reason);
+  EXPECT_EQ(dialog->JobCode(), JobNone);
 }
 
 TEST_F(WindowTest, StatusLineAndItsLink) {
@@ -282,7 +304,7 @@ TEST_F(WindowTest, SelectorShowsWithTwoPedalsAndTakesTheUsersChoice) {
   QFile marker(QString::fromStdString(root + "/pedal1/unplugged"));
   ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
   marker.close();
-  dialog->OnDeviceChange(DeviceNotice::DeviceRemoval);
+  dialog->OnDeviceChange(HotplugNotice::DeviceRemoval);
   EXPECT_FALSE(pedals->isVisible());
   EXPECT_EQ(dialog->PedalPath(), "") << "setting the choices chose a pedal";
 }
@@ -464,7 +486,8 @@ TEST_F(WindowTest, ClosingDuringAJobWaitsForItWithoutDeadlock) {
 
 TEST_F(WindowTest, SimulatedPedalsPluggedInAndOutReachTheDialog) {
   Open();
-  auto hotplug = WatchSimulator(root, [this](DeviceNotice n) { window.DeliverNotice(n); });
+  auto hotplug = WatchDevices(*platform, [this](HotplugNotice n) { window.DeliverNotice(n); });
+  ASSERT_NE(hotplug, nullptr);
   ASSERT_FALSE(window.ExportButton()->isEnabled());
 
   AddPedal("pedal7", 2);

@@ -154,9 +154,9 @@ TEST(HotplugMonitor, KernelFeedDropsUeventsSentByProcesses) {
   if (!monitor) GTEST_SKIP() << "no uevent socket here: " << error;
   auto witness = HotplugMonitor::Open(HotplugMonitor::Feed::Kernel, error, kPrivateGroup);
   ASSERT_TRUE(witness) << error;
-  EXPECT_STREQ(monitor->FeedName(), "kernel uevents");
+  EXPECT_EQ(monitor->Name(), "kernel uevents");
   std::vector<HotplugNotice> notices;
-  ASSERT_TRUE(monitor->ReadNotices(notices));
+  ASSERT_TRUE(monitor->Read(notices));
   EXPECT_TRUE(notices.empty());
 
   Spoofer spoofer;
@@ -165,7 +165,7 @@ TEST(HotplugMonitor, KernelFeedDropsUeventsSentByProcesses) {
   char buffer[4096];
   EXPECT_EQ(recv(witness->Fd(), buffer, sizeof buffer, MSG_DONTWAIT),
             static_cast<ssize_t>(kDiskAdd.size()));
-  ASSERT_TRUE(monitor->ReadNotices(notices));
+  ASSERT_TRUE(monitor->Read(notices));
   EXPECT_TRUE(notices.empty()) << "a process posed as the kernel";
 }
 
@@ -179,7 +179,7 @@ TEST(HotplugMonitor, LostEventsMakeTheFrontEndCheckBothWays) {
     if (!spoofer.Send(kDiskAdd)) GTEST_SKIP() << "cannot send to a uevent group: " << errno;
   }
   std::vector<HotplugNotice> notices;
-  ASSERT_TRUE(monitor->ReadNotices(notices));
+  ASSERT_TRUE(monitor->Read(notices));
   EXPECT_EQ(notices, (std::vector<HotplugNotice>{HotplugNotice::DeviceRemoval,
                                                  HotplugNotice::VolumeArrival}));
 }

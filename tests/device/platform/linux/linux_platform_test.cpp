@@ -222,5 +222,22 @@ TEST(LinuxOpen, TheNodeIsHeldExclusivelyAndAHeldOneIsRefusedAtOnce) {
   EXPECT_EQ(DescribeOpenError("/dev/sg2", osError), std::string(kMsgPedalInUse) + ": /dev/sg2");
 }
 
+TEST(LinuxPlatform, AGenericNodeIsSpelledByItsNameOrItsSysfsFolder) {
+  LinuxPlatform platform;
+  const struct {
+    const char* spelling;
+    const char* path;
+    bool spells;
+  } rows[] = {
+      {"sg3", "/dev/sg3", true},
+      {"/sys/class/scsi_generic/sg3/", "/dev/sg3", true},
+      {"sg1", "/dev/sg12", false},
+      {"/tmp/scsi_generic/sg3", "/dev/sg3", false},  // not in sysfs
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(platform.Spells(row.spelling, row.path), row.spells) << row.spelling;
+  }
+}
+
 }  // namespace
 }  // namespace rendax

@@ -154,8 +154,8 @@ int CSdkManager_MFCDlg::OnInitDialog() {
     // The window checks every import by reading it back, unless the user turns that off, and
     // its Cancel button puts the earlier loop back.
     std::lock_guard lock(state_.mutex);
-    state_.verify = true;
-    state_.restoreOnCancel = true;
+    state_.request.verify = true;
+    state_.request.restoreOnCancel = true;
   }
   window_.AppendVerifyItem(kVerifyMenuText, true);
   window_.AppendRestoreItem(kRestoreMenuText);
@@ -197,8 +197,8 @@ bool CSdkManager_MFCDlg::TakeChosen(bool askAgain) {
   if (!chosen) return false;
   {
     std::lock_guard lock(state_.mutex);
-    state_.pedalPath = chosen->path;
-    state_.model = chosen->model;
+    state_.request.pedalPath = chosen->path;
+    state_.request.model = chosen->model;
   }
   switch (chosen->firmware) {
     case FirmwareState::Usable:
@@ -340,12 +340,15 @@ void CSdkManager_MFCDlg::EnableButtons(bool enable) {
   buttonsEnabled_ = enable;
 }
 
-void CSdkManager_MFCDlg::StoreJob(int32_t code, const std::string& path, bool mix) {
+void CSdkManager_MFCDlg::StoreJob(int32_t code, const std::string& path, bool mix,
+                                  std::optional<ImportCheck> check) {
   // The path first: the worker may pick the job up the moment the code is stored.
   {
     std::lock_guard lock(state_.mutex);
-    (code == JobExport ? state_.exportPath : state_.importPath) = path;
-    state_.mix = mix;
+    (code == JobExport ? state_.request.exportPath : state_.request.importPath) = path;
+    state_.request.mix = mix;
+    // The file was inspected for the question: the job takes what was found.
+    state_.request.importCheck = std::move(check);
   }
   // A stop asked of an earlier job must not end this one.
   state_.cancel.store(false);
@@ -438,7 +441,7 @@ void CSdkManager_MFCDlg::OnToggleVerify() {
   bool verify = false;
   {
     std::lock_guard lock(state_.mutex);
-    verify = state_.verify = !state_.verify;
+    verify = state_.request.verify = !state_.request.verify;
   }
   window_.CheckVerifyItem(verify);
 }
@@ -473,7 +476,7 @@ void CSdkManager_MFCDlg::OnImport() {
   bool offerSum = false;
   // A file that cannot go in is the job's to refuse, with its message, as it always was.
   if (!CheckImportFile(*path, model, check)) {
-    StoreJob(JobImport, *path);
+    StoreJob(JobImport, *path, false, std::move(check));
     return;
   }
   const std::string notes = ImportNotes(check, model, offerSum);
@@ -483,7 +486,7 @@ void CSdkManager_MFCDlg::OnImport() {
     if (!Ask(window_, notes + " Continue?", offerSum ? &sum : nullptr)) return;
     if (closing_ || !buttonsEnabled_ || !Idle() || Model() != model) return;
   }
-  StoreJob(JobImport, *path, sum.checked);
+  StoreJob(JobImport, *path, sum.checked, std::move(check));
 }
 
 bool CSdkManager_MFCDlg::AcceptsDrop(const std::string& path) const {
@@ -504,7 +507,7 @@ int CSdkManager_MFCDlg::OnDropFile(const std::string& path) {
   if (!Ask(window_, question, offerSum ? &sum : nullptr)) return 0;
   // The answer took a nested event loop: look again before storing.
   if (!AcceptsDrop(path) || Model() != model) return 0;
-  StoreJob(JobImport, path, sum.checked);
+  StoreJob(JobImport, path, sum.checked, std::move(check));
   return 1;
 }
 
@@ -591,11 +594,11 @@ void CSdkManager_MFCDlg::HandleNotice(DeviceNotice notice) {
     if (model < kModelCount) {
       if (chosen) {
         std::lock_guard lock(state_.mutex);
-        state_.pedalPath = chosen->path;
+        state_.request.pedalPath = chosen->path;
       } else {
         EnableButtons(false);
         std::lock_guard lock(state_.mutex);
-        state_.pedalPath.clear();
+        state_.request.pedalPath.clear();
       }
     }
     --handling_;
@@ -625,32 +628,32 @@ void CSdkManager_MFCDlg::OnClose() {
 
 std::string CSdkManager_MFCDlg::PedalPath() const {
   std::lock_guard lock(state_.mutex);
-  return state_.pedalPath;
+  return state_.request.pedalPath;
 }
 
 uint8_t CSdkManager_MFCDlg::Model() const {
   std::lock_guard lock(state_.mutex);
-  return state_.model;
+  return state_.request.model;
 }
 
 std::string CSdkManager_MFCDlg::ExportPath() const {
   std::lock_guard lock(state_.mutex);
-  return state_.exportPath;
+  return state_.request.exportPath;
 }
 
 bool CSdkManager_MFCDlg::Mix() const {
   std::lock_guard lock(state_.mutex);
-  return state_.mix;
+  return state_.request.mix;
 }
 
 std::string CSdkManager_MFCDlg::ImportPath() const {
   std::lock_guard lock(state_.mutex);
-  return state_.importPath;
+  return state_.request.importPath;
 }
 
 bool CSdkManager_MFCDlg::Verify() const {
   std::lock_guard lock(state_.mutex);
-  return state_.verify;
+  return state_.request.verify;
 }
 
 bool CSdkManager_MFCApp::InitInstance(WindowLayer& window, DevicePlatform& platform,

@@ -35,6 +35,25 @@ inline constexpr const char* kMsgExportCancelled = "Export cancelled";
 
 // --- Reasons of ours: said after a title ------------------------------------------------------
 
+// The pedal's side of a job; the command's result follows them.
+inline constexpr const char* kReasonNoLoop = "the pedal holds no loop";
+inline constexpr const char* kReasonLoopInfoUnanswered =
+    "the pedal did not answer the loop info request";
+inline constexpr const char* kReasonLoopDataReadFailed = "a loop data read failed";
+inline constexpr const char* kReasonLoopDataWriteFailed = "a loop data write failed";
+inline constexpr const char* kReasonLoopInfoWriteFailed = "the loop info write failed";
+inline constexpr const char* kReasonShortLoopData =
+    "the pedal sent less audio than its loop info announced";
+// What the pedal holds after a job stopped early.
+inline constexpr const char* kReasonLoopUntouched = "the pedal's loop is untouched";
+inline constexpr const char* kReasonBackupNotPutBack = "the backup could not be put back";
+inline constexpr const char* kReasonInterrupted = "interrupted";
+// The file's side; the system's or the decoder's words follow them.
+inline constexpr const char* kReasonFileUnreadable = "the file could not be read";
+inline constexpr const char* kReasonNoAudio = "the file holds no audio";
+inline constexpr const char* kReasonNoRoom = "there is not enough room for the loop";
+inline constexpr const char* kReasonOutOfMemory = "out of memory";
+
 // --- Pedals and firmware ----------------------------------------------------------------------
 
 // --- Questions before a loop is replaced ------------------------------------------------------

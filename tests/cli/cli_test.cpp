@@ -251,7 +251,7 @@ TEST(Cli, PedalChoiceFirmwareAndUsage) {
   EXPECT_EQ(o.out, old + "  Rendax Mini (model 2)  firmware 7\n" + twin +
                        "  Rendax Twin (model 1)  firmware 8\n");
   // The dialog's search order: model 0, then 1, then 2; the twin comes before the mini.
-  EXPECT_EQ(cli.Run("export").err, "Export file not found\n");
+  EXPECT_EQ(cli.Run("export").err, "Export file not found: the pedal holds no loop\n");
   o = cli.Run("--pedal '" + old + "' export");
   EXPECT_NE(o.status, 0);
   EXPECT_NE(o.err.find("does not match the software"), std::string::npos);

@@ -157,18 +157,11 @@ Outcome WriteResampled(const JobRequest& job, CDevice& device, const LoopInfo& i
   wav = format;
   wav.dataSize = static_cast<uint32_t>(written);
   wav.riffSize = static_cast<uint32_t>(written + kWavHeaderBytes - 8);
+  // The header went first, with the length the record promised; the unpackers keep to it.
   if (written != dataBytes) {
-    // A file's header is put right; what went down a pipe cannot be taken back.
-    if (!target.Seekable()) {
-      return Failure(kMsgReceiveError, "the audio came out " + std::to_string(written) +
-                                           " bytes long, not the " + std::to_string(dataBytes) +
-                                           " bytes its header announced");
-    }
-    const std::vector<uint8_t> actual = BuildExportHeader(format, written);
-    if (actual.size() != header.size() || !Seek(target.get(), 0) ||
-        std::fwrite(actual.data(), 1, actual.size(), target.get()) != actual.size()) {
-      return writeFailed();
-    }
+    return Failure(kMsgReceiveError, "the audio came out " + std::to_string(written) +
+                                         " bytes long, not the " + std::to_string(dataBytes) +
+                                         " bytes its header announced");
   }
   return Outcome{};
 }

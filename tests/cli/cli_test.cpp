@@ -73,6 +73,12 @@ TEST(Cli, DemoPedalExportsAFileThatLibsndfileReads) {
     EXPECT_EQ(o.out, "Receive Complete\n");
     // Not a terminal: one line per 10 %, ending at 100 %.
     EXPECT_NE(o.err.find("progress 100%\n"), std::string::npos) << o.err;
+    // "-" is standard output: the same bytes, every word on standard error.
+    const Outcome piped = cli.Run("--pedal '" + pedal + "' export -");
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_TRUE(piped.out == ReadText(cli / file)) << "the file's bytes";
+    EXPECT_NE(piped.err.find("Receive Complete\n"), std::string::npos) << piped.err;
+    EXPECT_FALSE(std::filesystem::exists(cli / "-"));
 
     SF_INFO info;
     const auto s = ReadWithSndfile(cli / file, info);

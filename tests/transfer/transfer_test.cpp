@@ -460,6 +460,40 @@ TEST(Backup, AnImportSavesTheLoopExactlyAndRestoringItPutsItBackByteForByte) {
   }
 }
 
+TEST(Backup, ABackupPastTwoGibibytesIsListed) {
+  // A sparse file: the header and the record of a two-channel loop of 3,000,000,000 bytes of
+  // audio, the record past the 2 GiB that a 32-bit offset reaches.
+  TempDir dir("long-backup");
+  WavFormat wav;
+  wav.channels = 2;
+  wav.sampleRate = 46875;
+  wav.bitsPerSample = 24;
+  wav.blockAlign = 6;
+  wav.byteRate = 46875 * 6;
+  wav.formatTag = 1;
+  wav.fmtSize = 16;
+  wav.dataSize = 3000000000u;
+  wav.riffSize = 36 + wav.dataSize + kLoopRecordChunkBytes;
+  std::vector<uint8_t> header(kWavHeaderBytes);
+  BuildWavHeader(std::span<uint8_t, kWavHeaderBytes>(header.data(), kWavHeaderBytes), wav);
+  const std::vector<uint8_t> record{'r',  'n',  'd',  'x',  16, 0, 0, 0, 1, 1, 0, 0,
+                                    0xFF, 0xFF, 0xFF, 0xFF, 1,  0, 0, 0, 0, 0, 0, 0};
+  const std::string path = dir / "long.wav";
+  {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(header.data()), kWavHeaderBytes);
+    f.seekp(std::streamoff{kWavHeaderBytes} + wav.dataSize);
+    f.write(reinterpret_cast<const char*>(record.data()), std::streamsize(record.size()));
+    if (!f) GTEST_SKIP() << "no sparse file of 3 GB here";
+  }
+  std::vector<BackupEntry> backups;
+  std::string error;
+  ASSERT_TRUE(ListBackups(dir.path().string(), backups, error)) << error;
+  ASSERT_EQ(backups.size(), 1u);
+  EXPECT_EQ(backups[0].record.streamLength, 0xFFFFFFFFu);
+  EXPECT_EQ(backups[0].frames, 500000000u);
+}
+
 // How many are kept is the same for every job that backs up: see the fault matrix.
 TEST(Backup, AnEmptyPedalNeedsNone) {
   Rig r;

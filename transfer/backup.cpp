@@ -17,6 +17,7 @@
 #include "device/discovery.h"
 #include "transfer/file_io.h"
 #include "transfer/loop_reader.h"
+#include "transfer/outcome.h"
 
 namespace rendax {
 
@@ -241,8 +242,9 @@ LosslessOutcome WriteLosslessLoop(CDevice& device, uint8_t model, const LoopInfo
     dataSize += produced;
   }
   if (dataSize != planned) {
-    reason = FileReason(filePath, "the loop came out " + std::to_string(dataSize) +
-                                      " bytes long, not " + std::to_string(planned));
+    reason = FileReason(
+        filePath, Because(kReasonLengthNotAsAnnounced,
+                          std::to_string(dataSize) + " bytes, not " + std::to_string(planned)));
     return LosslessOutcome::Failed;
   }
   uint8_t tail[1 + kLoopRecordChunkBytes] = {};
@@ -280,7 +282,7 @@ BackupOutcome MakeBackup(CDevice& device, const BackupRequest& request, std::str
 
   const std::string folder = request.folder.empty() ? DefaultBackupFolder() : request.folder;
   if (folder.empty()) {
-    reason = "no folder for backups: set RENDAX_BACKUP_DIR";
+    reason = kReasonNoBackupFolder;
     return BackupOutcome::Failed;
   }
   std::error_code ec;

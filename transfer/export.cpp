@@ -96,7 +96,7 @@ class ExportTarget {
   }
   // The system's words for the last failed write, naming the file.
   std::string WriteReason() const {
-    return FileReason(toStdout_ ? "standard output" : name_, SystemReason(errno));
+    return FileReason(toStdout_ ? kStandardOutputName : name_, SystemReason(errno));
   }
   // On the disk, then in place of the target. A failure's title and reason otherwise.
   Outcome Finish() {
@@ -159,9 +159,9 @@ Outcome WriteResampled(const JobRequest& job, CDevice& device, const LoopInfo& i
   wav.riffSize = static_cast<uint32_t>(written + kWavHeaderBytes - 8);
   // The header went first, with the length the record promised; the unpackers keep to it.
   if (written != dataBytes) {
-    return Failure(kMsgReceiveError, "the audio came out " + std::to_string(written) +
-                                         " bytes long, not the " + std::to_string(dataBytes) +
-                                         " bytes its header announced");
+    return Failure(kMsgReceiveError,
+                   Because(kReasonLengthNotAsAnnounced,
+                           std::to_string(written) + " bytes, not " + std::to_string(dataBytes)));
   }
   return Outcome{};
 }

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "transfer/texts.h"
+
 #ifdef _WIN32
 #include <io.h>
 #include <process.h>
@@ -196,7 +198,7 @@ bool MayWriteFile(const std::string& path, std::string* reason) {
   // The finished export replaces the target by renaming: a device or a pipe would be swapped
   // for a plain file (for root even /dev/full), never written to.
   if (!fs::is_regular_file(status)) {
-    if (reason) *reason = fs::is_directory(status) ? "it is a folder" : "it is not a plain file";
+    if (reason) *reason = fs::is_directory(status) ? kReasonIsFolder : kReasonNotPlainFile;
     return false;
   }
   // Opening for update tests the right to write without touching the content.

@@ -304,8 +304,7 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
   // A folder opens for reading on Linux, but it is no file to import.
   const bool folder = IsFolder(path);
   File file = folder ? File() : OpenFile(path, "rb");
-  if (!file)
-    return Refuse(check, kMsgCantOpenFile, folder ? "it is a folder" : SystemReason(errno));
+  if (!file) return Refuse(check, kMsgCantOpenFile, folder ? kReasonIsFolder : SystemReason(errno));
   uint8_t header[kWavHeaderReadBytes] = {};
   const size_t headerBytes = std::fread(header, 1, sizeof header, file.get());
   WavRejection why = WavRejection::None;

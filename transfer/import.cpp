@@ -319,9 +319,12 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
       (wav.sampleRate == kPedalFrameRate || !(mix && channels == 1 && wav.channels == 2));
   const bool cutRiff =
       why == WavRejection::TooShort && headerBytes >= 4 && std::memcmp(header, "RIFF", 4) == 0;
-  check.accepted =
-      plain ? CheckPlain(check, file, channels)
-            : (file = File(), CheckDecoded(check, channels, cutRiff ? why : WavRejection::None));
+  if (plain) {
+    check.accepted = CheckPlain(check, file, channels);
+  } else {
+    file = File();  // the decoder opens it itself
+    check.accepted = CheckDecoded(check, channels, cutRiff ? why : WavRejection::None);
+  }
   return check.accepted;
 }
 

@@ -1,7 +1,7 @@
 // The fault matrix: a pedal, a file or the file system fails at one point of a job, and the
-// user must see the right message and be left with no crash, no partial or corrupted file, an
-// earlier target unchanged, the pedal closed, progress 0, no job pending and the buttons as
-// they should be. Every row runs through the main dialog, its real worker thread and a
+// user must see the right message with its reason and be left with no crash, no partial or
+// corrupted file, an earlier target unchanged, the pedal closed, progress 0, no job pending and the
+// buttons as they should be. Every row runs through the main dialog, its real worker thread and a
 // simulated pedal; the test thread plays the window thread.
 #include <signal.h>
 #include <sys/resource.h>

@@ -94,9 +94,13 @@ class ExportTarget {
   bool Seekable() const {
     return !toStdout_;
   }
+  // What reasons call it.
+  std::string Name() const {
+    return toStdout_ ? kStandardOutputName : name_;
+  }
   // The system's words for the last failed write, naming the file.
   std::string WriteReason() const {
-    return FileReason(toStdout_ ? kStandardOutputName : name_, SystemReason(errno));
+    return FileReason(Name(), SystemReason(errno));
   }
   // On the disk, then in place of the target. A failure's title and reason otherwise.
   Outcome Finish() {
@@ -195,7 +199,7 @@ Outcome RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resamp
   if (job.native) {
     const LosslessOutcome lossless =
         WriteLosslessLoop(device, job.model, info, static_cast<int64_t>(std::time(nullptr)),
-                          target.get(), job.exportPath, job.cancel, &progress, reason, &outline);
+                          target.get(), target.Name(), job.cancel, &progress, reason, &outline);
     if (lossless == LosslessOutcome::Interrupted) outcome.result = JobResult::Interrupted;
     if (lossless == LosslessOutcome::Failed) outcome = Failure(kMsgReceiveError, reason);
   } else {

@@ -497,6 +497,7 @@ int Main(int argc, char** argv) {
     if (!OnlyOptions(a, kOptPedal | kOptForce | kOptNative, error)) return usage(error);
     const std::string file = a.words.size() == 2 ? a.words[1] : "Rendax.wav";
     if (file == kStandardOutput) {
+      if (isatty(fileno(stdout))) return Fail(kStdoutIsTerminal);
       // The audio has standard output to itself; every word goes to standard error, and a
       // reader that goes away is a failed write, not the end of the program.
       ui.SendAllToErrors();

@@ -92,4 +92,8 @@ inline constexpr const char* kTransferStillRunning =
 
 // --- The command line -------------------------------------------------------------------------
 
+// "export -" with standard output on a terminal: audio is no text to show.
+inline constexpr const char* kStdoutIsTerminal =
+    "Standard output is a terminal; send it to a file or a program (export - > loop.wav)";
+
 }  // namespace rendax

@@ -74,7 +74,7 @@ class ExportTarget {
       return true;
     }
     target_ = FollowLinks(name_);
-    std::string why = "no file name";
+    std::string why = kReasonNoFileName;
     if (target_.empty() || !MayWriteFile(target_, &why)) {
       reason = FileReason(name_, why);
       return false;
@@ -90,9 +90,6 @@ class ExportTarget {
   }
   std::FILE* get() const {
     return toStdout_ ? stdout : file_.get();
-  }
-  bool Seekable() const {
-    return !toStdout_;
   }
   // What reasons call it.
   std::string Name() const {

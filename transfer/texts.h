@@ -54,6 +54,7 @@ inline constexpr const char* kReasonNoAudio = "the file holds no audio";
 inline constexpr const char* kReasonNoRoom = "there is not enough room for the loop";
 inline constexpr const char* kReasonOutOfMemory = "out of memory";
 inline constexpr const char* kReasonIsFolder = "it is a folder";
+inline constexpr const char* kReasonNoFileName = "no file name";
 inline constexpr const char* kReasonNotPlainFile = "it is not a plain file";
 inline constexpr const char* kReasonNoBackupFolder = "no folder for backups: set RENDAX_BACKUP_DIR";
 // What an export writes to when its path is "-".

@@ -34,11 +34,12 @@ std::unique_ptr<AudioSource> OpenSource(const ImportCheck& check, std::string& r
 
 std::string LoopIncompleteAdvice(const std::string& backupPath, bool hadLoop) {
   if (!backupPath.empty()) {
-    return "the pedal's loop is incomplete; its earlier loop is saved in " + backupPath +
-           " (put it back with \"Restore last backup...\" or 'rendax-cli restore')";
+    return Then(kReasonLoopIncomplete, std::string(kReasonEarlierLoopSavedIn) + " " + backupPath +
+                                           " (put it back with \"" + kRestoreMenuText +
+                                           "\" or 'rendax-cli restore')");
   }
-  return hadLoop ? "the pedal's loop is incomplete and no backup of its earlier loop was made"
-                 : "the pedal's loop is incomplete";
+  return hadLoop ? std::string(kReasonLoopIncomplete) + " " + kReasonNoBackupMade
+                 : kReasonLoopIncomplete;
 }
 
 namespace {

@@ -69,7 +69,7 @@ JobResult RunJob(const JobRequest& job, CDevice& device, WavFormat& wav, Resampl
     // A pedal that is gone says nothing; one that another program holds would otherwise look
     // like a click that did nothing.
     if (device.LastOpenError() == kPedalInUseError) {
-      ui.ShowMessageWithReason(kMsgPedalInUse, job.pedalPath);
+      ui.ShowOutcome(Failure(kMsgPedalInUse, job.pedalPath));
       result = JobResult::Failed;
     }
   } else {

@@ -46,6 +46,9 @@ inline constexpr const char* kReasonShortLoopData =
     "the pedal sent less audio than its loop info announced";
 // What the pedal holds after a job stopped early.
 inline constexpr const char* kReasonLoopUntouched = "the pedal's loop is untouched";
+inline constexpr const char* kReasonLoopIncomplete = "the pedal's loop is incomplete";
+inline constexpr const char* kReasonEarlierLoopSavedIn = "its earlier loop is saved in";
+inline constexpr const char* kReasonNoBackupMade = "and no backup of its earlier loop was made";
 inline constexpr const char* kReasonBackupNotPutBack = "the backup could not be put back";
 inline constexpr const char* kReasonInterrupted = "interrupted";
 // The file's side; the system's or the decoder's words follow them.

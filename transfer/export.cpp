@@ -182,8 +182,13 @@ Outcome RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resamp
   const WavFormat format = ExportFormat(channels);
   const uint64_t dataBytes =
       UnpackedFrames(FramesInStream(info.length, channels)) * format.blockAlign;
-  const uint64_t fileBytes = job.native ? LosslessFileBytes(info.length, channels)
-                                        : BuildExportHeader(format, dataBytes).size() + dataBytes;
+  const size_t headerBytes = BuildExportHeader(format, dataBytes).size();
+  // A plain header counts its sizes in 32 bits: past them only another form can say the length.
+  if (!job.native && headerBytes == kWavHeaderBytes && dataBytes > 0xFFFFFFFFull - 36) {
+    return Failure(kMsgReceiveError, kReasonTooLongForWav);
+  }
+  const uint64_t fileBytes =
+      job.native ? LosslessFileBytes(info.length, channels) : headerBytes + dataBytes;
   ExportTarget target(job.exportPath);
   if (!target.Create(fileBytes, reason)) return Failure(kMsgFileCreationError, reason);
 

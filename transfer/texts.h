@@ -55,6 +55,7 @@ inline constexpr const char* kReasonInterrupted = "interrupted";
 inline constexpr const char* kReasonFileUnreadable = "the file could not be read";
 inline constexpr const char* kReasonNoAudio = "the file holds no audio";
 inline constexpr const char* kReasonNoRoom = "there is not enough room for the loop";
+inline constexpr const char* kReasonTooLongForWav = "the loop is too long for a WAV file";
 inline constexpr const char* kReasonOutOfMemory = "out of memory";
 inline constexpr const char* kReasonIsFolder = "it is a folder";
 inline constexpr const char* kReasonNoFileName = "no file name";

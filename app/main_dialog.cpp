@@ -167,8 +167,8 @@ int CSdkManager_MFCDlg::OnInitDialog() {
     // The window checks every import by reading it back, unless the user turns that off, and
     // its Cancel button puts the earlier loop back.
     std::lock_guard lock(state_.mutex);
-    state_.verify = true;
-    state_.restoreOnCancel = true;
+    state_.request.verify = true;
+    state_.request.restoreOnCancel = true;
   }
   window_.AppendVerifyItem(kVerifyMenuText, true);
   window_.AppendRestoreItem(kRestoreMenuText);
@@ -361,17 +361,20 @@ void CSdkManager_MFCDlg::SetControl(int control, bool enable, std::optional<bool
   window_.EnableControl(control, enable);
 }
 
-void CSdkManager_MFCDlg::StoreJob(int32_t code, const std::string& path, bool mix, bool both) {
+void CSdkManager_MFCDlg::StoreJob(int32_t code, const std::string& path, bool mix, bool both,
+                                  std::optional<ImportCheck> check) {
   // The path first: the worker may pick the job up the moment the code is stored. The pedal is
   // the tracker's chosen one at this moment.
   {
     const TrackedPedal* chosen = tracker_.Chosen();
     std::lock_guard lock(state_.mutex);
-    state_.pedalPath = chosen ? chosen->path : "";
-    if (chosen) state_.model = chosen->model;
-    (code == JobExport ? state_.exportPath : state_.importPath) = path;
-    state_.mix = mix;
-    state_.both = both;
+    state_.request.pedalPath = chosen ? chosen->path : "";
+    if (chosen) state_.request.model = chosen->model;
+    (code == JobExport ? state_.request.exportPath : state_.request.importPath) = path;
+    state_.request.mix = mix;
+    state_.request.both = both;
+    // The file was inspected for the question: the job takes what was found.
+    state_.request.importCheck = std::move(check);
   }
   // A stop asked of an earlier job must not end this one.
   state_.cancel.store(false);
@@ -479,7 +482,7 @@ void CSdkManager_MFCDlg::OnToggleVerify() {
   bool verify = false;
   {
     std::lock_guard lock(state_.mutex);
-    verify = state_.verify = !state_.verify;
+    verify = state_.request.verify = !state_.request.verify;
   }
   window_.CheckVerifyItem(verify);
 }
@@ -515,7 +518,7 @@ void CSdkManager_MFCDlg::OnImport() {
   ImportCheck check;
   // A file that cannot go in is the job's to refuse, with its message, as it always was.
   if (!CheckImportFile(*path, model, check)) {
-    StoreJob(JobImport, *path);
+    StoreJob(JobImport, *path, false, false, std::move(check));
     return;
   }
   QuestionOption option;
@@ -527,7 +530,7 @@ void CSdkManager_MFCDlg::OnImport() {
       return;
     }
   }
-  StoreJob(JobImport, *path, Sums(option), Doubles(option));
+  StoreJob(JobImport, *path, Sums(option), Doubles(option), std::move(check));
 }
 
 bool CSdkManager_MFCDlg::AcceptsDrop(const std::string& path) const {
@@ -554,7 +557,7 @@ int CSdkManager_MFCDlg::OnDropFile(const std::string& path) {
   if (!Ask(window_, question, option)) return 0;
   // The answer took a nested event loop: look again before storing.
   if (!ImportPossible() || PedalPath() != pedal) return 0;
-  StoreJob(JobImport, path, Sums(option), Doubles(option));
+  StoreJob(JobImport, path, Sums(option), Doubles(option), std::move(check));
   return 1;
 }
 
@@ -684,22 +687,22 @@ uint16_t CSdkManager_MFCDlg::FirmwareVersion() const {
 
 std::string CSdkManager_MFCDlg::ExportPath() const {
   std::lock_guard lock(state_.mutex);
-  return state_.exportPath;
+  return state_.request.exportPath;
 }
 
 bool CSdkManager_MFCDlg::Mix() const {
   std::lock_guard lock(state_.mutex);
-  return state_.mix;
+  return state_.request.mix;
 }
 
 std::string CSdkManager_MFCDlg::ImportPath() const {
   std::lock_guard lock(state_.mutex);
-  return state_.importPath;
+  return state_.request.importPath;
 }
 
 bool CSdkManager_MFCDlg::Verify() const {
   std::lock_guard lock(state_.mutex);
-  return state_.verify;
+  return state_.request.verify;
 }
 
 bool CSdkManager_MFCApp::InitInstance(WindowLayer& window, DevicePlatform& platform,

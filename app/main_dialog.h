@@ -159,7 +159,9 @@ class CSdkManager_MFCDlg {
   void HandleDeferred();
   void ScheduleDeferred();
   void EnableButtons(bool enable);
-  void StoreJob(int32_t code, const std::string& path, bool mix = false, bool both = false);
+  // `check`: the import's file as the question found it, handed to the job.
+  void StoreJob(int32_t code, const std::string& path, bool mix = false, bool both = false,
+                std::optional<ImportCheck> check = std::nullopt);
   // The file check of an import into the current model; a refused file is said here.
   bool CheckFile(const std::string& path, ImportCheck& check);
   bool Idle() const;

@@ -23,7 +23,7 @@ std::string ModelName(uint8_t model) {
 bool BackupFolder(std::string& folder, std::string& error) {
   folder = DefaultBackupFolder();
   if (folder.empty()) {
-    error = "There is no folder for backups: set RENDAX_BACKUP_DIR";
+    error = std::string("There is ") + kReasonNoBackupFolder;
     return false;
   }
   return true;

@@ -21,6 +21,8 @@ class CliFrontEnd : public JobFrontEnd {
   bool AskYesNo(const std::string& text, const std::string& caption) override;
 
   bool ButtonsEnabled() const { return buttonsEnabled_; }
+  // Success goes to standard error too: standard output carries an export's audio.
+  void SendAllToErrors() { out_ = err_; }
 
  private:
   void EndBar();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -31,6 +32,7 @@
 #include "device/platform/win32/win32_platform.h"
 #endif
 #include "transfer/backup.h"
+#include "transfer/file_io.h"
 #include "transfer/job.h"
 #include "transfer/pedal_policy.h"
 #include "transfer/texts.h"
@@ -146,112 +148,122 @@ int CmdFirmware(DevicePlatform& platform, const Args& a, CliFrontEnd& ui) {
   return kExitOk;
 }
 
-// Checks the file an import or restore would write before anything is asked: a refused file
-// is said at once, with what is wrong with it.
-void ShowRefusal(const ImportCheck& check, CliFrontEnd& ui) {
-  if (check.reason.empty()) {
-    ui.ShowMessage(check.text);
-  } else {
-    ui.ShowMessageWithReason(check.text, check.reason);
-  }
-}
-
-// Runs one job on the worker thread, as the window does, and waits for its end. `restore`: the
-// import's file is a backup, `file` when given, else the newest of the pedal's model.
-int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCode code,
-                std::string file, bool restore = false) {
-  std::string path, error;
-  uint8_t model = 0;
-  // A file is replaced only when asked for, as the window's chooser asks; a folder is left to
-  // the job, which refuses it.
-  const std::filesystem::path target(
-      std::u8string(reinterpret_cast<const char8_t*>(file.data()), file.size()));
-  std::error_code ec;
-  if (code == JobExport && !a.force && std::filesystem::exists(target, ec) &&
-      !std::filesystem::is_directory(target, ec)) {
-    return Fail(file + " exists; 'rendax-cli export --force' replaces it");
-  }
-  if (!SelectPedal(platform, a, path, model, error)) return Fail(error);
-  CMassStorageDevice device(platform);
-  // The window's rule: the loop may be read off a pedal whose firmware differs, so it can be
-  // saved before flashing; only the carried firmware takes a new one.
+// The pedal a transfer uses, opened for its firmware version: the window's rule decides, so the
+// loop may be read off a pedal whose firmware differs (it can be saved before flashing) and only
+// the carried firmware takes a new one.
+bool PedalFor(DevicePlatform& platform, const Args& a, CDevice& device, PedalOperation operation,
+              std::string& path, uint8_t& model, std::string& error) {
+  if (!SelectPedal(platform, a, path, model, error)) return false;
   const FirmwareReading reading = CheckFirmware(device, path, model);
   if (reading.verdict == FirmwareVerdict::Unreadable) {
-    return Fail(reading.openFailed ? DescribeOpenError(path, reading.openError)
-                                   : std::string(kMsgFirmwareReadError) + ": " + reading.reason);
+    error = reading.openFailed ? DescribeOpenError(path, reading.openError)
+                               : std::string(kMsgFirmwareReadError) + ": " + reading.reason;
+    return false;
   }
-  const PedalOperation operation = code == JobExport ? PedalOperation::Export
-                                   : restore         ? PedalOperation::Restore
-                                                     : PedalOperation::Import;
-  if (!Allows(StateOf(reading), operation)) {
-    char why[128];
-    std::snprintf(why, sizeof why, kCliUpdateFirstFormat, unsigned{reading.version});
-    return Fail(kPedalDoesNotMatch + std::string(why));
-  }
-  if (code == JobImport) {
-    ImportCheck check;
-    const bool newestBackup = restore && file.empty();
-    bool accepted = !newestBackup && CheckImportFile(file, model, check, a.mix);
-    if (restore) {
-      // A file that cannot be opened says so; one that opens is first asked whose loop it holds,
-      // since a backup of another model is refused by its format too, less clearly.
-      if (!newestBackup && !accepted && check.text == kMsgCantOpenFile) {
-        ShowRefusal(check, ui);
-        return kExitFailed;
-      }
-      BackupEntry backup;
-      if (!ChooseBackup(newestBackup ? std::nullopt : std::optional<std::string>(file), model,
-                        backup, error)) {
-        return Fail(error);
-      }
-      if (newestBackup) accepted = CheckImportFile(backup.path, model, check);
-      file = backup.path;
-      if (accepted) {
-        std::fprintf(stderr, "Restoring %s, the loop of %s (%s)\n", file.c_str(),
-                     LocalTime(backup.record.time).c_str(), FormatDuration(backup.frames).c_str());
-      }
-    }
-    if (!accepted) {
-      ShowRefusal(check, ui);
-      return kExitFailed;
-    }
-    if (check.converted) std::fprintf(stderr, "converting %s\n", check.conversion.c_str());
-    if (!ui.AskYesNo(ReplaceWarning(PedalName(model, path)), kQuestionCaption)) {
-      return Fail(restore ? "Restore cancelled" : "Import cancelled");
-    }
-  }
+  if (Allows(StateOf(reading), operation)) return true;
+  char why[128];
+  std::snprintf(why, sizeof why, kCliUpdateFirstFormat, unsigned{reading.version});
+  error = kPedalDoesNotMatch + std::string(why);
+  return false;
+}
 
+// The file an import (or restore: a backup, `file` or else the newest of the model) writes into
+// the pedal at `pedal`, checked before anything is asked; a refused file is said at once. Then
+// the question, which names the pedal.
+std::optional<ImportCheck> CheckImport(const Args& a, const std::string& pedal, uint8_t model,
+                                       const std::string& file, bool restore, CliFrontEnd& ui) {
+  ImportCheck check;
+  const bool newestBackup = restore && file.empty();
+  if (!newestBackup) CheckImportFile(file, model, check, a.mix);
+  // A file that cannot be opened says so; one that opens is first asked whose loop it holds,
+  // since a backup of another model is refused by its format too, less clearly.
+  if (restore && (newestBackup || check.text != kMsgCantOpenFile)) {
+    BackupEntry backup;
+    std::string error;
+    if (!ChooseBackup(newestBackup ? std::nullopt : std::optional<std::string>(file), model, backup,
+                      error)) {
+      Fail(error);
+      return std::nullopt;
+    }
+    if (newestBackup) CheckImportFile(backup.path, model, check);
+    if (check.accepted) {
+      std::fprintf(stderr, "Restoring %s, the loop of %s (%s)\n", check.path.c_str(),
+                   LocalTime(backup.record.time).c_str(), FormatDuration(backup.frames).c_str());
+    }
+  }
+  if (!check.accepted) {
+    ui.ShowOutcome(Failure(check.text, check.reason));
+    return std::nullopt;
+  }
+  if (check.converted) std::fprintf(stderr, "converting %s\n", check.conversion.c_str());
+  if (!ui.AskYesNo(ReplaceWarning(PedalName(model, pedal)), kQuestionCaption)) {
+    Fail(restore ? "Restore cancelled" : "Import cancelled");
+    return std::nullopt;
+  }
+  return check;
+}
+
+// Runs one job on the worker thread, as the window does, and waits for its end. Ctrl-C stops
+// the job cleanly; before it (during the question) it ended the program, with nothing written.
+JobResult RunOnWorker(const JobRequest& request, CDevice& device, CliFrontEnd& ui) {
   TransferState state;
   {
     std::lock_guard<std::mutex> lock(state.mutex);
-    state.pedalPath = path;
-    state.model = model;
-    (code == JobExport ? state.exportPath : state.importPath) = file;
-    state.verify = a.verify;
-    state.native = a.native;
-    state.mix = a.mix;
-    state.both = a.both;
-    state.backup = !a.noBackup;  // the folder stays empty: RENDAX_BACKUP_DIR or the default
+    state.request = request;
   }
   WavFormat wav;
   ResampleState resample;
   Worker worker(state, device, wav, resample, ui);
   {
-    // From here on Ctrl-C stops the job cleanly; during the question above it ended the
-    // program, with nothing written.
     state.cancel.store(false);
     InterruptGuard interrupts(state.cancel);
-    state.jobCode.store(code);
+    state.jobCode.store(request.code);
     worker.Start();
     while (worker.Busy()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     interrupts.JobEnded();
   }
   worker.Stop();
-  switch (worker.LastResult()) {
+  return worker.LastResult();
+}
+
+// An export, import or restore (an import of a backup: `file`, else the newest of the model).
+int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCode code,
+                const std::string& file, bool restore = false) {
+  // A file is replaced only when asked for, as the window's chooser asks; a folder is left to
+  // the job, which refuses it.
+  std::error_code ec;
+  const std::filesystem::path target = U8Path(file);
+  if (code == JobExport && file != kStandardOutput && !a.force &&
+      std::filesystem::exists(target, ec) && !std::filesystem::is_directory(target, ec)) {
+    return Fail(file + " exists; 'rendax-cli export --force' replaces it");
+  }
+  CMassStorageDevice device(platform);
+  JobRequest request;
+  request.code = code;
+  const PedalOperation operation = code == JobExport ? PedalOperation::Export
+                                   : restore         ? PedalOperation::Restore
+                                                     : PedalOperation::Import;
+  std::string error;
+  if (!PedalFor(platform, a, device, operation, request.pedalPath, request.model, error)) {
+    return Fail(error);
+  }
+  if (code == JobImport) {
+    request.importCheck = CheckImport(a, request.pedalPath, request.model, file, restore, ui);
+    if (!request.importCheck) return kExitFailed;
+    request.importPath = request.importCheck->path;
+  } else {
+    request.exportPath = file;
+  }
+  request.verify = a.verify;
+  request.native = a.native;
+  request.mix = a.mix;
+  request.both = a.both;
+  request.backup = !a.noBackup;  // the folder stays empty: RENDAX_BACKUP_DIR or the default
+  switch (RunOnWorker(request, device, ui)) {
     case JobResult::Success:
       return kExitOk;
     case JobResult::NotOpened:
-      return Fail(DescribeOpenError(path, device.LastOpenError()));
+      return Fail(DescribeOpenError(request.pedalPath, device.LastOpenError()));
     case JobResult::Failed:
       break;
     case JobResult::Interrupted:
@@ -327,7 +339,17 @@ int Dispatch(const Args& a) {
   CliFrontEnd ui(stdout, stderr, stdin, isatty(fileno(stderr)) != 0, a.yes);
   if (cmd == "firmware") return CmdFirmware(platform, a, ui);
   if (cmd == "export") {
-    return RunTransfer(platform, a, ui, JobExport, a.words.size() == 2 ? a.words[1] : "Rendax.wav");
+    const std::string file = a.words.size() == 2 ? a.words[1] : "Rendax.wav";
+    if (file == kStandardOutput) {
+      if (isatty(fileno(stdout))) return Fail(kStdoutIsTerminal);
+      // The audio has standard output to itself; every word goes to standard error, and a
+      // reader that goes away is a failed write, not the end of the program.
+      ui.SendAllToErrors();
+#if !defined(_WIN32)
+      std::signal(SIGPIPE, SIG_IGN);
+#endif
+    }
+    return RunTransfer(platform, a, ui, JobExport, file);
   }
   if (cmd == "import") return RunTransfer(platform, a, ui, JobImport, a.words[1]);
   // restore: the import of a backup

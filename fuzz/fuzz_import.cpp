@@ -48,7 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     job.verify = true;
     // The earlier loop is saved first, as for any user; the folder stays small.
     job.backupFolder = (root / "backups").string();
-    job.backupsKept = 2;
     const JobResult result = RunJob(job, device, wav, resample, ui);
 
     FUZZ_CHECK(!device.IsOpen());

@@ -10,11 +10,14 @@
 #include <new>
 #include <system_error>
 
+#include "audio/resample.h"
 #include "audio/sample_pages.h"
 #include "audio/wav_header.h"
 #include "device/commands.h"
 #include "device/discovery.h"
 #include "transfer/file_io.h"
+#include "transfer/loop_reader.h"
+#include "transfer/outcome.h"
 
 namespace rendax {
 
@@ -57,6 +60,16 @@ WavFormat LosslessFormat(uint32_t channels, uint32_t dataSize) {
   return wav;
 }
 
+}  // namespace
+
+uint64_t LosslessFileBytes(uint32_t streamLength, uint32_t channels) {
+  // Without filler even the longest loop the pedal's length field allows stays within 32 bits.
+  const uint64_t data = FramesInStream(streamLength, channels) * PageLayoutFor(channels).frameBytes;
+  return kWavHeaderBytes + data + (data & 1) + kLoopRecordChunkBytes;
+}
+
+namespace {
+
 void EncodeRecord(const LoopRecord& r, uint8_t* out) {
   std::memcpy(out, "rndx", 4);
   Put32(out + 4, 16);
@@ -69,16 +82,6 @@ void EncodeRecord(const LoopRecord& r, uint8_t* out) {
   Put32(out + 16, static_cast<uint32_t>(t));
   Put32(out + 20, static_cast<uint32_t>(t >> 32));
 }
-
-// The reads an export makes: whole transfer blocks, the last one rounded up to whole pages.
-struct ReadPlan {
-  uint32_t reads, rest;
-  explicit ReadPlan(uint32_t length) {
-    const uint32_t full = length / kTransferBlockBytes;
-    rest = length % kTransferBlockBytes;
-    reads = length <= kTransferBlockBytes ? 1 : (rest == 0 ? full : full + 1);
-  }
-};
 
 }  // namespace
 
@@ -140,7 +143,7 @@ std::optional<LoopRecord> ReadLoopRecord(std::FILE* file, const WavFormat& wav) 
   if (wav.sampleRate != kPedalFrameRate) return std::nullopt;
   const uint64_t at = uint64_t{AudioOffset(wav)} + wav.dataSize + (wav.dataSize & 1);
   uint8_t chunk[kLoopRecordChunkBytes] = {};
-  if (at > 0x7FFFFFFF || std::fseek(file, static_cast<long>(at), SEEK_SET) != 0 ||
+  if (!Seek(file, static_cast<int64_t>(at)) ||
       std::fread(chunk, 1, sizeof chunk, file) != sizeof chunk ||
       std::memcmp(chunk, "rndx", 4) != 0 || Get32(chunk + 4) < 16 || chunk[8] != 1) {
     return std::nullopt;
@@ -195,8 +198,7 @@ std::optional<BackupEntry> NewestBackup(const std::string& folder, uint8_t model
 
 LosslessOutcome WriteLosslessLoop(CDevice& device, uint8_t model, const LoopInfo& info,
                                   int64_t time, std::FILE* file, const std::string& filePath,
-                                  const std::atomic<bool>* cancel,
-                                  const std::function<void(uint64_t, uint64_t)>& progress,
+                                  const std::atomic<bool>* cancel, JobProgress* progress,
                                   std::string& reason, LoopOutlineBuilder* outline) {
   const uint32_t channels = ModelInfo(model).channels;
   const PageLayout layout = PageLayoutFor(channels);
@@ -204,39 +206,32 @@ LosslessOutcome WriteLosslessLoop(CDevice& device, uint8_t model, const LoopInfo
     reason = FileReason(filePath, SystemReason(errno));
     return LosslessOutcome::Failed;
   };
+  // The length is known from the record: whole frames, the last one completed.
+  const uint64_t planned = FramesInStream(info.length, channels) * layout.frameBytes;
+  const WavFormat wav = LosslessFormat(channels, static_cast<uint32_t>(planned));
   uint8_t header[kWavHeaderBytes] = {};
+  BuildWavHeader(std::span<uint8_t, kWavHeaderBytes>(header), wav);
   if (std::fwrite(header, 1, sizeof header, file) != sizeof header) return writeFailed();
 
-  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kTransferBlockBytes]);
   std::unique_ptr<uint8_t[]> frames(new (std::nothrow) uint8_t[kTransferBlockBytes]);
-  if (!block || !frames) {
-    reason = "out of memory";
+  if (!frames) {
+    reason = kReasonOutOfMemory;
     return LosslessOutcome::Failed;
   }
-  const ReadPlan plan(info.length);
-  uint64_t offset = 0;
+  LoopReader reader(device, model, info.length, cancel, progress);
   uint64_t dataSize = 0;
-  for (uint32_t k = 1; k <= plan.reads; ++k) {
-    if (cancel && cancel->load()) return LosslessOutcome::Interrupted;
-    uint32_t request = kTransferBlockBytes;
-    if (k == plan.reads && plan.reads > 1 && plan.rest > 0) {
-      request = RoundUpToPages(plan.rest, channels);
-    }
-    std::memset(block.get(), 0, kTransferBlockBytes);
-    if (!SendCommandIn(CdbLoopDataRead(), device, request, block.get())) {
-      reason = "a loop data read failed: " + DescribeCommandResult(device.LastResult());
+  for (;;) {
+    const LoopReader::Step step = reader.Next();
+    if (step == LoopReader::Step::End) break;
+    if (step == LoopReader::Step::Cancelled) return LosslessOutcome::Interrupted;
+    if (step == LoopReader::Step::Failed) {
+      reason = reader.Reason();
       return LosslessOutcome::Failed;
     }
-    const uint32_t inBytes =
-        k < plan.reads ? kTransferBlockBytes : info.length - kTransferBlockBytes * (plan.reads - 1);
-    const uint32_t residual = device.LastResult().residual;
-    if (residual > request || request - residual < inBytes) {
-      reason = "the pedal sent less audio than its loop info announced";
-      return LosslessOutcome::Failed;
-    }
-    if (outline) outline->AddStream(block.get(), inBytes, offset);
-    uint32_t produced = DropFiller(block.get(), inBytes, offset, channels, frames.get());
-    if (k == plan.reads && produced % layout.frameBytes != 0) {
+    if (outline) outline->AddStream(reader.Data(), reader.Bytes(), reader.Offset());
+    uint32_t produced =
+        DropFiller(reader.Data(), reader.Bytes(), reader.Offset(), channels, frames.get());
+    if ((reader.Flags() & ChunkLast) && produced % layout.frameBytes != 0) {
       // A stream that ends inside a frame: the frame is completed with zeros, as the reading
       // rule takes it; the record keeps the exact length.
       const uint32_t whole = layout.frameBytes - produced % layout.frameBytes;
@@ -244,24 +239,18 @@ LosslessOutcome WriteLosslessLoop(CDevice& device, uint8_t model, const LoopInfo
       produced += whole;
     }
     if (std::fwrite(frames.get(), 1, produced, file) != produced) return writeFailed();
-    offset += inBytes;
     dataSize += produced;
-    if (progress) progress(offset, info.length);
   }
-  if (dataSize > 0xFFFFFFFFull - 64) {
-    reason = "the loop is too long for a WAV file";
+  if (dataSize != planned) {
+    reason = FileReason(
+        filePath, Because(kReasonLengthNotAsAnnounced,
+                          std::to_string(dataSize) + " bytes, not " + std::to_string(planned)));
     return LosslessOutcome::Failed;
   }
-  const WavFormat wav = LosslessFormat(channels, static_cast<uint32_t>(dataSize));
   uint8_t tail[1 + kLoopRecordChunkBytes] = {};
   const size_t pad = dataSize & 1;
   EncodeRecord(LoopRecord{model, info.status, info.length, time}, tail + pad);
   if (std::fwrite(tail, 1, pad + kLoopRecordChunkBytes, file) != pad + kLoopRecordChunkBytes) {
-    return writeFailed();
-  }
-  BuildWavHeader(std::span<uint8_t, kWavHeaderBytes>(header), wav);
-  if (std::fseek(file, 0, SEEK_SET) != 0 ||
-      std::fwrite(header, 1, sizeof header, file) != sizeof header) {
     return writeFailed();
   }
   return LosslessOutcome::Done;
@@ -286,19 +275,14 @@ void Prune(const std::string& folder, uint8_t model, unsigned kept) {
 BackupOutcome MakeBackup(CDevice& device, const BackupRequest& request, std::string& path,
                          std::string& reason) {
   path.clear();
-  uint8_t record[kLoopInfoBytes] = {};
+  LoopInfo info;
   // The read also puts the pedal's stream back at the loop's start.
-  if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {
-    reason = "the pedal did not answer the loop info request: " +
-             DescribeCommandResult(device.LastResult());
-    return BackupOutcome::Failed;
-  }
-  const LoopInfo info = DecodeLoopInfo(record);
-  if (info.status == 1 || info.length == 0) return BackupOutcome::NoLoop;
+  if (!ReadLoopInfo(device, info, reason)) return BackupOutcome::Failed;
+  if (!HoldsLoop(info)) return BackupOutcome::NoLoop;
 
   const std::string folder = request.folder.empty() ? DefaultBackupFolder() : request.folder;
   if (folder.empty()) {
-    reason = "no folder for backups: set RENDAX_BACKUP_DIR";
+    reason = kReasonNoBackupFolder;
     return BackupOutcome::Failed;
   }
   std::error_code ec;
@@ -319,11 +303,8 @@ BackupOutcome MakeBackup(CDevice& device, const BackupRequest& request, std::str
   }
 
   std::string temp;
-  File file = CreateTempBeside(target, temp);
-  if (!file) {
-    reason = FileReason(folder, SystemReason(errno));
-    return BackupOutcome::Failed;
-  }
+  File file = CreateTempBeside(target, temp, reason);
+  if (!file) return BackupOutcome::Failed;
   LoopOutlineBuilder outline(info.length, ModelInfo(request.model).channels);
   const LosslessOutcome outcome =
       WriteLosslessLoop(device, request.model, info, now, file.get(), target, request.cancel,
@@ -347,7 +328,7 @@ BackupOutcome MakeBackup(CDevice& device, const BackupRequest& request, std::str
   }
   path = target;
   if (request.outline) *request.outline = outline.Result();
-  Prune(folder, request.model, request.kept == 0 ? kDefaultBackupsKept : request.kept);
+  Prune(folder, request.model, BackupsKept());
   return BackupOutcome::Made;
 }
 
@@ -357,7 +338,6 @@ std::function<bool(CDevice&, std::string&)> BackupBeforeFirmware(uint8_t model,
     BackupRequest request;
     request.model = model;
     request.folder = folder;
-    request.kept = BackupsKept();
     std::string path;
     const BackupOutcome outcome = MakeBackup(device, request, path, reason);
     if (outcome == BackupOutcome::Failed) reason = std::string(kMsgBackupError) + ": " + reason;

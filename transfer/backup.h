@@ -20,6 +20,7 @@
 #include "audio/wav_header.h"
 #include "device/commands.h"
 #include "device/device.h"
+#include "transfer/progress.h"
 #include "transfer/texts.h"
 
 namespace rendax {
@@ -46,7 +47,8 @@ struct BackupEntry {
 // ~/.local/share/rendax/backups; on Windows %LOCALAPPDATA%\Rendax\Backups. Empty when none of
 // these can be told (no home).
 std::string DefaultBackupFolder();
-// How many backups of each model are kept: RENDAX_BACKUP_KEEP (1 or more), else 20.
+// How many backups of each model are kept: RENDAX_BACKUP_KEEP (1 or more), else 20. Every
+// backup, whatever job makes it, keeps to this.
 unsigned BackupsKept();
 
 // The backups in `folder`, newest first; files that are not backups are passed over. A folder
@@ -64,31 +66,33 @@ std::string FormatDuration(uint64_t frames, uint32_t rate = kPedalFrameRate);
 // The "rndx" chunk of an open lossless file whose header gave `wav`; nullopt for any other file.
 std::optional<LoopRecord> ReadLoopRecord(std::FILE* file, const WavFormat& wav);
 
+// The length of the lossless file of a loop of `streamLength` bytes.
+uint64_t LosslessFileBytes(uint32_t streamLength, uint32_t channels);
+
 // Writes the loop that `info` describes (just read from the open pedal, so its stream is at the
-// start) to `file` in the lossless form. `filePath` names the file in reasons. `outline`, when
+// start) to `file` in the lossless form, header first (a pipe takes it too). `filePath` names the
+// file in reasons. `progress` (may be null) has begun the stage the reads count in. `outline`, when
 // given, is fed every block as the pedal sent it.
 enum class LosslessOutcome { Done, Failed, Interrupted };
 LosslessOutcome WriteLosslessLoop(CDevice& device, uint8_t model, const LoopInfo& info,
                                   int64_t time, std::FILE* file, const std::string& filePath,
-                                  const std::atomic<bool>* cancel,
-                                  const std::function<void(uint64_t, uint64_t)>& progress,
+                                  const std::atomic<bool>* cancel, JobProgress* progress,
                                   std::string& reason, LoopOutlineBuilder* outline = nullptr);
 
 enum class BackupOutcome { Made, NoLoop, Failed, Interrupted };
 
 struct BackupRequest {
   uint8_t model = 0;
-  std::string folder;  // empty: DefaultBackupFolder()
-  unsigned kept = kDefaultBackupsKept;
+  std::string folder;                         // empty: DefaultBackupFolder()
   const std::atomic<bool>* cancel = nullptr;  // checked between blocks
-  // Stream bytes read so far of `total`, after every block.
-  std::function<void(uint64_t done, uint64_t total)> progress;
+  // When given: has begun the stage the reads count in.
+  JobProgress* progress = nullptr;
   // When given: the outline of the loop saved, once the backup is made.
   LoopOutline* outline = nullptr;
 };
 
 // Reads the loop of the open pedal into a new backup file (the folder is made when missing) and
-// then keeps only the newest `kept` backups of the model. NoLoop when the pedal holds none
+// then keeps only the newest BackupsKept() backups of the model. NoLoop when the pedal holds none
 // (nothing to save). On Failed, `reason` says why and no file is left; on Made, `path` names the
 // file.
 BackupOutcome MakeBackup(CDevice& device, const BackupRequest& request, std::string& path,

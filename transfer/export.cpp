@@ -1,10 +1,10 @@
-// Export: the pedal's loop into a WAV file, 48,000 Hz 24-bit.
-#include <algorithm>
+// Export: the pedal's loop into a WAV file, 48,000 Hz 24-bit, or in the lossless form.
 #include <cerrno>
-#include <cstring>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "audio/sample_pages.h"
 #include "device/commands.h"
@@ -12,152 +12,30 @@
 #include "transfer/backup.h"
 #include "transfer/file_io.h"
 #include "transfer/job.h"
+#include "transfer/loop_reader.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace rendax {
 
 namespace {
 
-// The unpacker's reading rule may look up to frame size - 1 bytes past the recording's end.
-constexpr uint32_t kBlockSlack = 8;
+// Frames of 48,000 Hz audio the unpackers make of `frames` pedal frames, however the stream is
+// cut into blocks: the outputs lie 125/128 of an input frame apart from the first frame on, those
+// before the last input frame are all made, and the last frame itself closes the stream when
+// the next output would lie less than half a step past it.
+uint64_t UnpackedFrames(uint64_t frames) {
+  if (frames <= 1) return frames;
+  const uint64_t reach = 128 * (frames - 1);
+  const uint64_t made = (reach + 124) / 125;
+  return made + (125 * made - reach < 64 ? 1 : 0);
+}
 
-}  // namespace
-
-JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
-                    JobFrontEnd& ui) {
-  const uint32_t channels = ModelInfo(job.model).channels;
-
-  uint8_t record[kLoopInfoBytes] = {};
-  if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {
-    // Nothing is known about the loop; no file is made.
-    ui.ShowMessageWithReason(kMsgReceiveError, "the pedal did not answer the loop info request: " +
-                                                   DescribeCommandResult(device.LastResult()));
-    return JobResult::Failed;
-  }
-  const LoopInfo info = DecodeLoopInfo(record);
-  if (info.status == 1 || info.length == 0) {
-    ui.ShowMessage(kMsgExportNotFound);
-    return JobResult::Failed;
-  }
-
-  // The audio goes to a file beside the target, which replaces the target only when complete:
-  // an earlier file at the export path survives any failure.
-  const std::string target = FollowLinks(job.exportPath);
-  std::string tempPath;
-  File file;
-  std::string why = "no file name";
-  if (!target.empty() && MayWriteFile(target, &why)) {
-    file = CreateTempBeside(target, tempPath);
-    if (!file) why = SystemReason(errno);
-  }
-  if (!file) {
-    ui.ShowMessageWithReason(kMsgFileCreationError, FileReason(job.exportPath, why));
-    return JobResult::Failed;
-  }
-  const bool replacing = PathExists(target);
-
-  ui.EnableTransferButtons(false);
-  auto fail = [&](const char* text, const std::string& reason) {
-    file.Close();
-    RemoveFile(tempPath);
-    ui.ShowMessageWithReason(text, reason);
-    ui.EnableTransferButtons(true);
-    return JobResult::Failed;
-  };
-  auto writeFailed = [&] {
-    return fail(kMsgReceiveError, FileReason(job.exportPath, SystemReason(errno)));
-  };
-  // Between blocks: the temporary file goes, an earlier file at the
-  // target stays as it was. A Cancel button's stop is no error.
-  auto interrupted = [&] {
-    const std::string left =
-        replacing ? "the earlier " + job.exportPath + " is intact" : "no file was written";
-    if (job.restoreOnCancel) {
-      fail(kMsgExportCancelled, left);
-    } else {
-      fail(kMsgReceiveError, "interrupted; " + left);
-    }
-    return JobResult::Interrupted;
-  };
-  const uint32_t length = info.length;
-  LoopOutlineBuilder outline(length, channels);
-  auto stage = [&](uint64_t done) { ui.ReportStage(JobFrontEnd::Stage::Export, done, length); };
-  auto complete = [&] {
-    ui.ReportLoop(outline.Result());
-    ui.ShowMessage(kMsgReceiveComplete);
-    ui.EnableTransferButtons(true);
-    return JobResult::Success;
-  };
-  stage(0);
-
-  if (job.native) {
-    std::string reason;
-    const LosslessOutcome outcome = WriteLosslessLoop(
-        device, job.model, info, static_cast<int64_t>(std::time(nullptr)), file.get(),
-        job.exportPath, job.cancel,
-        [&](uint64_t done, uint64_t total) {
-          ui.ReportProgress(static_cast<int>(done * 100 / std::max<uint64_t>(1, total)));
-          stage(done);
-        },
-        reason, &outline);
-    if (outcome == LosslessOutcome::Interrupted) return interrupted();
-    if (outcome == LosslessOutcome::Failed) return fail(kMsgReceiveError, reason);
-    if (!file.SyncAndClose()) return writeFailed();
-    if (!MoveIntoPlace(tempPath, target, &reason)) {
-      return fail(kMsgFileCreationError, FileReason(target, reason));
-    }
-    return complete();
-  }
-
-  uint8_t placeholder[kWavHeaderBytes] = {};
-  if (std::fwrite(placeholder, 1, sizeof placeholder, file.get()) != sizeof placeholder) {
-    return writeFailed();
-  }
-  wav.dataSize = 0;
-
-  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kTransferBlockBytes + kBlockSlack]);
-  std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[kMaxUnpackOutputBytes]);
-  if (!block || !out) return fail(kMsgReceiveError, "out of memory");
-
-  const uint32_t fullBlocks = length / kTransferBlockBytes;
-  const uint32_t rest = length % kTransferBlockBytes;
-  const uint32_t reads =
-      length <= kTransferBlockBytes ? 1 : (rest == 0 ? fullBlocks : fullBlocks + 1);
-  uint64_t dataSize = 0;
-
-  for (uint32_t k = 1; k <= reads; ++k) {
-    if (job.cancel && job.cancel->load()) return interrupted();
-    uint32_t request = kTransferBlockBytes;
-    if (k == reads && reads > 1 && rest > 0) request = RoundUpToPages(rest, channels);
-    // Never convert what an earlier block or a short answer left behind.
-    std::memset(block.get(), 0, kTransferBlockBytes + kBlockSlack);
-    if (!SendCommandIn(CdbLoopDataRead(), device, request, block.get())) {
-      return fail(kMsgReceiveError,
-                  "a loop data read failed: " + DescribeCommandResult(device.LastResult()));
-    }
-    const uint32_t inBytes =
-        k < reads ? kTransferBlockBytes : length - kTransferBlockBytes * (reads - 1);
-    const uint32_t residual = device.LastResult().residual;
-    if (residual > request || request - residual < inBytes) {
-      return fail(kMsgReceiveError, "the pedal sent less audio than its loop info announced");
-    }
-    uint32_t flags = 0;
-    if (k == 1) flags |= ChunkFirst;
-    if (k == reads) flags |= ChunkLast;
-    outline.AddStream(block.get(), inBytes, uint64_t{kTransferBlockBytes} * (k - 1));
-    const uint32_t produced = channels == 2
-                                  ? UnpackStereo(resample, block.get(), inBytes, out.get(), flags)
-                                  : UnpackMono(resample, block.get(), inBytes, out.get(), flags);
-    // A WAV file counts its bytes in 32 bits.
-    if (dataSize + produced > 0xFFFFFFFFull - (kWavHeaderBytes - 8)) {
-      return fail(kMsgReceiveError, "the loop is too long for a WAV file");
-    }
-    if (std::fwrite(out.get(), 1, produced, file.get()) != produced) return writeFailed();
-    dataSize += produced;
-    wav.dataSize = static_cast<uint32_t>(dataSize);
-    ui.ReportProgress(static_cast<int>(uint64_t{k} * 100 / reads));
-    stage(uint64_t{kTransferBlockBytes} * (k - 1) + inBytes);
-  }
-
+WavFormat ExportFormat(uint32_t channels) {
+  WavFormat wav;
   wav.channels = static_cast<uint16_t>(channels);
   wav.sampleRate = 48000;
   wav.bitsPerSample = 24;
@@ -165,22 +43,181 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
   wav.blockAlign = static_cast<uint16_t>(channels * 24 / 8);
   wav.formatTag = 1;
   wav.fmtSize = 16;
-  wav.riffSize = wav.dataSize + 36;
-  uint8_t header[kWavHeaderBytes];
-  BuildWavHeader(std::span<uint8_t, kWavHeaderBytes>(header), wav);
-  if (std::fseek(file.get(), 0, SEEK_SET) != 0 ||
-      std::fwrite(header, 1, sizeof header, file.get()) != sizeof header) {
+  return wav;
+}
+
+std::string Megabytes(uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  return text;
+}
+
+// Where an export's bytes go: a file beside the target that replaces it only when complete (an
+// earlier file at the export path survives any failure), or standard output.
+class ExportTarget {
+ public:
+  explicit ExportTarget(const std::string& exportPath) : name_(exportPath) {}
+  ~ExportTarget() {
+    if (!toStdout_ && !temp_.empty()) {
+      file_.Close();
+      RemoveFile(temp_);
+    }
+  }
+
+  // Makes the file that takes `bytes` bytes. False with the reason.
+  bool Create(uint64_t bytes, std::string& reason) {
+    if (name_ == kStandardOutput) {
+      toStdout_ = true;
+#ifdef _WIN32
+      _setmode(_fileno(stdout), _O_BINARY);
+#endif
+      return true;
+    }
+    target_ = FollowLinks(name_);
+    std::string why = kReasonNoFileName;
+    if (target_.empty() || !MayWriteFile(target_, &why)) {
+      reason = FileReason(name_, why);
+      return false;
+    }
+    if (const auto free = FreeSpaceFor(target_); free && *free < bytes) {
+      reason = FileReason(name_, Because(kReasonNoRoom, Megabytes(bytes) + " needed, " +
+                                                            Megabytes(*free) + " free"));
+      return false;
+    }
+    replacing_ = PathExists(target_);
+    file_ = CreateTempBeside(target_, temp_, reason);
+    return static_cast<bool>(file_);
+  }
+  std::FILE* get() const {
+    return toStdout_ ? stdout : file_.get();
+  }
+  // What reasons call it.
+  std::string Name() const {
+    return toStdout_ ? kStandardOutputName : name_;
+  }
+  // The system's words for the last failed write, naming the file.
+  std::string WriteReason() const {
+    return FileReason(Name(), SystemReason(errno));
+  }
+  // On the disk, then in place of the target. A failure's title and reason otherwise.
+  Outcome Finish() {
+    if (toStdout_) {
+      return std::fflush(stdout) == 0 ? Outcome{} : Failure(kMsgReceiveError, WriteReason());
+    }
+    // On the disk before the rename, or a power cut could leave the target empty.
+    if (!file_.SyncAndClose()) return Failure(kMsgReceiveError, WriteReason());
+    std::string why;
+    if (!MoveIntoPlace(temp_, target_, &why)) {
+      return Failure(kMsgFileCreationError, FileReason(target_, why));
+    }
+    temp_.clear();
+    return Outcome{};
+  }
+  // What an export stopped early leaves.
+  std::string Left() const {
+    return replacing_ ? "the earlier " + name_ + " is intact" : "no file was written";
+  }
+
+ private:
+  std::string name_, target_, temp_;
+  File file_;
+  bool toStdout_ = false, replacing_ = false;
+};
+
+// The loop as 48,000 Hz audio behind a header written first: its length is known from the loop
+// record before anything is read.
+Outcome WriteResampled(const JobRequest& job, CDevice& device, const LoopInfo& info,
+                       ExportTarget& target, uint64_t dataBytes, WavFormat& wav,
+                       ResampleState& resample, JobProgress& progress,
+                       LoopOutlineBuilder& outline) {
+  const uint32_t channels = ModelInfo(job.model).channels;
+  const WavFormat format = ExportFormat(channels);
+  auto writeFailed = [&] { return Failure(kMsgReceiveError, target.WriteReason()); };
+  const std::vector<uint8_t> header = BuildExportHeader(format, dataBytes);
+  if (std::fwrite(header.data(), 1, header.size(), target.get()) != header.size()) {
     return writeFailed();
   }
-  block.reset();
-  out.reset();
-  // On the disk before the rename, or a power cut could leave the target
-  // empty.
-  if (!file.SyncAndClose()) return writeFailed();
-  if (std::string reason; !MoveIntoPlace(tempPath, target, &reason)) {
-    return fail(kMsgFileCreationError, FileReason(target, reason));
+  std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[kMaxUnpackOutputBytes]);
+  if (!out) return Failure(kMsgReceiveError, kReasonOutOfMemory);
+
+  LoopReader reader(device, job.model, info.length, job.cancel, &progress);
+  uint64_t written = 0;
+  for (;;) {
+    const LoopReader::Step step = reader.Next();
+    if (step == LoopReader::Step::End) break;
+    if (step == LoopReader::Step::Cancelled) return Stopped();
+    if (step == LoopReader::Step::Failed) return Failure(kMsgReceiveError, reader.Reason());
+    outline.AddStream(reader.Data(), reader.Bytes(), reader.Offset());
+    const uint32_t produced =
+        channels == 2
+            ? UnpackStereo(resample, reader.Data(), reader.Bytes(), out.get(), reader.Flags())
+            : UnpackMono(resample, reader.Data(), reader.Bytes(), out.get(), reader.Flags());
+    if (std::fwrite(out.get(), 1, produced, target.get()) != produced) return writeFailed();
+    written += produced;
   }
-  return complete();
+  wav = format;
+  wav.dataSize = static_cast<uint32_t>(written);
+  wav.riffSize = static_cast<uint32_t>(written + kWavHeaderBytes - 8);
+  // The header went first, with the length the record promised; the unpackers keep to it.
+  if (written != dataBytes) {
+    return Failure(kMsgReceiveError,
+                   Because(kReasonLengthNotAsAnnounced,
+                           std::to_string(written) + " bytes, not " + std::to_string(dataBytes)));
+  }
+  return Outcome{};
+}
+
+}  // namespace
+
+Outcome RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
+                  JobFrontEnd& ui) {
+  const uint32_t channels = ModelInfo(job.model).channels;
+  LoopInfo info;
+  std::string reason;
+  // Nothing is known about the loop: no file is made.
+  if (!ReadLoopInfo(device, info, reason)) return Failure(kMsgReceiveError, reason);
+  if (!HoldsLoop(info)) return Failure(kMsgExportNotFound, kReasonNoLoop);
+
+  // The size is known before anything is read: a disk without room for it is said at once.
+  const WavFormat format = ExportFormat(channels);
+  const uint64_t dataBytes =
+      UnpackedFrames(FramesInStream(info.length, channels)) * format.blockAlign;
+  const size_t headerBytes = BuildExportHeader(format, dataBytes).size();
+  // A plain header counts its sizes in 32 bits: past them only another form can say the length.
+  if (!job.native && headerBytes == kWavHeaderBytes && dataBytes > 0xFFFFFFFFull - 36) {
+    return Failure(kMsgReceiveError, kReasonTooLongForWav);
+  }
+  const uint64_t fileBytes =
+      job.native ? LosslessFileBytes(info.length, channels) : headerBytes + dataBytes;
+  ExportTarget target(job.exportPath);
+  if (!target.Create(fileBytes, reason)) return Failure(kMsgFileCreationError, reason);
+
+  ui.EnableTransferButtons(false);
+  JobProgress progress(&ui);
+  progress.Plan({{JobFrontEnd::Stage::Export, info.length}});
+  progress.Begin(JobFrontEnd::Stage::Export, info.length, kTransferBlockBytes);
+  LoopOutlineBuilder outline(info.length, channels);
+  Outcome outcome;
+  if (job.native) {
+    const LosslessOutcome lossless =
+        WriteLosslessLoop(device, job.model, info, static_cast<int64_t>(std::time(nullptr)),
+                          target.get(), target.Name(), job.cancel, &progress, reason, &outline);
+    if (lossless == LosslessOutcome::Interrupted) outcome.result = JobResult::Interrupted;
+    if (lossless == LosslessOutcome::Failed) outcome = Failure(kMsgReceiveError, reason);
+  } else {
+    outcome =
+        WriteResampled(job, device, info, target, dataBytes, wav, resample, progress, outline);
+  }
+  if (outcome.result == JobResult::Interrupted) {
+    // Between blocks: the temporary file goes, an earlier file at the target stays as it was. A
+    // Cancel button's stop is no error.
+    return job.restoreOnCancel ? Failure(kMsgExportCancelled, target.Left(), JobResult::Interrupted)
+                               : Failure(kMsgReceiveError, Then(kReasonInterrupted, target.Left()),
+                                         JobResult::Interrupted);
+  }
+  if (outcome.result != JobResult::Success) return outcome;
+  if (Outcome finished = target.Finish(); finished.result != JobResult::Success) return finished;
+  return Outcome{JobResult::Success, kMsgReceiveComplete, "", outline.Result()};
 }
 
 }  // namespace rendax

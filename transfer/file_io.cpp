@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "transfer/texts.h"
+
 #ifdef _WIN32
 #include <io.h>
 #include <process.h>
@@ -67,16 +69,46 @@ File OpenFile(const std::string& path, const char* mode) {
 #endif
 }
 
+bool Seek(std::FILE* f, int64_t offset) {
+#ifdef _WIN32
+  return _fseeki64(f, offset, SEEK_SET) == 0;
+#else
+  return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+int64_t Tell(std::FILE* f) {
+#ifdef _WIN32
+  return _ftelli64(f);
+#else
+  return static_cast<int64_t>(ftello(f));
+#endif
+}
+
 int64_t FileSize(std::FILE* f) {
   if (!f) return -1;
-  const long here = std::ftell(f);
-  if (here < 0 || std::fseek(f, 0, SEEK_END) != 0) return -1;
-  const long end = std::ftell(f);
-  if (std::fseek(f, here, SEEK_SET) != 0) return -1;
+  const int64_t here = Tell(f);
+#ifdef _WIN32
+  const bool atEnd = here >= 0 && _fseeki64(f, 0, SEEK_END) == 0;
+#else
+  const bool atEnd = here >= 0 && fseeko(f, 0, SEEK_END) == 0;
+#endif
+  if (!atEnd) return -1;
+  const int64_t end = Tell(f);
+  if (!Seek(f, here)) return -1;
   return end;
 }
 
-File CreateTempBeside(const std::string& target, std::string& tempPath) {
+std::optional<uint64_t> FreeSpaceFor(const std::string& path) {
+  fs::path folder = U8Path(path).parent_path();
+  if (folder.empty()) folder = ".";
+  std::error_code ec;
+  const fs::space_info space = fs::space(folder, ec);
+  if (ec) return std::nullopt;
+  return static_cast<uint64_t>(space.available);
+}
+
+File CreateTempBeside(const std::string& target, std::string& tempPath, std::string& reason) {
   static std::atomic<uint32_t> counter{0};
   const fs::path t = U8Path(target);
   const fs::path folder = t.parent_path();
@@ -96,6 +128,8 @@ File CreateTempBeside(const std::string& target, std::string& tempPath) {
     if (f) return f;
     if (errno != EEXIST) break;
   }
+  // Named by the file the user asked for: the temporary name means nothing to anyone.
+  reason = FileReason(target, SystemReason(errno));
   tempPath.clear();
   return File();
 }
@@ -164,7 +198,7 @@ bool MayWriteFile(const std::string& path, std::string* reason) {
   // The finished export replaces the target by renaming: a device or a pipe would be swapped
   // for a plain file (for root even /dev/full), never written to.
   if (!fs::is_regular_file(status)) {
-    if (reason) *reason = fs::is_directory(status) ? "it is a folder" : "it is not a plain file";
+    if (reason) *reason = fs::is_directory(status) ? kReasonIsFolder : kReasonNotPlainFile;
     return false;
   }
   // Opening for update tests the right to write without touching the content.

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace rendax {
@@ -38,13 +39,20 @@ class File {
 // fopen with a UTF-8 path. Mode as fopen's; "wbx" creates exclusively.
 File OpenFile(const std::string& path, const char* mode);
 
-// Size of an open file in bytes, or -1 when it cannot be told.
+// Size of an open file in bytes, or -1 when it cannot be told. 64-bit everywhere: a backup of
+// a long loop passes 2 GiB.
 int64_t FileSize(std::FILE* f);
+// fseek and ftell with 64-bit offsets.
+bool Seek(std::FILE* f, int64_t offset);
+int64_t Tell(std::FILE* f);
 
 // A fresh file in the folder of `target`, created exclusively, for writing a result that
 // replaces `target` only when complete, with the permission bits of an existing `target`. Sets
-// `tempPath`; returns a closed File on failure.
-File CreateTempBeside(const std::string& target, std::string& tempPath);
+// `tempPath`; on failure returns a closed File and `reason` has the system's words.
+File CreateTempBeside(const std::string& target, std::string& tempPath, std::string& reason);
+
+// Bytes free for this user in the folder that holds `path`; nullopt when it cannot be told.
+std::optional<uint64_t> FreeSpaceFor(const std::string& path);
 
 // Replaces `target` by `from` in one step and puts the change on the disk. Returns true on
 // success; otherwise `reason` (optional) has the system's words.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "audio/loop_outline.h"
+#include "transfer/outcome.h"
 #include "transfer/prompter.h"
 
 namespace rendax {
@@ -18,8 +19,10 @@ class JobFrontEnd : public Prompter {
   virtual void EnableTransferButtons(bool enable) = 0;
 
   // What a job is doing, for a front end that says more than the bar: `done` of `total` bytes
-  // of the pedal's stream in this stage. Each stage starts with done 0 and ends with
-  // done == total. Synchronous, like ReportProgress; called right after it.
+  // in this stage (of the pedal's stream; an import's and a restore's count the file's audio).
+  // Each stage starts with done 0 and ends with done == total. Synchronous, like
+  // ReportProgress; called right after it. Jobs report through JobProgress, which derives the
+  // bar's percent.
   enum class Stage {
     Backup,  // reading the pedal's loop into a backup before it is replaced
     Export,  // reading the pedal's loop into the file
@@ -31,6 +34,17 @@ class JobFrontEnd : public Prompter {
   // The loop a job has just read or written in full (an export, a backup, a finished import):
   // what the pedal now holds, for drawing. Synchronous.
   virtual void ReportLoop(const LoopOutline& /*outline*/) {}
+
+  // How a job ended: its title, and its reason behind it when there is one. Nothing for an
+  // outcome without a title.
+  void ShowOutcome(const Outcome& outcome) {
+    if (outcome.title.empty()) return;
+    if (outcome.reason.empty()) {
+      ShowMessage(outcome.title);
+    } else {
+      ShowMessageWithReason(outcome.title, outcome.reason);
+    }
+  }
 };
 
 }  // namespace rendax

@@ -1,11 +1,10 @@
 // Import: an audio file into the pedal's loop, and the optional read-back check.
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
+#include <cstdio>
 #include <cstring>
-#include <functional>
 #include <memory>
-#include <new>
+#include <optional>
 
 #include "audio/sample_pages.h"
 #include "device/commands.h"
@@ -13,6 +12,9 @@
 #include "transfer/backup.h"
 #include "transfer/file_io.h"
 #include "transfer/job.h"
+#include "transfer/loop_reader.h"
+#include "transfer/progress.h"
+#include "transfer/stream_maker.h"
 
 namespace rendax {
 
@@ -21,190 +23,23 @@ namespace {
 // The lowest sample rate taken from a file.
 constexpr uint32_t kLowestRate = 1000;
 
-constexpr uint32_t kReadBufferBytes = 262144;
-constexpr uint32_t kOutputBufferBytes = 1048576;
-// One file block of 65,536 frames at 44,100 Hz gives fewer than 69,700 pedal frames of at most
-// 6 bytes plus filler; the area behind the carry-over that a conversion may touch.
-constexpr uint32_t kMaxPackedBytes = 458752;
-
-using Packer = uint32_t (*)(ResampleState&, uint16_t, const uint8_t*, uint32_t, uint8_t*, uint32_t,
-                            uint32_t);
-
-// The pedal's own rate: the samples are laid into pages as they are.
-template <uint32_t Channels>
-uint32_t PackNative(ResampleState&, uint16_t blockAlign, const uint8_t* in, uint32_t inBytes,
-                    uint8_t* out, uint32_t, uint32_t startOffset) {
-  return InsertFiller(in, inBytes - inBytes % blockAlign, startOffset, Channels, out);
-}
-
-Packer PackerFor(uint32_t sampleRate, uint32_t channels) {
-  if (sampleRate == kPedalFrameRate) return channels == 2 ? PackNative<2> : PackNative<1>;
-  if (channels == 2) return sampleRate == 44100 ? PackStereo44100 : PackStereo48000;
-  return sampleRate == 44100 ? PackMono44100 : PackMono48000;
-}
-
-// Converts the audio of a source into page stream and hands it on in transfer blocks: full
-// 65,536-byte blocks as they fill, then the rest rounded up to whole sample pages (the bytes
-// past the stream's end are zero, as are the filler bytes). Stops at the first block the sink
-// refuses.
-class StreamMaker {
- public:
-  // `sink(data, length, streamOffset)` returns false to stop.
-  using Sink = std::function<bool(const uint8_t*, uint32_t, uint64_t)>;
-  using Progress = std::function<void(int)>;
-
-  enum class Outcome { Done, SinkFailed, ReadFailed, OutOfMemory };
-
-  // Bytes of page stream the source makes, from a run that writes nothing (for a length check).
-  static uint64_t Count(AudioSource& source, uint8_t model) {
-    ResampleState scratch;
-    StreamMaker maker(source, model, scratch);
-    const Outcome o =
-        maker.Run([](const uint8_t*, uint32_t, uint64_t) { return true; }, [](int) {});
-    return o == Outcome::Done ? maker.Total() : 0;
-  }
-
-  StreamMaker(AudioSource& source, uint8_t model, ResampleState& resample)
-      : source_(source), model_(model), resample_(resample) {}
-
-  Outcome Run(const Sink& sink, const Progress& progress) {
-    std::unique_ptr<uint8_t[]> in(new (std::nothrow) uint8_t[kReadBufferBytes]);
-    std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[kOutputBufferBytes]);
-    if (!in || !out) return Outcome::OutOfMemory;
-    std::memset(out.get(), 0, kOutputBufferBytes);
-
-    const WavFormat& wav = source_.Format();
-    const uint32_t channels = ModelInfo(model_).channels;
-    const uint32_t pageBytes = PageLayoutFor(channels).pageBytes;
-    const uint32_t fileBlock = wav.bitsPerSample == 24 ? 196608 : 131072;
-    // A plain file's length is exact: its last block is known when it is read. A decoded one
-    // ends when the decoder runs dry, which may be a block later than its header promised.
-    const bool exact = source_.ExactLength();
-    const uint64_t d = source_.ExpectedBytes();
-    const uint64_t full = d / fileBlock;
-    const uint64_t rest = d % fileBlock;
-    const uint64_t blocks =
-        (full == 0 || (full == 1 && rest == 0)) ? 1 : (rest == 0 ? full : full + 1);
-    const Packer pack = PackerFor(wav.sampleRate, channels);
-
-    uint32_t carry = 0;
-    uint64_t sent = 0;  // stream bytes handed to the sink in full blocks
-    total_ = 0;
-    for (uint64_t k = 1;; ++k) {
-      const uint32_t want =
-          exact && k >= blocks ? static_cast<uint32_t>(d - fileBlock * (blocks - 1)) : fileBlock;
-      const int64_t got = source_.Read(in.get(), want);
-      if (got < 0) return Outcome::ReadFailed;
-      // A file that ends before its dataSize ends the stream with what was read.
-      const bool last = (exact && k >= blocks) || got < want;
-      uint32_t flags = 0;
-      if (k == 1) flags |= ChunkFirst;
-      if (last) flags |= ChunkLast;
-      const uint32_t produced = pack(resample_, wav.blockAlign, in.get(),
-                                     static_cast<uint32_t>(got), out.get() + carry, flags, carry);
-      total_ += produced;
-      const uint32_t waiting = carry + produced;
-      const uint32_t blocksReady = waiting / kTransferBlockBytes;
-      for (uint32_t s = 0; s < blocksReady; ++s) {
-        if (!sink(out.get() + s * kTransferBlockBytes, kTransferBlockBytes, sent)) {
-          return Outcome::SinkFailed;
-        }
-        sent += kTransferBlockBytes;
-      }
-      carry = waiting % kTransferBlockBytes;
-      if (blocksReady > 0) {
-        std::memmove(out.get(), out.get() + blocksReady * kTransferBlockBytes, carry);
-      }
-      // Filler and the tail of the last page go out as zeros, never as an earlier block's bytes.
-      std::memset(out.get() + carry, 0, std::min(kMaxPackedBytes, kOutputBufferBytes - carry));
-      if (last) break;
-      // A decoded file running past its promised length holds the bar short of the end.
-      progress(static_cast<int>(std::min<uint64_t>(k * 100 / blocks, exact ? 100 : 99)));
-    }
-    if (carry > 0) {
-      const uint32_t length = (carry + pageBytes - 1) / pageBytes * pageBytes;
-      if (!sink(out.get(), length, sent)) return Outcome::SinkFailed;
-    }
-    return Outcome::Done;
-  }
-
-  uint64_t Total() const { return total_; }
-
- private:
-  AudioSource& source_;
-  uint8_t model_;
-  ResampleState& resample_;
-  uint64_t total_ = 0;
-};
-
 // The import's audio source for a checked file: its own bytes on the exact path, else decoded.
-std::unique_ptr<AudioSource> OpenSource(const std::string& path, const ImportCheck& check,
-                                        std::string& reason) {
+std::unique_ptr<AudioSource> OpenSource(const ImportCheck& check, std::string& reason) {
   return check.converted
-             ? OpenDecodedSource(path, check.plan, reason)
-             : OpenPlainSource(path, check.wav, check.audioOffset, check.audioBytes, reason);
-}
-
-// Reads the loop back and compares its audio with a fresh conversion of the file, block by
-// block. Filler bytes are not compared: nothing reads them. Returns "" when equal, else what
-// differs.
-std::string VerifyLoop(const std::string& path, const ImportCheck& check, uint8_t model,
-                       uint64_t expectedLength, uint8_t expectedStatus, CDevice& device,
-                       ResampleState& resample, JobFrontEnd& ui) {
-  ui.ReportStage(JobFrontEnd::Stage::Verify, 0, expectedLength);
-  uint8_t record[kLoopInfoBytes] = {};
-  if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {
-    return "the loop info could not be read back";
-  }
-  const LoopInfo info = DecodeLoopInfo(record);
-  if (info.status != expectedStatus || info.length != expectedLength) {
-    return "the pedal reports a loop of " + std::to_string(info.length) + " bytes, not " +
-           std::to_string(expectedLength);
-  }
-  std::string reason;
-  const std::unique_ptr<AudioSource> source = OpenSource(path, check, reason);
-  if (!source) return "the file could not be read again";
-  const PageLayout layout = PageLayoutFor(ModelInfo(model).channels);
-  std::unique_ptr<uint8_t[]> back(new (std::nothrow) uint8_t[kTransferBlockBytes]);
-  if (!back) return "out of memory";
-  std::string difference;
-  StreamMaker maker(*source, model, resample);
-  const auto outcome = maker.Run(
-      [&](const uint8_t* data, uint32_t length, uint64_t offset) {
-        std::memset(back.get(), 0, length);
-        if (!SendCommandIn(CdbLoopDataRead(), device, length, back.get())) {
-          difference = "a loop data read failed";
-          return false;
-        }
-        const uint64_t upTo =
-            offset >= expectedLength ? 0 : std::min<uint64_t>(length, expectedLength - offset);
-        for (uint64_t i = 0; i < upTo; ++i) {
-          if ((offset + i) % layout.pageBytes >= layout.audioBytes) continue;  // filler
-          if (data[i] != back[i]) {
-            difference =
-                "the loop differs from the file at stream byte " + std::to_string(offset + i);
-            return false;
-          }
-        }
-        ui.ReportStage(JobFrontEnd::Stage::Verify, std::min(offset + length, expectedLength),
-                       expectedLength);
-        return true;
-      },
-      [](int) {});
-  if (outcome == StreamMaker::Outcome::ReadFailed) return "the file could not be read again";
-  if (outcome == StreamMaker::Outcome::OutOfMemory) return "out of memory";
-  return difference;
+             ? OpenDecodedSource(check.path, check.plan, reason)
+             : OpenPlainSource(check.path, check.wav, check.audioOffset, check.audioBytes, reason);
 }
 
 }  // namespace
 
 std::string LoopIncompleteAdvice(const std::string& backupPath, bool hadLoop) {
   if (!backupPath.empty()) {
-    return "the pedal's loop is incomplete; its earlier loop is saved in " + backupPath +
-           " (put it back with \"Restore last backup...\" or 'rendax-cli restore')";
+    return Then(kReasonLoopIncomplete, std::string(kReasonEarlierLoopSavedIn) + " " + backupPath +
+                                           " (put it back with \"" + kRestoreMenuText +
+                                           "\" or 'rendax-cli restore')");
   }
-  return hadLoop ? "the pedal's loop is incomplete and no backup of its earlier loop was made"
-                 : "the pedal's loop is incomplete";
+  return hadLoop ? std::string(kReasonLoopIncomplete) + " " + kReasonNoBackupMade
+                 : kReasonLoopIncomplete;
 }
 
 namespace {
@@ -213,8 +48,7 @@ namespace {
 // The estimate from `frames` (at the converters' input rate) is off by a frame or two at most,
 // so only a file near the limit is run through the converter to count exactly. A lossy file's
 // header only promises its length, and one without a length is always counted.
-bool CheckLength(const std::string& path, uint8_t model, ImportCheck& check, uint64_t frames,
-                 bool lossy, bool known) {
+bool CheckLength(uint8_t model, ImportCheck& check, uint64_t frames, bool lossy, bool known) {
   const uint32_t channels = ModelInfo(model).channels;
   const uint64_t estimate =
       StreamBytesForFrames(frames * kPedalFrameRate / check.wav.sampleRate + 1, channels);
@@ -223,23 +57,26 @@ bool CheckLength(const std::string& path, uint8_t model, ImportCheck& check, uin
   const uint64_t margin = lossy ? std::max<uint64_t>(1u << 16, estimate / 4 * 3) : 1u << 16;
   if (!check.native && (!known || (estimate + margin > kLimit && estimate < kLimit + margin))) {
     std::string reason;
-    const std::unique_ptr<AudioSource> source = OpenSource(path, check, reason);
+    const std::unique_ptr<AudioSource> source = OpenSource(check, reason);
     if (!source) {
       check.text = kMsgCantOpenFile;
-      check.reason = FileReason(path, "the file could not be read");
+      check.reason = FileReason(check.path, Because(kReasonFileUnreadable, reason));
       return false;
     }
     check.streamBytes = StreamMaker::Count(*source, model);
     if (check.streamBytes == 0) {
       check.text = kMsgFormatWrong;
-      check.reason = FileReason(path, "the file holds no audio");
+      check.reason = FileReason(check.path, source->Reason().empty()
+                                                ? kReasonNoAudio
+                                                : Because(kReasonNoAudio, source->Reason()));
       return false;
     }
   }
   if (check.streamBytes > kLimit) {
     check.text = kMsgSendError;
-    check.reason = FileReason(path, "the file is too long for the pedal (its loop holds at most " +
-                                        FormatDuration(FramesInStream(kLimit, channels)) + ")");
+    check.reason =
+        FileReason(check.path, "the file is too long for the pedal (its loop holds at most " +
+                                   FormatDuration(FramesInStream(kLimit, channels)) + ")");
     return false;
   }
   return true;
@@ -257,82 +94,68 @@ AudioFileInfo PlainInfo(const WavFormat& wav, uint32_t audioBytes) {
   return info;
 }
 
-}  // namespace
+bool Refuse(ImportCheck& check, const char* text, const std::string& why) {
+  check.text = text;
+  check.reason = FileReason(check.path, why);
+  return false;
+}
 
-bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix) {
-  check = ImportCheck{};
-  // A folder opens for reading on Linux, but it is no file to import.
-  File file = IsFolder(path) ? File() : OpenFile(path, "rb");
-  if (!file) {
-    check.text = kMsgCantOpenFile;
-    check.reason = FileReason(path, IsFolder(path) ? "it is a folder" : SystemReason(errno));
-    return false;
+// A file for the decoder: libsndfile tells what it holds, the plan says what it becomes.
+// `headerWhy` is what the plain header check said of it.
+bool CheckDecoded(ImportCheck& check, uint32_t channels, WavRejection headerWhy) {
+  std::string reason;
+  if (!InspectAudioFile(check.path, check.info, reason)) {
+    // A RIFF file cut inside its header: the header's own words say it best.
+    return Refuse(check, kMsgFormatWrong,
+                  headerWhy == WavRejection::TooShort ? DescribeWavRejection(headerWhy) : reason);
   }
-  auto refuse = [&](const std::string& why) {
-    check.text = kMsgFormatWrong;
-    check.reason = FileReason(path, why);
-    return false;
-  };
-  uint8_t header[kWavHeaderReadBytes] = {};
-  const size_t headerBytes = std::fread(header, 1, sizeof header, file.get());
-  WavRejection why = WavRejection::None;
+  if (check.info.frames && *check.info.frames == 0) {
+    return Refuse(check, kMsgFormatWrong, kReasonNoAudio);
+  }
+  // Nothing recorded is slower than this; a header that says so is broken, and its audio would
+  // be stretched a thousandfold into the pedal.
+  if (check.info.rate < kLowestRate) {
+    return Refuse(check, kMsgFormatWrong,
+                  "the file's header says " + std::to_string(check.info.rate) +
+                      " Hz, which is no audio rate");
+  }
+  check.plan = PlanConversion(check.info, false, channels, check.mix);
+  check.converted = true;
+  check.conversion = check.plan.description;
   WavFormat& wav = check.wav;
-  const uint32_t channels = ModelInfo(model).channels;
-  // The exact path: a plain WAV goes to the converters as it is. One written to a pipe (its data
-  // size 0, 0xFFFFFFFF, or sox's 0x7FFFF000) and a stereo file to be mixed for a one-channel
-  // pedal are decoded; the decoder reads what such a file holds.
-  const bool plain =
-      ParseWavHeader(header, headerBytes, wav, &why, true) && wav.dataSize != 0 &&
-      wav.dataSize != 0xFFFFFFFFu && wav.dataSize != 0x7FFFF000u &&
-      (wav.sampleRate == kPedalFrameRate || !(mix && channels == 1 && wav.channels == 2));
-  if (!plain) {
-    file = File();
-    std::string reason;
-    if (!InspectAudioFile(path, check.info, reason)) {
-      // A RIFF file cut inside its header: the header's own words say it best.
-      const bool cutRiff =
-          why == WavRejection::TooShort && headerBytes >= 4 && std::memcmp(header, "RIFF", 4) == 0;
-      return refuse(cutRiff ? DescribeWavRejection(why) : reason);
-    }
-    if (check.info.frames && *check.info.frames == 0) return refuse("the file holds no audio");
-    // Nothing recorded is slower than this; a header that says so is broken, and its audio
-    // would be stretched a thousandfold into the pedal.
-    if (check.info.rate < kLowestRate) {
-      return refuse("the file's header says " + std::to_string(check.info.rate) +
-                    " Hz, which is no audio rate");
-    }
-    check.plan = PlanConversion(check.info, false, channels, mix);
-    check.converted = true;
-    check.conversion = check.plan.description;
-    wav = check.plan.format;
-    const uint64_t frames = check.info.frames.value_or(0) * wav.sampleRate / check.info.rate;
-    // A few samples at a rate far above any recording's come to less than one at the pedal's.
-    if (check.info.frames && frames == 0) {
-      return refuse("the file holds less than one sample at " + DescribeRate(wav.sampleRate));
-    }
-    check.audioBytes = static_cast<uint32_t>(
-        std::min<uint64_t>(frames * wav.blockAlign, 0xFFFFFFFFu - wav.blockAlign + 1));
-    return CheckLength(path, model, check, frames, check.info.bits == 0,
-                       check.info.frames.has_value());
+  wav = check.plan.format;
+  const uint64_t frames = check.info.frames.value_or(0) * wav.sampleRate / check.info.rate;
+  // A few samples at a rate far above any recording's come to less than one at the pedal's.
+  if (check.info.frames && frames == 0) {
+    return Refuse(check, kMsgFormatWrong,
+                  "the file holds less than one sample at " + DescribeRate(wav.sampleRate));
   }
+  check.audioBytes = static_cast<uint32_t>(
+      std::min<uint64_t>(frames * wav.blockAlign, 0xFFFFFFFFu - wav.blockAlign + 1));
+  return CheckLength(check.model, check, frames, check.info.bits == 0,
+                     check.info.frames.has_value());
+}
 
+// A plain WAV (or the lossless form) whose header was accepted: its audio goes as it is.
+bool CheckPlain(ImportCheck& check, File& file, uint32_t channels) {
+  const WavFormat& wav = check.wav;
   if (wav.sampleRate == kPedalFrameRate) {
     // The lossless form goes in only as it is: its channels are the pedal's own.
     if (wav.channels != channels) {
-      return refuse("a 46,875 Hz file for this pedal has " + std::to_string(channels) +
-                    (channels == 1 ? " channel" : " channels"));
+      return Refuse(check, kMsgFormatWrong,
+                    "a 46,875 Hz file for this pedal has " + std::to_string(channels) +
+                        (channels == 1 ? " channel" : " channels"));
     }
     check.native = true;
   }
   // A file cut short is converted only as far as it goes.
   check.audioOffset = AudioOffset(wav);
   check.audioBytes = wav.dataSize;
-  const int64_t size = FileSize(file.get());
-  if (size >= 0) {
+  if (const int64_t size = FileSize(file.get()); size >= 0) {
     check.audioBytes = static_cast<uint32_t>(
         std::min<int64_t>(wav.dataSize, std::max<int64_t>(0, size - check.audioOffset)));
   }
-  if (check.audioBytes < wav.blockAlign) return refuse("the file holds no audio");
+  if (check.audioBytes < wav.blockAlign) return Refuse(check, kMsgFormatWrong, kReasonNoAudio);
   check.endsEarly = check.audioBytes < wav.dataSize;
   if (check.native && !check.endsEarly) {
     if (const auto record = ReadLoopRecord(file.get(), wav)) {
@@ -340,12 +163,48 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
       check.recordedLength = record->streamLength;
     }
   }
+  file = File();
   // libsndfile names the chunks; the header alone tells the rest when it cannot.
   std::string ignored;
-  if (!InspectAudioFile(path, check.info, ignored)) check.info = PlainInfo(wav, check.audioBytes);
-  check.plan = PlanConversion(check.info, true, channels, mix);
-  file = File();
-  return CheckLength(path, model, check, check.audioBytes / wav.blockAlign, false, true);
+  if (!InspectAudioFile(check.path, check.info, ignored)) {
+    check.info = PlainInfo(wav, check.audioBytes);
+  }
+  check.plan = PlanConversion(check.info, true, channels, check.mix);
+  return CheckLength(check.model, check, check.audioBytes / wav.blockAlign, false, true);
+}
+
+}  // namespace
+
+bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix) {
+  check = ImportCheck{};
+  check.path = path;
+  check.model = model;
+  check.mix = mix;
+  // A folder opens for reading on Linux, but it is no file to import.
+  const bool folder = IsFolder(path);
+  File file = folder ? File() : OpenFile(path, "rb");
+  if (!file) return Refuse(check, kMsgCantOpenFile, folder ? kReasonIsFolder : SystemReason(errno));
+  uint8_t header[kWavHeaderReadBytes] = {};
+  const size_t headerBytes = std::fread(header, 1, sizeof header, file.get());
+  WavRejection why = WavRejection::None;
+  const WavFormat& wav = check.wav;
+  const uint32_t channels = ModelInfo(model).channels;
+  // The exact path: a plain WAV goes to the converters as it is. One written to a pipe (its data
+  // size 0, 0xFFFFFFFF, or sox's 0x7FFFF000) and a stereo file to be mixed for a one-channel
+  // pedal are decoded; the decoder reads what such a file holds.
+  const bool plain =
+      ParseWavHeader(header, headerBytes, check.wav, &why, true) && wav.dataSize != 0 &&
+      wav.dataSize != 0xFFFFFFFFu && wav.dataSize != 0x7FFFF000u &&
+      (wav.sampleRate == kPedalFrameRate || !(mix && channels == 1 && wav.channels == 2));
+  const bool cutRiff =
+      why == WavRejection::TooShort && headerBytes >= 4 && std::memcmp(header, "RIFF", 4) == 0;
+  if (plain) {
+    check.accepted = CheckPlain(check, file, channels);
+  } else {
+    file = File();  // the decoder opens it itself
+    check.accepted = CheckDecoded(check, channels, cutRiff ? why : WavRejection::None);
+  }
+  return check.accepted;
 }
 
 namespace {
@@ -372,23 +231,20 @@ struct Writes {
 };
 
 // Writes a checked file's loop into the open pedal, from the start of its stream: the page
-// stream in transfer blocks, then the loop record. `stage` is reported per block written and
-// `percent` (the bar) per file block read; `cancel` is looked at between blocks only, so the
-// write in flight always ends.
-Writes WriteLoop(const std::string& path, const ImportCheck& check, AudioSource& source,
-                 uint8_t model, const std::atomic<bool>* cancel, JobFrontEnd::Stage stage,
-                 const std::function<void(int)>& percent, CDevice& device, ResampleState& resample,
-                 JobFrontEnd& ui) {
+// stream in transfer blocks, then the loop record. `progress` has its plan; the stage is begun
+// here. `cancel` is looked at between blocks only, so the write in flight always ends.
+Writes WriteLoop(const ImportCheck& check, AudioSource& source, const std::atomic<bool>* cancel,
+                 JobFrontEnd::Stage stage, JobProgress& progress, CDevice& device,
+                 ResampleState& resample) {
   Writes w;
-  const uint32_t channels = ModelInfo(model).channels;
-  const uint64_t expected = check.streamBytes;
+  const uint32_t channels = ModelInfo(check.model).channels;
   // As long as the check found the loop to be: exact for the pedal's own form, a frame or so
   // off for some conversions, which no drawing shows.
-  LoopOutlineBuilder outline(LoopLength(check, expected, channels), channels);
+  LoopOutlineBuilder outline(LoopLength(check, check.streamBytes, channels), channels);
   bool cancelled = false;
-  std::string writeReason;
-  ui.ReportStage(stage, 0, expected);
-  StreamMaker maker(source, model, resample);
+  const uint64_t sourceBytes = source.ExpectedBytes();
+  progress.Begin(stage, sourceBytes, StreamMaker::FileBlock(source.Format()));
+  StreamMaker maker(source, check.model, resample);
   const auto outcome = maker.Run(
       [&](const uint8_t* data, uint32_t length, uint64_t offset) {
         if (cancel && cancel->load()) {
@@ -397,46 +253,43 @@ Writes WriteLoop(const std::string& path, const ImportCheck& check, AudioSource&
         }
         w.wrote = true;
         if (!SendCommandOut(CdbLoopDataWrite(), device, length, data)) {
-          writeReason = "a loop data write failed: " + DescribeCommandResult(device.LastResult());
+          w.reason =
+              Because(kReasonLoopDataWriteFailed, DescribeCommandResult(device.LastResult()));
           return false;
         }
         outline.AddStream(data, length, offset);
-        ui.ReportStage(stage, std::min(expected, offset + length), expected);
         return true;
       },
-      percent);
+      // A decoded file running past its promised length holds the bar short of the end.
+      [&](uint64_t consumed) { progress.Report(std::min(consumed, sourceBytes - 1)); });
   switch (outcome) {
     case StreamMaker::Outcome::Done:
       break;
     case StreamMaker::Outcome::SinkFailed:
-      if (cancelled) {
-        w.end = Writes::End::Cancelled;
-      } else {
-        w.reason = writeReason;
-      }
+      if (cancelled) w.end = Writes::End::Cancelled;
       return w;
     case StreamMaker::Outcome::ReadFailed:
-      w.reason = FileReason(path, source.Reason());
+      w.reason = FileReason(check.path, Because(kReasonFileUnreadable, source.Reason()));
       return w;
     case StreamMaker::Outcome::OutOfMemory:
-      w.reason = "out of memory";
+      w.reason = kReasonOutOfMemory;
       return w;
   }
   const uint64_t total = maker.Total();
   if (total == 0 || total > 0xFFFFFFFFull) {
-    w.reason = total > 0xFFFFFFFFull ? "the loop is too long for the pedal"
-               : w.wrote             ? "no audio could be read from the file"
-                         : "no audio could be read from the file; the pedal's loop is untouched";
+    w.reason = total > 0xFFFFFFFFull
+                   ? "the loop is too long for the pedal"
+                   : FileReason(check.path, Then("no audio could be read from the file",
+                                                 w.wrote ? "" : kReasonLoopUntouched));
     return w;
   }
   // A backup puts back its loop as it was, status included.
   const LoopInfo after{check.native && check.status ? *check.status : uint8_t{0},
                        static_cast<uint32_t>(LoopLength(check, total, channels))};
-  ui.ReportProgress(100);
-  ui.ReportStage(stage, expected, expected);
+  progress.End();
   const auto info = EncodeLoopInfo(after);
   if (!SendCommandOut(CdbLoopInfoWrite(), device, kLoopInfoBytes, info.data())) {
-    w.reason = "the loop info write failed: " + DescribeCommandResult(device.LastResult());
+    w.reason = Because(kReasonLoopInfoWriteFailed, DescribeCommandResult(device.LastResult()));
     return w;
   }
   w.end = Writes::End::Done;
@@ -445,201 +298,238 @@ Writes WriteLoop(const std::string& path, const ImportCheck& check, AudioSource&
   return w;
 }
 
-// Puts the backup at `path` back into the open pedal as a restore does: the lossless file as
-// it is, its loop status and exact length included. Nothing stops it: it is what a cancel asked
-// for. False, with the reason, when the pedal's loop is still not the earlier one.
-bool PutBackupBack(const std::string& path, uint8_t model, CDevice& device, ResampleState& resample,
-                   JobFrontEnd& ui, std::string& reason) {
-  ImportCheck check;
-  if (!CheckImportFile(path, model, check)) {
-    reason = "the backup could not be put back: " + check.text +
-             (check.reason.empty() ? "" : ": " + check.reason);
-    return false;
+// Reads the loop back and compares its audio with a fresh conversion of the file, block by
+// block. Filler bytes are not compared: nothing reads them. Returns "" when equal, else what
+// differs.
+std::string VerifyLoop(const ImportCheck& check, const LoopInfo& written, CDevice& device,
+                       ResampleState& resample, JobProgress& progress) {
+  progress.Begin(JobFrontEnd::Stage::Verify, written.length, kTransferBlockBytes);
+  LoopInfo info;
+  std::string reason;
+  if (!ReadLoopInfo(device, info, reason)) return reason;
+  if (info.status != written.status || info.length != written.length) {
+    return "the pedal reports a loop of " + std::to_string(info.length) + " bytes, not " +
+           std::to_string(written.length);
   }
-  std::string why;
-  const std::unique_ptr<AudioSource> source = OpenSource(path, check, why);
-  if (!source) {
-    reason = "the backup could not be put back: " + FileReason(path, why);
-    return false;
+  const std::unique_ptr<AudioSource> source = OpenSource(check, reason);
+  if (!source) return FileReason(check.path, Because(kReasonFileUnreadable, reason));
+  const PageLayout layout = PageLayoutFor(ModelInfo(check.model).channels);
+  LoopReader reader(device, check.model, written.length, nullptr, &progress);
+  std::string difference;
+  StreamMaker maker(*source, check.model, resample);
+  const auto outcome = maker.Run(
+      [&](const uint8_t* data, uint32_t length, uint64_t offset) {
+        if (offset >= written.length) return true;  // past the loop: filler of its last page
+        if (reader.Next() != LoopReader::Step::Block) {
+          difference = reader.Reason();
+          return false;
+        }
+        const uint64_t upTo = std::min<uint64_t>(length, reader.Bytes());
+        for (uint64_t i = 0; i < upTo; ++i) {
+          if ((offset + i) % layout.pageBytes >= layout.audioBytes) continue;  // filler
+          if (data[i] != reader.Data()[i]) {
+            difference =
+                "the loop differs from the file at stream byte " + std::to_string(offset + i);
+            return false;
+          }
+        }
+        return true;
+      },
+      [](uint64_t) {});
+  if (outcome == StreamMaker::Outcome::ReadFailed) {
+    return FileReason(check.path, Because(kReasonFileUnreadable, source->Reason()));
   }
-  uint8_t record[kLoopInfoBytes] = {};
-  // The cancelled writes moved the pedal's stream: back to the start.
-  if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {
-    reason = "the pedal did not answer the loop info request: " +
-             DescribeCommandResult(device.LastResult());
-    return false;
-  }
-  const Writes w = WriteLoop(
-      path, check, *source, model, nullptr, JobFrontEnd::Stage::Restore,
-      [&](int percent) { ui.ReportProgress(percent); }, device, resample, ui);
-  if (w.end != Writes::End::Done) {
-    reason = "the backup could not be put back: " + w.reason;
-    return false;
-  }
-  ui.ReportLoop(w.outline);
-  return true;
+  if (outcome == StreamMaker::Outcome::OutOfMemory) return kReasonOutOfMemory;
+  if (difference.empty()) reader.Next();  // the last block read counts as done
+  return difference;
 }
 
-}  // namespace
+// One import, step by step: check, back up, write, put the backup back when cancelled, verify,
+// report. Each step returns the job's outcome when the job ends there.
+class ImportJob {
+ public:
+  ImportJob(const JobRequest& job, CDevice& device, ResampleState& resample, JobFrontEnd& ui)
+      : job_(job), device_(device), resample_(resample), ui_(ui), progress_(&ui) {}
 
-JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
-                    JobFrontEnd& ui) {
-  ImportCheck check;
-  if (!CheckImportFile(job.importPath, job.model, check, job.mix)) {
-    ui.ShowMessageWithReason(check.text, check.reason);
-    return JobResult::Failed;
-  }
-  wav = check.wav;
-  std::string openReason;
-  const std::unique_ptr<AudioSource> source = OpenSource(job.importPath, check, openReason);
-  if (!source) {
-    ui.ShowMessageWithReason(kMsgCantOpenFile, FileReason(job.importPath, openReason));
-    return JobResult::Failed;
-  }
-  const uint32_t audioBytes = check.audioBytes;
-
-  ui.EnableTransferButtons(false);
-  auto fail = [&](const char* text, const std::string& reason) {
-    ui.EnableTransferButtons(true);
-    ui.ShowMessageWithReason(text, reason);
-    return JobResult::Failed;
-  };
-  // A stop on request: the job says what the pedal holds and ends as interrupted.
-  auto stopped = [&](const char* text, const std::string& reason) {
-    ui.EnableTransferButtons(true);
-    if (reason.empty()) {
-      ui.ShowMessage(text);
-    } else {
-      ui.ShowMessageWithReason(text, reason);
+  Outcome Run(WavFormat& wav) {
+    if (auto refused = Check()) return *refused;
+    wav = check_.wav;
+    ui_.EnableTransferButtons(false);
+    if (!ReadLoopInfo(device_, before_, reason_)) return Failure(kMsgSendError, reason_);
+    hadLoop_ = HoldsLoop(before_);
+    if (auto stopped = BackUp()) return *stopped;
+    const Writes w = WriteLoop(check_, *source_, job_.cancel, JobFrontEnd::Stage::Import, progress_,
+                               device_, resample_);
+    if (w.end == Writes::End::Failed) {
+      return Failure(kMsgSendError, w.wrote ? Broken(w.reason) : w.reason);
     }
-    return JobResult::Interrupted;
-  };
-  auto untouched = [&] {
-    return job.restoreOnCancel
-               ? stopped(kMsgImportCancelled, "")
-               : stopped(kMsgSendError, "interrupted; the pedal's loop is untouched");
-  };
-
-  uint8_t record[kLoopInfoBytes] = {};
-  if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {
-    // Nothing has been written yet: the pedal keeps its loop.
-    return fail(kMsgSendError, "the pedal did not answer the loop info request: " +
-                                   DescribeCommandResult(device.LastResult()));
+    if (w.end == Writes::End::Cancelled) return w.wrote ? Cancelled() : Untouched();
+    if (job_.verify) {
+      const std::string difference = VerifyLoop(check_, w.after, device_, resample_, progress_);
+      if (!difference.empty()) return Failure(kMsgVerifyError, difference);
+    }
+    return Report(w);
   }
-  const LoopInfo before = DecodeLoopInfo(record);
-  const bool hadLoop = before.status != 1 && before.length != 0;
 
-  // The bar runs once over the backup's reads and the import's writes, in stream bytes.
-  const uint64_t backupBytes = job.backup && hadLoop ? before.length : 0;
-  const uint64_t work = std::max<uint64_t>(1, backupBytes + check.streamBytes);
-  auto overall = [&](uint64_t done) {
-    ui.ReportProgress(static_cast<int>(std::min<uint64_t>(100, done * 100 / work)));
-  };
+ private:
+  // The front end's check when it is for this job, else one made now; then the source.
+  std::optional<Outcome> Check() {
+    const auto& given = job_.importCheck;
+    if (given && given->path == job_.importPath && given->model == job_.model &&
+        given->mix == job_.mix) {
+      check_ = *given;
+    } else {
+      CheckImportFile(job_.importPath, job_.model, check_, job_.mix);
+    }
+    if (!check_.accepted) return Failure(check_.text, check_.reason);
+    source_ = OpenSource(check_, reason_);
+    if (!source_) return Failure(kMsgCantOpenFile, FileReason(job_.importPath, reason_));
+    return std::nullopt;
+  }
 
-  std::string backupPath;
-  if (backupBytes > 0) {
+  // The pedal's loop into a backup before anything replaces it; the bar runs once over the
+  // backup's reads and the import's writes.
+  std::optional<Outcome> BackUp() {
+    const uint64_t backupBytes = job_.backup && hadLoop_ ? before_.length : 0;
+    progress_.Plan({{JobFrontEnd::Stage::Backup, backupBytes},
+                    {JobFrontEnd::Stage::Import, check_.streamBytes}});
+    if (backupBytes == 0) return std::nullopt;
     LoopOutline saved;
     BackupRequest request;
-    request.model = job.model;
-    request.folder = job.backupFolder;
-    request.kept = job.backupsKept;
-    request.cancel = job.cancel;
-    request.progress = [&](uint64_t done, uint64_t total) {
-      overall(done);
-      ui.ReportStage(JobFrontEnd::Stage::Backup, done, total);
-    };
+    request.model = job_.model;
+    request.folder = job_.backupFolder;
+    request.cancel = job_.cancel;
+    request.progress = &progress_;
     request.outline = &saved;
-    ui.ReportStage(JobFrontEnd::Stage::Backup, 0, backupBytes);
-    std::string reason;
-    switch (MakeBackup(device, request, backupPath, reason)) {
+    progress_.Begin(JobFrontEnd::Stage::Backup, backupBytes, kTransferBlockBytes);
+    switch (MakeBackup(device_, request, backupPath_, reason_)) {
       case BackupOutcome::Made:
-        ui.ReportLoop(saved);
+        holds_ = saved;
         break;
       case BackupOutcome::NoLoop:
         break;
       case BackupOutcome::Failed:
-        return fail(kMsgBackupError, reason + "; the pedal's loop is untouched");
+        return Failure(kMsgBackupError, Then(reason_, kReasonLoopUntouched));
       case BackupOutcome::Interrupted:
-        return untouched();
+        return Untouched();
     }
     // The backup's reads moved the pedal's stream: back to the start for the writes.
-    if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {
-      return fail(kMsgSendError, "the pedal did not answer the loop info request: " +
-                                     DescribeCommandResult(device.LastResult()) +
-                                     "; the pedal's loop is untouched");
+    if (!ReadLoopInfo(device_, before_, reason_)) {
+      return Failure(kMsgSendError, Then(reason_, kReasonLoopUntouched));
     }
+    return std::nullopt;
   }
 
-  const Writes w = WriteLoop(
-      job.importPath, check, *source, job.model, job.cancel, JobFrontEnd::Stage::Import,
-      [&](int percent) {
-        // Without a backup the import alone fills the bar, block by block of the file.
-        if (backupBytes == 0) {
-          ui.ReportProgress(percent);
-        } else {
-          overall(backupBytes + check.streamBytes * static_cast<uint64_t>(percent) / 100);
-        }
-      },
-      device, resample, ui);
-  // After a write the old loop is gone: say so, and where its backup is.
-  auto broken = [&](const std::string& reason) {
-    return reason + "; " + LoopIncompleteAdvice(backupPath, hadLoop && job.backup);
-  };
-  if (w.end == Writes::End::Failed) {
-    return fail(kMsgSendError, w.wrote ? broken(w.reason) : w.reason);
+  // Stopped on request before the first write.
+  Outcome Untouched() {
+    Outcome o = job_.restoreOnCancel
+                    ? Failure(kMsgImportCancelled, "", JobResult::Interrupted)
+                    : Failure(kMsgSendError, Then(kReasonInterrupted, kReasonLoopUntouched),
+                              JobResult::Interrupted);
+    o.loop = holds_;
+    return o;
   }
-  if (w.end == Writes::End::Cancelled) {
-    if (!w.wrote) return untouched();
-    if (job.restoreOnCancel && !backupPath.empty()) {
-      // The Cancel button promises the earlier loop: it goes back before the job ends.
-      std::string reason;
-      if (!PutBackupBack(backupPath, job.model, device, resample, ui, reason)) {
-        return stopped(kMsgSendError, reason + "; " + LoopIncompleteAdvice(backupPath, true));
+
+  // After a write the old loop is gone: say so, and where its backup is.
+  std::string Broken(const std::string& reason) const {
+    return Then(reason, LoopIncompleteAdvice(backupPath_, hadLoop_ && job_.backup));
+  }
+
+  // Stopped on request after a write. The Cancel button promises the earlier loop: it goes back
+  // before the job ends.
+  Outcome Cancelled() {
+    const auto stopped = [](const char* title, const std::string& reason) {
+      return Failure(title, reason, JobResult::Interrupted);
+    };
+    if (job_.restoreOnCancel && !backupPath_.empty()) {
+      LoopOutline restored;
+      if (!PutBackupBack(restored)) {
+        return stopped(kMsgSendError, Then(Because(kReasonBackupNotPutBack, reason_),
+                                           LoopIncompleteAdvice(backupPath_, true)));
       }
-      return stopped(kMsgImportCancelled, "");
+      Outcome o = stopped(kMsgImportCancelled, "");
+      o.loop = restored;
+      return o;
     }
-    if (job.restoreOnCancel && !hadLoop) {
+    if (job_.restoreOnCancel && !hadLoop_) {
       // Nothing to put back but the record saying there is no loop.
-      const auto info = EncodeLoopInfo(before);
-      if (!SendCommandOut(CdbLoopInfoWrite(), device, kLoopInfoBytes, info.data())) {
-        return stopped(kMsgSendError, broken("the loop info write failed: " +
-                                             DescribeCommandResult(device.LastResult())));
+      const auto info = EncodeLoopInfo(before_);
+      if (!SendCommandOut(CdbLoopInfoWrite(), device_, kLoopInfoBytes, info.data())) {
+        return stopped(kMsgSendError, Broken(Because(kReasonLoopInfoWriteFailed,
+                                                     DescribeCommandResult(device_.LastResult()))));
       }
       return stopped(kMsgImportCancelledNoLoop, "");
     }
-    return stopped(kMsgSendError, broken("interrupted"));
+    return stopped(kMsgSendError, Broken(kReasonInterrupted));
   }
 
-  std::string difference;
-  if (job.verify) {
-    difference = VerifyLoop(job.importPath, check, job.model, w.after.length, w.after.status,
-                            device, resample, ui);
+  // Puts the backup back as a restore does: the lossless file as it is, its loop status and
+  // exact length included. Nothing stops it: it is what a cancel asked for. False, with the
+  // reason, when the pedal's loop is still not the earlier one.
+  bool PutBackupBack(LoopOutline& restored) {
+    ImportCheck check;
+    if (!CheckImportFile(backupPath_, job_.model, check)) {
+      reason_ = Because(check.text, check.reason);
+      return false;
+    }
+    const std::unique_ptr<AudioSource> source = OpenSource(check, reason_);
+    if (!source) {
+      reason_ = FileReason(backupPath_, reason_);
+      return false;
+    }
+    // The cancelled writes moved the pedal's stream: back to the start.
+    LoopInfo ignored;
+    if (!ReadLoopInfo(device_, ignored, reason_)) return false;
+    JobProgress again(&ui_);
+    again.Plan({{JobFrontEnd::Stage::Restore, check.streamBytes}});
+    const Writes w =
+        WriteLoop(check, *source, nullptr, JobFrontEnd::Stage::Restore, again, device_, resample_);
+    if (w.end != Writes::End::Done) {
+      reason_ = w.reason;
+      return false;
+    }
+    restored = w.outline;
+    return true;
   }
-  ui.EnableTransferButtons(true);
-  if (!difference.empty()) {
-    ui.ShowMessageWithReason(kMsgVerifyError, difference);
-    return JobResult::Failed;
+
+  // Send Complete, with what the user should know of what went in.
+  Outcome Report(const Writes& w) const {
+    std::string said;
+    const WavFormat& wav = check_.wav;
+    if (check_.endsEarly) {
+      // What was there went in; the guitarist should know the take is shorter than it claims.
+      char text[96];
+      std::snprintf(text, sizeof text, "the file ends early: %.1f s of %.1f s imported",
+                    static_cast<double>(check_.audioBytes) / wav.byteRate,
+                    static_cast<double>(wav.dataSize) / wav.byteRate);
+      said = text;
+    } else if (check_.converted) {
+      // Said again at the end: what the pedal now holds is a conversion, not the file itself.
+      said = check_.conversion;
+    }
+    if (job_.verify) said = Then(said, kMsgVerified);
+    return Outcome{JobResult::Success, kMsgSendComplete, said, w.outline};
   }
-  ui.ReportLoop(w.outline);
-  std::string said;
-  if (check.endsEarly) {
-    // What was there went in; the guitarist should know the take is shorter than it claims.
-    char text[96];
-    std::snprintf(text, sizeof text, "the file ends early: %.1f s of %.1f s imported",
-                  static_cast<double>(audioBytes) / wav.byteRate,
-                  static_cast<double>(wav.dataSize) / wav.byteRate);
-    said = text;
-  } else if (check.converted) {
-    // Said again at the end: what the pedal now holds is a conversion, not the file itself.
-    said = check.conversion;
-  }
-  if (job.verify) said += std::string(said.empty() ? "" : "; ") + kMsgVerified;
-  if (said.empty()) {
-    ui.ShowMessage(kMsgSendComplete);
-  } else {
-    ui.ShowMessageWithReason(kMsgSendComplete, said);
-  }
-  return JobResult::Success;
+
+  const JobRequest& job_;
+  CDevice& device_;
+  ResampleState& resample_;
+  JobFrontEnd& ui_;
+  JobProgress progress_;
+  ImportCheck check_;
+  std::unique_ptr<AudioSource> source_;
+  LoopInfo before_;
+  bool hadLoop_ = false;
+  std::string backupPath_;
+  std::optional<LoopOutline> holds_;  // what the pedal holds while it is still untouched
+  std::string reason_;
+};
+
+}  // namespace
+
+Outcome RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
+                  JobFrontEnd& ui) {
+  return ImportJob(job, device, resample, ui).Run(wav);
 }
 
 }  // namespace rendax

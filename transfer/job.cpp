@@ -9,23 +9,55 @@ namespace rendax {
 
 JobRequest TransferState::Snapshot() const {
   JobRequest job;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    job = request;
+  }
   job.code = jobCode.load();
-  std::lock_guard<std::mutex> lock(mutex);
-  job.pedalPath = pedalPath;
-  job.model = model;
-  job.exportPath = exportPath;
-  job.importPath = importPath;
-  job.verify = verify;
-  job.native = native;
-  job.backup = backup;
-  job.mix = mix;
-  job.both = both;
-  job.backupFolder = backupFolder;
-  job.backupsKept = backupsKept;
-  job.restoreOnCancel = restoreOnCancel;
   job.cancel = &cancel;
   return job;
 }
+
+namespace {
+
+// The job's front end as the frame sees it: it remembers whether the job disabled the buttons.
+class FramedFrontEnd : public JobFrontEnd {
+ public:
+  explicit FramedFrontEnd(JobFrontEnd& ui) : ui_(ui) {}
+  void ReportProgress(int percent) override { ui_.ReportProgress(percent); }
+  void EnableTransferButtons(bool enable) override {
+    disabled_ = !enable;
+    ui_.EnableTransferButtons(enable);
+  }
+  void ShowMessage(const std::string& text) override { ui_.ShowMessage(text); }
+  void ShowMessageWithReason(const std::string& text, const std::string& reason) override {
+    ui_.ShowMessageWithReason(text, reason);
+  }
+  bool AskYesNo(const std::string& text, const std::string& caption) override {
+    return ui_.AskYesNo(text, caption);
+  }
+  void ReportStage(Stage stage, uint64_t done, uint64_t total) override {
+    ui_.ReportStage(stage, done, total);
+  }
+  void ReportLoop(const LoopOutline& outline) override { ui_.ReportLoop(outline); }
+  bool Disabled() const { return disabled_; }
+
+ private:
+  JobFrontEnd& ui_;
+  bool disabled_ = false;
+};
+
+// The outcome as the spec's windows show it: the loop first, then one message; the buttons
+// come back after an export's message and before an import's.
+void SayOutcome(const Outcome& outcome, int32_t code, FramedFrontEnd& ui) {
+  const bool enable = ui.Disabled();
+  if (enable && code == JobImport) ui.EnableTransferButtons(true);
+  if (outcome.loop) ui.ReportLoop(*outcome.loop);
+  ui.ShowOutcome(outcome);
+  if (enable && code != JobImport) ui.EnableTransferButtons(true);
+}
+
+}  // namespace
 
 JobResult RunJob(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
                  JobFrontEnd& ui) {
@@ -37,21 +69,24 @@ JobResult RunJob(const JobRequest& job, CDevice& device, WavFormat& wav, Resampl
     // A pedal that is gone says nothing; one that another program holds would otherwise look
     // like a click that did nothing.
     if (device.LastOpenError() == kPedalInUseError) {
-      ui.ShowMessageWithReason(kMsgPedalInUse, job.pedalPath);
+      ui.ShowOutcome(Failure(kMsgPedalInUse, job.pedalPath));
       result = JobResult::Failed;
     }
   } else {
+    FramedFrontEnd framed(ui);
+    Outcome outcome = Failure("", "");
     switch (job.code) {
       case JobExport:
-        result = RunExport(job, device, wav, resample, ui);
+        outcome = RunExport(job, device, wav, resample, framed);
         break;
       case JobImport:
-        result = RunImport(job, device, wav, resample, ui);
+        outcome = RunImport(job, device, wav, resample, framed);
         break;
       default:
-        result = JobResult::Failed;
         break;
     }
+    SayOutcome(outcome, job.code, framed);
+    result = outcome.result;
     device.Close();
   }
   ui.ReportProgress(0);

@@ -14,6 +14,7 @@
 #include "device/device.h"
 #include "transfer/decode.h"
 #include "transfer/front_end.h"
+#include "transfer/outcome.h"
 #include "transfer/texts.h"
 
 namespace rendax {
@@ -26,6 +27,36 @@ inline constexpr uint8_t kNoModel = 0xFF;  // no pedal found yet
 // write failed): the pedal's loop is incomplete, and where its earlier loop is. `backupPath` is
 // empty when no backup was made; `hadLoop` tells whether there was a loop to lose.
 std::string LoopIncompleteAdvice(const std::string& backupPath, bool hadLoop);
+
+// What an import of `path` into a pedal of `model` would write, found before anything is asked
+// or written. On refusal `text` is the message (kMsgCantOpenFile, kMsgFormatWrong, kMsgSendError
+// for a file too long for the pedal) and `reason` says why. Made once, by the front end that
+// asks about the file, and handed to the job with the request.
+struct ImportCheck {
+  std::string path;  // what was checked: the file, for a pedal of `model`, with `mix`
+  uint8_t model = kNoModel;
+  bool mix = false;
+  bool accepted = false;
+  WavFormat wav;  // what the converters take (for a decoded file, its output)
+  uint32_t audioOffset = 0;
+  uint32_t audioBytes = 0;        // the audio the file really holds (less than the header says when
+                                  // the file ends early)
+  uint64_t streamBytes = 0;       // page stream bytes the import will write (the loop's length)
+  bool native = false;            // 46,875 Hz 24-bit with the model's channels: packed as it is
+  bool endsEarly = false;         // shorter than its header says
+  std::optional<uint8_t> status;  // a lossless file's stored loop status
+  std::optional<uint32_t> recordedLength;  // and its exact stream length
+  bool converted = false;  // decoded (another format, rate, width or channels), not as it is
+  std::string conversion;  // the plan's line: "FLAC, 96,000 Hz, 24-bit, stereo -> 48,000 Hz, ..."
+  AudioFileInfo info;      // what the file is
+  ConversionPlan plan;
+  std::string text, reason;
+};
+// `mix`: as JobRequest::mix. Returns check.accepted.
+bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix = false);
+
+// The export path that means standard output (the command line's "export -").
+inline constexpr const char* kStandardOutput = "-";
 
 // What one job works on, copied from the shared state when it starts: nothing another thread
 // does afterwards can change a running job.
@@ -45,13 +76,15 @@ struct JobRequest {
   // it the file plays on the left only
   bool both = false;
   std::string backupFolder;  // empty: DefaultBackupFolder()
-  unsigned backupsKept = 20;
   // Set from another thread or a signal handler: the job stops at the next block boundary.
   const std::atomic<bool>* cancel = nullptr;
   // A Cancel button's stop rather than an interruption: an import cancelled after its first
   // write puts the backup it took back at once (kMsgImportCancelled), and either job says
   // "cancelled" instead of reporting an error.
   bool restoreOnCancel = false;
+  // The front end's check of the file to import, when it made one: the job takes it instead of
+  // inspecting the file again (as long as it is for this file, model and mix).
+  std::optional<ImportCheck> importCheck;
 };
 
 // The state that the window thread and the worker share. The window thread stores a path and
@@ -60,68 +93,33 @@ struct JobRequest {
 struct TransferState {
   std::atomic<int32_t> jobCode{JobNone};
 
-  mutable std::mutex mutex;  // guards the fields below
-  std::string pedalPath;
-  uint8_t model = kNoModel;
-  std::string exportPath;
-  std::string importPath;
-  bool verify = false;
-  bool native = false;
-  bool backup = true;
-  bool mix = false;
-  bool both = false;
-  std::string backupFolder;
-  unsigned backupsKept = 20;
-  bool restoreOnCancel = false;
+  mutable std::mutex mutex;  // guards `request`
+  // The next job, but for its code and cancel flag, which are the two atomics here.
+  JobRequest request;
 
   // Asks a running job to stop at the next block boundary (a signal, a Cancel button). Whoever
   // stores a job code clears it first; a request that comes before the job starts still holds.
   std::atomic<bool> cancel{false};
 
-  // A copy of the guarded fields, with `code` taken from jobCode and `cancel` pointing here.
+  // A copy of the request, with `code` taken from jobCode and `cancel` pointing here.
   JobRequest Snapshot() const;
 };
 
-// How a job ended, for front ends that report an exit status.
-// Interrupted: stopped on request; the job has said what is left (exit status 130 on the
-// command line).
-enum class JobResult { Success, Failed, NotOpened, Interrupted };
-
-// The job frame: open the pedal, dispatch, close, report progress 0. NotOpened when the pedal
-// could not be opened (nothing is shown: the front end decides what to say).
+// The job frame: open the pedal, dispatch, close, say the outcome, report progress 0.
+// NotOpened when the pedal could not be opened (nothing is shown: the front end decides what to
+// say). A job that disabled the buttons has them enabled again: an export after its message,
+// an import before it.
 JobResult RunJob(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
                  JobFrontEnd& ui);
-// Pedal loop -> WAV file at job.exportPath. The device is open. The target is replaced only by
-// a complete export; on failure no file of the job remains.
-JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
-                    JobFrontEnd& ui);
+// Pedal loop -> WAV file at job.exportPath (kStandardOutput: standard output). The device is
+// open. The target is replaced only by a complete export; on failure no file of the job remains.
+Outcome RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
+                  JobFrontEnd& ui);
 // Audio file at job.importPath -> pedal loop (decoded first unless it is a plain WAV). The device
-// is open. Success only when every
-// command to the pedal succeeded (and, with job.verify, the loop read back matches).
-JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
-                    JobFrontEnd& ui);
-
-// What an import of `path` into a pedal of `model` would write, found before anything is asked
-// or written. On refusal `text` is the message (kMsgCantOpenFile, kMsgFormatWrong, kMsgSendError
-// for a file too long for the pedal) and `reason` says why.
-struct ImportCheck {
-  WavFormat wav;  // what the converters take (for a decoded file, its output)
-  uint32_t audioOffset = 0;
-  uint32_t audioBytes = 0;        // the audio the file really holds (less than the header says when
-                                  // the file ends early)
-  uint64_t streamBytes = 0;       // page stream bytes the import will write (the loop's length)
-  bool native = false;            // 46,875 Hz 24-bit with the model's channels: packed as it is
-  bool endsEarly = false;         // shorter than its header says
-  std::optional<uint8_t> status;  // a lossless file's stored loop status
-  std::optional<uint32_t> recordedLength;  // and its exact stream length
-  bool converted = false;  // decoded (another format, rate, width or channels), not as it is
-  std::string conversion;  // the plan's line: "FLAC, 96,000 Hz, 24-bit, stereo -> 48,000 Hz, ..."
-  AudioFileInfo info;      // what the file is
-  ConversionPlan plan;
-  std::string text, reason;
-};
-// `mix`: as JobRequest::mix.
-bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix = false);
+// is open. Success only when every command to the pedal succeeded (and, with job.verify, the
+// loop read back matches).
+Outcome RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
+                  JobFrontEnd& ui);
 
 // The worker thread: polls the job code every 200 ms and runs one job at a time.
 class Worker {

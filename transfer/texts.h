@@ -35,6 +35,38 @@ inline constexpr const char* kMsgExportCancelled = "Export cancelled";
 
 // --- Reasons of ours: said after a title ------------------------------------------------------
 
+// The pedal's side of a job; the command's result follows them.
+inline constexpr const char* kReasonNoLoop = "the pedal holds no loop";
+inline constexpr const char* kReasonLoopInfoUnanswered =
+    "the pedal did not answer the loop info request";
+inline constexpr const char* kReasonLoopDataReadFailed = "a loop data read failed";
+inline constexpr const char* kReasonLoopDataWriteFailed = "a loop data write failed";
+inline constexpr const char* kReasonLoopInfoWriteFailed = "the loop info write failed";
+inline constexpr const char* kReasonShortLoopData =
+    "the pedal sent less audio than its loop info announced";
+// What the pedal holds after a job stopped early.
+inline constexpr const char* kReasonLoopUntouched = "the pedal's loop is untouched";
+inline constexpr const char* kReasonLoopIncomplete = "the pedal's loop is incomplete";
+inline constexpr const char* kReasonEarlierLoopSavedIn = "its earlier loop is saved in";
+inline constexpr const char* kReasonNoBackupMade = "and no backup of its earlier loop was made";
+inline constexpr const char* kReasonBackupNotPutBack = "the backup could not be put back";
+inline constexpr const char* kReasonInterrupted = "interrupted";
+// The file's side; the system's or the decoder's words follow them.
+inline constexpr const char* kReasonFileUnreadable = "the file could not be read";
+inline constexpr const char* kReasonNoAudio = "the file holds no audio";
+inline constexpr const char* kReasonNoRoom = "there is not enough room for the loop";
+inline constexpr const char* kReasonTooLongForWav = "the loop is too long for a WAV file";
+inline constexpr const char* kReasonOutOfMemory = "out of memory";
+inline constexpr const char* kReasonIsFolder = "it is a folder";
+inline constexpr const char* kReasonNoFileName = "no file name";
+inline constexpr const char* kReasonNotPlainFile = "it is not a plain file";
+inline constexpr const char* kReasonNoBackupFolder = "no folder for backups: set RENDAX_BACKUP_DIR";
+// What an export writes to when its path is "-".
+inline constexpr const char* kStandardOutputName = "standard output";
+// The length of what was written differs from what its header promised.
+inline constexpr const char* kReasonLengthNotAsAnnounced =
+    "the audio came out at another length than its header announced";
+
 // --- Pedals and firmware ----------------------------------------------------------------------
 
 inline constexpr const char* kMsgDeviceOpenError = "Device Open Error";
@@ -123,5 +155,8 @@ inline constexpr const char* kUsageNeeds = "needs";
 // An import or restore refused for the pedal's firmware: kPedalDoesNotMatch, then this.
 inline constexpr const char* kCliUpdateFirstFormat =
     " (firmware %u); run 'rendax-cli firmware --update' first";
+// "export -" with standard output on a terminal: audio is no text to show.
+inline constexpr const char* kStdoutIsTerminal =
+    "Standard output is a terminal; send it to a file or a program (export - > loop.wav)";
 
 }  // namespace rendax

@@ -73,6 +73,12 @@ TEST(Cli, DemoPedalExportsAFileThatLibsndfileReads) {
     EXPECT_EQ(o.out, "Receive Complete\n");
     // Not a terminal: one line per 10 %, ending at 100 %.
     EXPECT_NE(o.err.find("progress 100%\n"), std::string::npos) << o.err;
+    // "-" is standard output: the same bytes, every word on standard error.
+    const Outcome piped = cli.Run("--pedal '" + pedal + "' export -");
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_TRUE(piped.out == ReadText(cli / file)) << "the file's bytes";
+    EXPECT_NE(piped.err.find("Receive Complete\n"), std::string::npos) << piped.err;
+    EXPECT_FALSE(std::filesystem::exists(cli / "-"));
 
     SF_INFO info;
     const auto s = ReadWithSndfile(cli / file, info);
@@ -251,9 +257,10 @@ TEST(Cli, PedalChoiceAndFirmware) {
   EXPECT_EQ(o.out, old + "  Rendax Mini (model 2)  firmware 7\n" + twin +
                        "  Rendax Twin (model 1)  firmware 8\n");
   // The dialog's search order: model 0, then 1, then 2; the twin comes before the mini.
-  EXPECT_EQ(cli.Run("export").err, "Export file not found\n");
+  EXPECT_EQ(cli.Run("export").err, "Export file not found: the pedal holds no loop\n");
   // Older firmware: the loop may be read off it (the window's rule), not written.
-  EXPECT_EQ(cli.Run("--pedal '" + old + "' export").err, "Export file not found\n");
+  EXPECT_EQ(cli.Run("--pedal '" + old + "' export").err,
+            "Export file not found: the pedal holds no loop\n");
   o = cli.Run("--pedal '" + old + "' import x.wav", "y\n");
   EXPECT_NE(o.status, 0);
   EXPECT_EQ(o.err,

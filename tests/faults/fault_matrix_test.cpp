@@ -1,7 +1,7 @@
 // The fault matrix: a pedal, a file or the file system fails at one point of a job, and the
-// user must see the right message and be left with no crash, no partial or corrupted file, an
-// earlier target unchanged, the pedal closed, progress 0, no job pending and the buttons as
-// they should be. Every row runs through the main dialog, its real worker thread and a
+// user must see the right message with its reason and be left with no crash, no partial or
+// corrupted file, an earlier target unchanged, the pedal closed, progress 0, no job pending and the
+// buttons as they should be. Every row runs through the main dialog, its real worker thread and a
 // simulated pedal; the test thread plays the window thread.
 #include <signal.h>
 #include <sys/resource.h>
@@ -27,6 +27,7 @@
 #include "tests/support/wait.h"
 #include "tests/transfer/reference.h"
 #include "tests/transfer/test_support.h"
+#include "transfer/backup.h"
 
 namespace rendax::testing {
 namespace {
@@ -117,7 +118,9 @@ class PumpedWindow : public WindowLayer {
 // A simulated pedal of `model` holding a loop, a folder for files, the dialog and its worker.
 class Rig {
  public:
-  explicit Rig(uint8_t model, uint16_t firmware = 8, const std::string& startFaults = "")
+  // `beforeStart` runs once the pedal is made, before the dialog looks at it.
+  explicit Rig(uint8_t model, uint16_t firmware = 8, const std::string& startFaults = "",
+               const std::function<void(Rig&)>& beforeStart = {})
       : dir_("faults"), pedal_(dir_ / "pedals/p0"), platform_(dir_ / "pedals") {
     fs::create_directories(dir_.path() / "out");
     // Backups go to the rig's folder, never into the home of whoever runs the tests. Set before
@@ -127,6 +130,7 @@ class Rig {
     EXPECT_TRUE(CreateSimulatedPedal(pedal_, model, firmware, error)) << error;
     EXPECT_TRUE(WriteSimulatedLoop(pedal_, Loop(), {0, kLoopBytes}, error)) << error;
     Faults(startFaults);
+    if (beforeStart) beforeStart(*this);
     dialog_ = std::make_unique<CSdkManager_MFCDlg>(window_, platform_, MakeThreadWorker);
     window_.RunModal(*dialog_);
   }
@@ -215,17 +219,20 @@ TEST(FaultMatrix, ExportFaultsKeepTheEarlierFileAndNothingElse) {
     const char* pedalFaults;  // the simulated pedal's fault script
     const char* message;      // "" for none
     bool buttonsTouched;      // disabled during the job (they end enabled either way)
-    const char* reason;       // what the message's reason must say; "" when not looked at
+    const char* reason;       // what the message's reason must say
   };
   const Row rows[] = {
       {"pedal gone at the LoopInfo read", "unplug-after 0", "Receive Error", false,
-       "the pedal was disconnected"},
-      {"LoopInfo read fails", "fail LoopInfoRead", "Receive Error", false, ""},
+       "the pedal did not answer the loop info request: the pedal was disconnected"},
+      {"LoopInfo read fails", "fail LoopInfoRead", "Receive Error", false,
+       "the pedal did not answer the loop info request: the pedal refused the command (sense "},
       {"pedal gone at the 3rd LoopData", "unplug-after 3", "Receive Error", true,
-       "the pedal was disconnected"},
-      {"2nd LoopData fails", "fail LoopDataRead 2", "Receive Error", true, ""},
-      {"last LoopData fails", "fail LoopDataRead 5", "Receive Error", true, ""},
-      {"disk full", "", "Receive Error", true, ""},
+       "a loop data read failed: the pedal was disconnected"},
+      {"2nd LoopData fails", "fail LoopDataRead 2", "Receive Error", true,
+       "a loop data read failed: the pedal refused the command (sense "},
+      {"last LoopData fails", "fail LoopDataRead 5", "Receive Error", true,
+       "a loop data read failed: the pedal refused the command (sense "},
+      {"disk full", "", "Receive Error", true, "out/loop.wav: File too large"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
@@ -255,8 +262,9 @@ TEST(FaultMatrix, ExportTargetsThatCannotTakeAFileAreRefusedBeforeAnyAudioMoves)
     const char* reason = "";
   };
   const Row rows[] = {
-      {"target is a folder", [](Rig& r) { return r.dir_ / "out"; }},
-      {"folder missing", [](Rig& r) { return r.dir_ / "gone/loop.wav"; }},
+      {"target is a folder", [](Rig& r) { return r.dir_ / "out"; }, "out: it is a folder"},
+      {"folder missing", [](Rig& r) { return r.dir_ / "gone/loop.wav"; },
+       "gone/loop.wav: No such file or directory"},
       {"folder not writable",
        [](Rig& r) {
          // root writes anywhere it has permission bits for: a folder of /proc takes no files.
@@ -271,7 +279,8 @@ TEST(FaultMatrix, ExportTargetsThatCannotTakeAFileAreRefusedBeforeAnyAudioMoves)
        [](Rig& r) {
          mkfifo((r.dir_ / "out/pipe.wav").c_str(), 0644);
          return r.dir_ / "out/pipe.wav";
-       }},
+       },
+       "pipe.wav: it is not a plain file"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
@@ -295,12 +304,13 @@ TEST(FaultMatrix, LoopInfoRepliesDecideWhetherThereIsAnythingToExport) {
     const char* fault;
     LoopInfo info;
     const char* message;
+    const char* reason;
   };
   const Row rows[] = {
-      {"status 1", {1, Rig::kLoopBytes}, "Export file not found"},
-      {"length 0", {0, 0}, "Export file not found"},
+      {"status 1", {1, Rig::kLoopBytes}, "Export file not found", "the pedal holds no loop"},
+      {"length 0", {0, 0}, "Export file not found", "the pedal holds no loop"},
       // The pedal reads zeros past its stream: the export holds the loop, then silence.
-      {"length larger than the stream", {0, Rig::kLoopBytes + 100000}, "Receive Complete"},
+      {"length larger than the stream", {0, Rig::kLoopBytes + 100000}, "Receive Complete", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
@@ -311,6 +321,7 @@ TEST(FaultMatrix, LoopInfoRepliesDecideWhetherThereIsAnythingToExport) {
     WriteFileBytes(target, kEarlier);
     rig.Press(JobExport, target);
     EXPECT_EQ(rig.window_.messages, std::vector<std::string>{row.message});
+    ExpectReason(rig, row.reason);
     rig.ExpectJobEnded(true);
     EXPECT_EQ(FilesIn(rig.dir_.path() / "out"), std::vector<std::string>{"loop.wav"});
     const auto file = ReadFileBytes(target);
@@ -333,17 +344,25 @@ TEST(FaultMatrix, ImportPedalFaultsSayWhatTheLoopNowHolds) {
     const char* pedalFaults;
     bool audioTouched;  // the pedal's audio was (partly) overwritten before the fault
     bool lengthTouched;
+    const char* reason;
     const char* message = "Send Error";
   };
   // Before its first write an import reads the loop info, saves the loop (the info and five
   // LoopData reads of 300,000 bytes) and reads the info again to rewind: eight commands.
   const Row rows[] = {
-      {"pedal gone at the LoopInfo read", "unplug-after 0", false, false},
-      {"LoopInfo read fails", "fail LoopInfoRead", false, false},
-      {"pedal gone during the backup", "unplug-after 3", false, false, "Backup Error"},
-      {"pedal gone at the 3rd LoopData", "unplug-after 10", true, false},
-      {"2nd LoopData fails", "fail LoopDataWrite 2", true, false},
-      {"final LoopInfo write fails", "fail LoopInfoWrite", true, false},
+      {"pedal gone at the LoopInfo read", "unplug-after 0", false, false,
+       "the pedal did not answer the loop info request: the pedal was disconnected"},
+      {"LoopInfo read fails", "fail LoopInfoRead", false, false,
+       "the pedal did not answer the loop info request: the pedal refused the command (sense "},
+      {"pedal gone during the backup", "unplug-after 3", false, false,
+       "a loop data read failed: the pedal was disconnected; the pedal's loop is untouched",
+       "Backup Error"},
+      {"pedal gone at the 3rd LoopData", "unplug-after 10", true, false,
+       "a loop data write failed: the pedal was disconnected; the pedal's loop is incomplete"},
+      {"2nd LoopData fails", "fail LoopDataWrite 2", true, false,
+       "a loop data write failed: the pedal refused the command (sense "},
+      {"final LoopInfo write fails", "fail LoopInfoWrite", true, false,
+       "the loop info write failed: the pedal refused the command (sense "},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
@@ -354,6 +373,7 @@ TEST(FaultMatrix, ImportPedalFaultsSayWhatTheLoopNowHolds) {
     WriteFileBytes(source, wav);
     rig.Press(JobImport, source);
     EXPECT_EQ(rig.window_.messages, std::vector<std::string>{row.message});
+    ExpectReason(rig, row.reason);
     rig.ExpectJobEnded(true);
     EXPECT_EQ(ReadFileBytes(source), wav) << "the imported file is only read";
     LoopInfo info;
@@ -376,7 +396,7 @@ TEST(FaultMatrix, ImportFilesThatCannotBeUsedNeverReachThePedal) {
     const char* fault;
     std::function<std::string(Rig&)> source;
     const char* message;
-    const char* reason = "";
+    const char* reason;
   };
   const auto wav = MakeWav(NoiseBytes(30000, 5), 16, 2, 44100);
   const Row rows[] = {
@@ -387,7 +407,7 @@ TEST(FaultMatrix, ImportFilesThatCannotBeUsedNeverReachThePedal) {
          fs::create_directories(r.dir_.path() / "out/folder.wav");
          return r.dir_ / "out/folder.wav";
        },
-       "Can't open the file"},
+       "Can't open the file", "folder.wav: it is a folder"},
       {"unreadable",
        [&](Rig& r) {
          // root opens anything: a file whose every read fails stands in.
@@ -396,21 +416,22 @@ TEST(FaultMatrix, ImportFilesThatCannotBeUsedNeverReachThePedal) {
          chmod((r.dir_ / "out/locked.wav").c_str(), 0);
          return r.dir_ / "out/locked.wav";
        },
-       geteuid() == 0 ? "The file format is wrong" : "Can't open the file"},
+       geteuid() == 0 ? "The file format is wrong" : "Can't open the file",
+       geteuid() == 0 ? "/proc/self/mem: " : "locked.wav: Permission denied"},
       {"cut inside the header",
        [&](Rig& r) {
          WriteFileBytes(r.dir_ / "out/cut.wav",
                         std::vector<uint8_t>(wav.begin(), wav.begin() + 40));
          return r.dir_ / "out/cut.wav";
        },
-       "The file format is wrong"},
+       "The file format is wrong", "cut.wav: The file is shorter than a WAV header"},
       {"header but no audio",
        [&](Rig& r) {
          WriteFileBytes(r.dir_ / "out/empty.wav",
                         std::vector<uint8_t>(wav.begin(), wav.begin() + 44));
          return r.dir_ / "out/empty.wav";
        },
-       "The file format is wrong"},
+       "The file format is wrong", "empty.wav: the file holds no audio"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
@@ -506,10 +527,11 @@ TEST(FaultMatrix, AnImportSavesTheLoopFirstOrLeavesItAlone) {
     std::function<void(Rig&)> prepare;
     const char* message;
     bool loopKept;  // the pedal still holds the rig's loop
+    const char* reason;
   };
   const Row rows[] = {
       {"backup folder is a file", [](Rig& r) { WriteFileBytes(r.Backups(), kEarlier); },
-       "Backup Error", true},
+       "Backup Error", true, "backups: Not a directory; the pedal's loop is untouched"},
       {"backup folder not writable",
        [](Rig& r) {
          // root writes anywhere it has permission bits for: a folder of /proc takes no folders.
@@ -520,13 +542,13 @@ TEST(FaultMatrix, AnImportSavesTheLoopFirstOrLeavesItAlone) {
          fs::create_directories(r.Backups());
          chmod(r.Backups().c_str(), 0555);
        },
-       "Backup Error", true},
+       "Backup Error", true, geteuid() == 0 ? "/proc/rendax-backups: " : "backups/Rendax_"},
       {"pedal holds no loop",
        [](Rig& r) {
          std::string error;
          EXPECT_TRUE(WriteSimulatedLoop(r.pedal_, {}, {1, 0}, error)) << error;
        },
-       "Send Complete", false},
+       "Send Complete", false, ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
@@ -536,6 +558,7 @@ TEST(FaultMatrix, AnImportSavesTheLoopFirstOrLeavesItAlone) {
     WriteFileBytes(source, MakeWav(NoiseBytes(60000, 3), 24, 1, 48000));
     rig.Press(JobImport, source);
     EXPECT_EQ(rig.window_.messages, std::vector<std::string>{row.message});
+    ExpectReason(rig, row.reason);
     rig.ExpectJobEnded(true);
     LoopInfo info;
     EXPECT_EQ(rig.StoredLoop(info) == Rig::Loop(), row.loopKept);
@@ -543,6 +566,61 @@ TEST(FaultMatrix, AnImportSavesTheLoopFirstOrLeavesItAlone) {
       EXPECT_TRUE(rig.BackupFiles().empty()) << "no backup, and no part of one";
       chmod(rig.Backups().c_str(), 0755);
     }
+  }
+}
+
+// ---- How many backups are kept: the same for every job that saves the loop ----
+
+TEST(FaultMatrix, EveryJobThatSavesTheLoopKeepsTheBackupsTheSettingAsksFor) {
+  struct Row {
+    const char* job;
+    uint16_t firmware;  // 7: the start asks for an update, which saves the loop first
+    std::function<void(Rig&)> run;
+  };
+  const auto press = [](Rig& r) {
+    WriteFileBytes(r.dir_ / "out/in.wav", MakeWav(NoiseBytes(600000, 3), 24, 2, 48000));
+    r.Press(JobImport, r.dir_ / "out/in.wav");
+  };
+  const Row rows[] = {
+      {"import", 8, press},
+      {"restore", 8, [](Rig& r) { r.Restore(); }},
+      {"firmware update", 7, [](Rig&) {}},
+      {"import cancelled after its writes began", 8,
+       [&](Rig& r) {
+         press(r);  // the first job's backup is pruned in its turn
+         r.Faults("stall LoopDataWrite 3");
+         r.window_.chosenFile = r.dir_ / "out/in.wav";
+         r.dialog_->OnImport();
+         const std::string marker = r.pedal_ + "/stalled";
+         ASSERT_TRUE(r.window_.Pump([&] { return fs::exists(marker); }, "the stalled write"));
+         r.dialog_->OnCancel();
+         fs::remove(marker);
+         ASSERT_TRUE(r.window_.Pump([&] { return r.dialog_->JobCode() == JobNone; }, "the end"));
+       }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.job);
+    // Read by the worker and the firmware check: set before either starts.
+    setenv("RENDAX_BACKUP_KEEP", "1", 1);
+    {
+      std::string older;
+      Rig rig(1, row.firmware, "", [&](Rig& r) {
+        // A backup made before the job, as the program makes them.
+        CMassStorageDevice device(r.platform_);
+        ASSERT_TRUE(device.Open(r.pedal_, kGenericRead | kGenericWrite, 3));
+        BackupRequest request;
+        request.model = 1;
+        request.folder = r.Backups();
+        std::string reason;
+        EXPECT_EQ(MakeBackup(device, request, older, reason), BackupOutcome::Made) << reason;
+        device.Close();
+      });
+      row.run(rig);
+      const auto kept = rig.BackupFiles();
+      ASSERT_EQ(kept.size(), 1u);
+      EXPECT_NE(rig.Backups() + "/" + kept[0], older) << "the newest is the one kept";
+    }
+    unsetenv("RENDAX_BACKUP_KEEP");
   }
 }
 
@@ -554,10 +632,13 @@ TEST(FaultMatrix, CancelDuringATransferLeavesTheEarlierLoopAndTheEarlierFile) {
     JobCode code;
     const char* stall;  // the command held while Cancel is pressed
     const char* message;
+    const char* reason;
   };
   const Row rows[] = {
-      {"Cancel during an import's writes", JobImport, "stall LoopDataWrite 3", kMsgImportCancelled},
-      {"Cancel during an export's reads", JobExport, "stall LoopDataRead 2", kMsgExportCancelled},
+      {"Cancel during an import's writes", JobImport, "stall LoopDataWrite 3", kMsgImportCancelled,
+       ""},
+      {"Cancel during an export's reads", JobExport, "stall LoopDataRead 2", kMsgExportCancelled,
+       "out/loop.wav is intact"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
@@ -579,6 +660,7 @@ TEST(FaultMatrix, CancelDuringATransferLeavesTheEarlierLoopAndTheEarlierFile) {
     fs::remove(marker);
     ASSERT_TRUE(rig.window_.Pump([&] { return rig.dialog_->JobCode() == JobNone; }, "the end"));
     EXPECT_EQ(rig.window_.messages, std::vector<std::string>{row.message});
+    ExpectReason(rig, row.reason);
     rig.ExpectJobEnded(true);
     EXPECT_EQ(ReadFileBytes(file), before);
     EXPECT_EQ(FilesIn(rig.dir_.path() / "out"), std::vector<std::string>{"loop.wav"});
@@ -624,6 +706,7 @@ TEST(FaultMatrix, APedalHeldByAnotherProgramIsRefusedBeforeAnythingMoves) {
     ASSERT_NE(held, nullptr);
     rig.Press(code, file);
     EXPECT_EQ(rig.window_.messages, std::vector<std::string>{kMsgPedalInUse});
+    ExpectReason(rig, rig.pedal_);
     rig.ExpectJobEnded(true);
     EXPECT_EQ(FilesIn(rig.dir_.path() / "out"), code == JobImport
                                                     ? std::vector<std::string>{"loop.wav"}

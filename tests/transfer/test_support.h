@@ -212,7 +212,6 @@ class Rig {
     // The plain paths, command for command, unless a test asks for a backup.
     job.backup = backup_;
     job.backupFolder = dir_ / "backups";
-    job.backupsKept = kept_;
     job.native = native_;
     job.restoreOnCancel = restoreOnCancel_;
     job.cancel = &cancel_;
@@ -252,7 +251,6 @@ class Rig {
   CMassStorageDevice device_;
   uint8_t model_ = 0;
   bool backup_ = false, native_ = false, restoreOnCancel_ = false;
-  unsigned kept_ = 20;
   std::atomic<bool> cancel_{false};
   WavFormat wav_;
   ResampleState resample_;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "audio/riff.h"
 #include "audio/sample_pages.h"
 #include "device/commands.h"
 #include "device/discovery.h"
@@ -158,13 +159,9 @@ JobResult RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
     stage(uint64_t{kTransferBlockBytes} * (k - 1) + inBytes);
   }
 
-  wav.channels = static_cast<uint16_t>(channels);
-  wav.sampleRate = 48000;
-  wav.bitsPerSample = 24;
-  wav.byteRate = channels * 24 * 48000 / 8;
-  wav.blockAlign = static_cast<uint16_t>(channels * 24 / 8);
-  wav.formatTag = 1;
-  wav.fmtSize = 16;
+  const uint32_t written = wav.dataSize;
+  wav = MakeWavFormat(channels, 48000, 24);
+  wav.dataSize = written;
   wav.riffSize = wav.dataSize + 36;
   uint8_t header[kWavHeaderBytes];
   BuildWavHeader(std::span<uint8_t, kWavHeaderBytes>(header), wav);

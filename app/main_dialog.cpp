@@ -73,14 +73,15 @@ bool HasAudioExtension(const std::string& path) {
 // `offerSum` tells whether the question offers to sum both channels.
 std::string ImportNotes(const ImportCheck& check, uint8_t model, bool& offerSum) {
   std::string notes;
-  if (check.converted) {
+  offerSum = check.wav.channels == 2 && ModelInfo(model).channels == 1;
+  // A file that goes in as it is but for its second channel: the paragraph below says so.
+  if (check.converted && (check.decoded || !offerSum)) {
     const auto arrow = check.conversion.find(" -> ");
     notes = arrow == std::string::npos
                 ? check.conversion + "."
                 : check.conversion.substr(0, arrow) + " will be converted to " +
                       check.conversion.substr(arrow + 4) + ".";
   }
-  offerSum = check.wav.channels == 2 && ModelInfo(model).channels == 1;
   if (offerSum) {
     if (!notes.empty()) notes += "\n\n";
     notes += "The file is stereo and the " + std::string(ModelInfo(model).name) +

@@ -140,7 +140,7 @@ class StreamMaker {
 // The import's audio source for a checked file: its own bytes on the exact path, else decoded.
 std::unique_ptr<AudioSource> OpenSource(const std::string& path, const ImportCheck& check,
                                         std::string& reason) {
-  return check.converted
+  return check.decoded
              ? OpenDecodedSource(path, check.plan, reason)
              : OpenPlainSource(path, check.wav, check.audioOffset, check.audioBytes, reason);
 }
@@ -259,7 +259,8 @@ AudioFileInfo PlainInfo(const WavFormat& wav, uint32_t audioBytes) {
 
 }  // namespace
 
-bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix) {
+bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix,
+                     bool both) {
   check = ImportCheck{};
   // A folder opens for reading on Linux, but it is no file to import.
   File file = IsFolder(path) ? File() : OpenFile(path, "rb");
@@ -279,12 +280,15 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
   WavFormat& wav = check.wav;
   const uint32_t channels = ModelInfo(model).channels;
   // The exact path: a plain WAV goes to the converters as it is. One written to a pipe (its data
-  // size 0, 0xFFFFFFFF, or sox's 0x7FFFF000) and a stereo file to be mixed for a one-channel
-  // pedal are decoded; the decoder reads what such a file holds.
-  const bool plain =
-      ParseWavHeader(header, headerBytes, wav, &why, true) && wav.dataSize != 0 &&
-      wav.dataSize != 0xFFFFFFFFu && wav.dataSize != 0x7FFFF000u &&
-      (wav.sampleRate == kPedalFrameRate || !(mix && channels == 1 && wav.channels == 2));
+  // size 0, 0xFFFFFFFF, or sox's 0x7FFFF000), a stereo file to be mixed for a one-channel pedal,
+  // a mono file for both sides of the two-channel one, and a file at the pedal's own rate with
+  // other channels than the pedal's are decoded; the decoder reads what such a file holds.
+  const bool parsed = ParseWavHeader(header, headerBytes, wav, &why, true);
+  const bool otherChannels = (wav.sampleRate == kPedalFrameRate && wav.channels != channels) ||
+                             (mix && channels == 1 && wav.channels == 2) ||
+                             (both && channels == 2 && wav.channels == 1);
+  const bool plain = parsed && wav.dataSize != 0 && wav.dataSize != 0xFFFFFFFFu &&
+                     wav.dataSize != 0x7FFFF000u && !otherChannels;
   if (!plain) {
     file = File();
     std::string reason;
@@ -301,9 +305,10 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
       return refuse("the file's header says " + std::to_string(check.info.rate) +
                     " Hz, which is no audio rate");
     }
-    check.plan = PlanConversion(check.info, false, channels, mix);
-    check.converted = true;
-    check.conversion = check.plan.description;
+    check.plan = PlanConversion(check.info, false, channels, mix, both);
+    check.decoded = true;
+    check.converted = check.plan.changes;
+    if (check.converted) check.conversion = check.plan.description;
     wav = check.plan.format;
     const uint64_t frames = check.info.frames.value_or(0) * wav.sampleRate / check.info.rate;
     // A few samples at a rate far above any recording's come to less than one at the pedal's.
@@ -316,14 +321,7 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
                        check.info.frames.has_value());
   }
 
-  if (wav.sampleRate == kPedalFrameRate) {
-    // The lossless form goes in only as it is: its channels are the pedal's own.
-    if (wav.channels != channels) {
-      return refuse("a 46,875 Hz file for this pedal has " + std::to_string(channels) +
-                    (channels == 1 ? " channel" : " channels"));
-    }
-    check.native = true;
-  }
+  check.native = wav.sampleRate == kPedalFrameRate;
   // A file cut short is converted only as far as it goes.
   check.audioOffset = AudioOffset(wav);
   check.audioBytes = wav.dataSize;
@@ -343,7 +341,9 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
   // libsndfile names the chunks; the header alone tells the rest when it cannot.
   std::string ignored;
   if (!InspectAudioFile(path, check.info, ignored)) check.info = PlainInfo(wav, check.audioBytes);
-  check.plan = PlanConversion(check.info, true, channels, mix);
+  check.plan = PlanConversion(check.info, true, channels, mix, both);
+  check.converted = check.plan.changes;
+  if (check.converted) check.conversion = check.plan.description;
   file = File();
   return CheckLength(path, model, check, check.audioBytes / wav.blockAlign, false, true);
 }
@@ -485,7 +485,7 @@ bool PutBackupBack(const std::string& path, uint8_t model, CDevice& device, Resa
 JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
                     JobFrontEnd& ui) {
   ImportCheck check;
-  if (!CheckImportFile(job.importPath, job.model, check, job.mix)) {
+  if (!CheckImportFile(job.importPath, job.model, check, job.mix, job.both)) {
     ui.ShowMessageWithReason(check.text, check.reason);
     return JobResult::Failed;
   }

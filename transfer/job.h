@@ -114,14 +114,16 @@ struct ImportCheck {
   bool endsEarly = false;         // shorter than its header says
   std::optional<uint8_t> status;  // a lossless file's stored loop status
   std::optional<uint32_t> recordedLength;  // and its exact stream length
-  bool converted = false;  // decoded (another format, rate, width or channels), not as it is
+  bool decoded = false;    // read through the decoder, not the file's own samples as they are
+  bool converted = false;  // the pedal gets other audio than the file's (rate, width, channels)
   std::string conversion;  // the plan's line: "FLAC, 96,000 Hz, 24-bit, stereo -> 48,000 Hz, ..."
   AudioFileInfo info;      // what the file is
   ConversionPlan plan;
   std::string text, reason;
 };
-// `mix`: as JobRequest::mix.
-bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix = false);
+// `mix`, `both`: as JobRequest::mix and JobRequest::both.
+bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix = false,
+                     bool both = false);
 
 // The worker thread: polls the job code every 200 ms and runs one job at a time.
 class Worker {

@@ -12,6 +12,7 @@
 #include "device/discovery.h"
 #include "transfer/backup.h"
 #include "transfer/file_io.h"
+#include "transfer/import_source.h"
 #include "transfer/job.h"
 
 namespace rendax {
@@ -138,8 +139,9 @@ class StreamMaker {
 };
 
 // The import's audio source for a checked file: its own bytes on the exact path, else decoded.
-std::unique_ptr<AudioSource> OpenSource(const std::string& path, const ImportCheck& check,
-                                        std::string& reason) {
+// The file is read from where the check opened it: a stream's temporary copy.
+std::unique_ptr<AudioSource> OpenSource(const ImportCheck& check, std::string& reason) {
+  const std::string& path = check.source->Path();
   return check.decoded
              ? OpenDecodedSource(path, check.plan, reason)
              : OpenPlainSource(path, check.wav, check.audioOffset, check.audioBytes, reason);
@@ -148,9 +150,9 @@ std::unique_ptr<AudioSource> OpenSource(const std::string& path, const ImportChe
 // Reads the loop back and compares its audio with a fresh conversion of the file, block by
 // block. Filler bytes are not compared: nothing reads them. Returns "" when equal, else what
 // differs.
-std::string VerifyLoop(const std::string& path, const ImportCheck& check, uint8_t model,
-                       uint64_t expectedLength, uint8_t expectedStatus, CDevice& device,
-                       ResampleState& resample, JobFrontEnd& ui) {
+std::string VerifyLoop(const ImportCheck& check, uint8_t model, uint64_t expectedLength,
+                       uint8_t expectedStatus, CDevice& device, ResampleState& resample,
+                       JobFrontEnd& ui) {
   ui.ReportStage(JobFrontEnd::Stage::Verify, 0, expectedLength);
   uint8_t record[kLoopInfoBytes] = {};
   if (!SendCommandIn(CdbLoopInfoRead(), device, kLoopInfoBytes, record)) {
@@ -162,8 +164,8 @@ std::string VerifyLoop(const std::string& path, const ImportCheck& check, uint8_
            std::to_string(expectedLength);
   }
   std::string reason;
-  const std::unique_ptr<AudioSource> source = OpenSource(path, check, reason);
-  if (!source) return "the file could not be read again";
+  const std::unique_ptr<AudioSource> source = OpenSource(check, reason);
+  if (!source) return "the file could not be read again: " + reason;
   const PageLayout layout = PageLayoutFor(ModelInfo(model).channels);
   std::unique_ptr<uint8_t[]> back(new (std::nothrow) uint8_t[kTransferBlockBytes]);
   if (!back) return "out of memory";
@@ -223,10 +225,10 @@ bool CheckLength(const std::string& path, uint8_t model, ImportCheck& check, uin
   const uint64_t margin = lossy ? std::max<uint64_t>(1u << 16, estimate / 4 * 3) : 1u << 16;
   if (!check.native && (!known || (estimate + margin > kLimit && estimate < kLimit + margin))) {
     std::string reason;
-    const std::unique_ptr<AudioSource> source = OpenSource(path, check, reason);
+    const std::unique_ptr<AudioSource> source = OpenSource(check, reason);
     if (!source) {
       check.text = kMsgCantOpenFile;
-      check.reason = FileReason(path, "the file could not be read");
+      check.reason = FileReason(path, reason);
       return false;
     }
     check.streamBytes = StreamMaker::Count(*source, model);
@@ -262,13 +264,19 @@ AudioFileInfo PlainInfo(const WavFormat& wav, uint32_t audioBytes) {
 bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix,
                      bool both) {
   check = ImportCheck{};
-  // A folder opens for reading on Linux, but it is no file to import.
-  File file = IsFolder(path) ? File() : OpenFile(path, "rb");
+  // A folder opens for reading on Linux, but it is no file to import. A stream is read once,
+  // here; everything after reads from the source's path.
+  std::string openReason;
+  if (!IsFolder(path)) check.source = ImportSource::Open(path, openReason);
+  File file = check.source ? OpenFile(check.source->Path(), "rb") : File();
   if (!file) {
     check.text = kMsgCantOpenFile;
-    check.reason = FileReason(path, IsFolder(path) ? "it is a folder" : SystemReason(errno));
+    check.reason = FileReason(path, IsFolder(path)       ? kIsFolder
+                                    : openReason.empty() ? SystemReason(errno)
+                                                         : openReason);
     return false;
   }
+  const std::string& from = check.source->Path();
   auto refuse = [&](const std::string& why) {
     check.text = kMsgFormatWrong;
     check.reason = FileReason(path, why);
@@ -292,7 +300,7 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
   if (!plain) {
     file = File();
     std::string reason;
-    if (!InspectAudioFile(path, check.info, reason)) {
+    if (!InspectAudioFile(from, check.info, reason)) {
       // A RIFF file cut inside its header: the header's own words say it best.
       const bool cutRiff =
           why == WavRejection::TooShort && headerBytes >= 4 && std::memcmp(header, "RIFF", 4) == 0;
@@ -340,7 +348,7 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
   }
   // libsndfile names the chunks; the header alone tells the rest when it cannot.
   std::string ignored;
-  if (!InspectAudioFile(path, check.info, ignored)) check.info = PlainInfo(wav, check.audioBytes);
+  if (!InspectAudioFile(from, check.info, ignored)) check.info = PlainInfo(wav, check.audioBytes);
   check.plan = PlanConversion(check.info, true, channels, mix, both);
   check.converted = check.plan.changes;
   if (check.converted) check.conversion = check.plan.description;
@@ -457,7 +465,7 @@ bool PutBackupBack(const std::string& path, uint8_t model, CDevice& device, Resa
     return false;
   }
   std::string why;
-  const std::unique_ptr<AudioSource> source = OpenSource(path, check, why);
+  const std::unique_ptr<AudioSource> source = OpenSource(check, why);
   if (!source) {
     reason = "the backup could not be put back: " + FileReason(path, why);
     return false;
@@ -491,7 +499,7 @@ JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
   }
   wav = check.wav;
   std::string openReason;
-  const std::unique_ptr<AudioSource> source = OpenSource(job.importPath, check, openReason);
+  const std::unique_ptr<AudioSource> source = OpenSource(check, openReason);
   if (!source) {
     ui.ShowMessageWithReason(kMsgCantOpenFile, FileReason(job.importPath, openReason));
     return JobResult::Failed;
@@ -612,8 +620,7 @@ JobResult RunImport(const JobRequest& job, CDevice& device, WavFormat& wav, Resa
 
   std::string difference;
   if (job.verify) {
-    difference = VerifyLoop(job.importPath, check, job.model, w.after.length, w.after.status,
-                            device, resample, ui);
+    difference = VerifyLoop(check, job.model, w.after.length, w.after.status, device, resample, ui);
   }
   ui.EnableTransferButtons(true);
   if (!difference.empty()) {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 #include "device/device.h"
 #include "transfer/decode.h"
 #include "transfer/front_end.h"
+#include "transfer/import_source.h"
 #include "transfer/texts.h"
 
 namespace rendax {
@@ -119,6 +121,9 @@ struct ImportCheck {
   std::string conversion;  // the plan's line: "FLAC, 96,000 Hz, 24-bit, stereo -> 48,000 Hz, ..."
   AudioFileInfo info;      // what the file is
   ConversionPlan plan;
+  // The file as opened once: a stream is read from its temporary copy, which lives as long as
+  // the check (and every copy of it) does.
+  std::shared_ptr<ImportSource> source;
   std::string text, reason;
 };
 // `mix`, `both`: as JobRequest::mix and JobRequest::both.

@@ -74,6 +74,9 @@ inline constexpr const char* kDamagedOgg =
     "this Ogg file holds neither Vorbis nor Opus audio, or it is damaged";
 inline constexpr const char* kId3NoAudio =
     "this file has an ID3 tag but no MPEG audio that can be decoded";
+// A stream (a pipe, standard input) is read once into a temporary file; this says why not.
+inline constexpr const char* kStreamNotCopied =
+    "the stream could not be copied to a temporary file";
 inline constexpr const char* kNotDecoded = "the audio could not be decoded";
 inline constexpr const char* kNotResampled = "the audio could not be resampled";
 

@@ -234,7 +234,7 @@ bool CheckLength(const std::string& path, uint8_t model, ImportCheck& check, uin
     check.streamBytes = StreamMaker::Count(*source, model);
     if (check.streamBytes == 0) {
       check.text = kMsgFormatWrong;
-      check.reason = FileReason(path, "the file holds no audio");
+      check.reason = FileReason(path, kNoAudio);
       return false;
     }
   }
@@ -257,6 +257,47 @@ AudioFileInfo PlainInfo(const WavFormat& wav, uint32_t audioBytes) {
   info.channels = wav.channels;
   info.frames = audioBytes / wav.blockAlign;
   return info;
+}
+
+// The check of a file that goes through the decoder; `why` and the header bytes tell a RIFF
+// file cut inside its header.
+bool CheckDecodedFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix,
+                      bool both, WavRejection why, const uint8_t* header, size_t headerBytes) {
+  const uint32_t channels = ModelInfo(model).channels;
+  WavFormat& wav = check.wav;
+  auto refuse = [&](const std::string& reason) {
+    check.text = kMsgFormatWrong;
+    check.reason = FileReason(path, reason);
+    return false;
+  };
+  std::string reason;
+  if (!InspectAudioFile(check.source->Path(), check.info, reason)) {
+    // A RIFF file cut inside its header: the header's own words say it best.
+    const bool cutRiff =
+        why == WavRejection::TooShort && headerBytes >= 4 && std::memcmp(header, "RIFF", 4) == 0;
+    return refuse(cutRiff ? DescribeWavRejection(why) : reason);
+  }
+  if (check.info.frames && *check.info.frames == 0) return refuse(kNoAudio);
+  // Nothing recorded is slower than this; a header that says so is broken, and its audio
+  // would be stretched a thousandfold into the pedal.
+  if (check.info.rate < kLowestRate) {
+    return refuse("the file's header says " + std::to_string(check.info.rate) +
+                  " Hz, which is no audio rate");
+  }
+  check.plan = PlanConversion(check.info, false, channels, mix, both);
+  check.decoded = true;
+  check.converted = check.plan.changes;
+  if (check.converted) check.conversion = check.plan.description;
+  wav = check.plan.format;
+  const uint64_t frames = check.info.frames.value_or(0) * wav.sampleRate / check.info.rate;
+  // A few samples at a rate far above any recording's come to less than one at the pedal's.
+  if (check.info.frames && frames == 0) {
+    return refuse("the file holds less than one sample at " + DescribeRate(wav.sampleRate));
+  }
+  check.audioBytes = static_cast<uint32_t>(
+      std::min<uint64_t>(frames * wav.blockAlign, 0xFFFFFFFFu - wav.blockAlign + 1));
+  return CheckLength(path, model, check, frames, check.info.bits == 0,
+                     check.info.frames.has_value());
 }
 
 }  // namespace
@@ -299,34 +340,7 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
                      wav.dataSize != 0x7FFFF000u && !otherChannels;
   if (!plain) {
     file = File();
-    std::string reason;
-    if (!InspectAudioFile(from, check.info, reason)) {
-      // A RIFF file cut inside its header: the header's own words say it best.
-      const bool cutRiff =
-          why == WavRejection::TooShort && headerBytes >= 4 && std::memcmp(header, "RIFF", 4) == 0;
-      return refuse(cutRiff ? DescribeWavRejection(why) : reason);
-    }
-    if (check.info.frames && *check.info.frames == 0) return refuse("the file holds no audio");
-    // Nothing recorded is slower than this; a header that says so is broken, and its audio
-    // would be stretched a thousandfold into the pedal.
-    if (check.info.rate < kLowestRate) {
-      return refuse("the file's header says " + std::to_string(check.info.rate) +
-                    " Hz, which is no audio rate");
-    }
-    check.plan = PlanConversion(check.info, false, channels, mix, both);
-    check.decoded = true;
-    check.converted = check.plan.changes;
-    if (check.converted) check.conversion = check.plan.description;
-    wav = check.plan.format;
-    const uint64_t frames = check.info.frames.value_or(0) * wav.sampleRate / check.info.rate;
-    // A few samples at a rate far above any recording's come to less than one at the pedal's.
-    if (check.info.frames && frames == 0) {
-      return refuse("the file holds less than one sample at " + DescribeRate(wav.sampleRate));
-    }
-    check.audioBytes = static_cast<uint32_t>(
-        std::min<uint64_t>(frames * wav.blockAlign, 0xFFFFFFFFu - wav.blockAlign + 1));
-    return CheckLength(path, model, check, frames, check.info.bits == 0,
-                       check.info.frames.has_value());
+    return CheckDecodedFile(path, model, check, mix, both, why, header, headerBytes);
   }
 
   check.native = wav.sampleRate == kPedalFrameRate;
@@ -338,7 +352,7 @@ bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check,
     check.audioBytes = static_cast<uint32_t>(
         std::min<int64_t>(wav.dataSize, std::max<int64_t>(0, size - check.audioOffset)));
   }
-  if (check.audioBytes < wav.blockAlign) return refuse("the file holds no audio");
+  if (check.audioBytes < wav.blockAlign) return refuse(kNoAudio);
   check.endsEarly = check.audioBytes < wav.dataSize;
   if (check.native && !check.endsEarly) {
     if (const auto record = ReadLoopRecord(file.get(), wav)) {

@@ -325,6 +325,9 @@ int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCod
     return Fail("The rendax pedal does not match the software (firmware " +
                 std::to_string(version) + "); run 'rendax-cli firmware --update' first");
   }
+  // A stream (a pipe, "-") is read once, by the check: the job reads that copy, which lives
+  // until the job has ended.
+  std::shared_ptr<ImportSource> stream;
   if (code == JobImport) {
     ImportCheck check;
     const bool newestBackup = restore && file.empty();
@@ -351,6 +354,10 @@ int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCod
     if (!accepted) {
       ShowRefusal(check, ui);
       return kExitFailed;
+    }
+    if (check.source && check.source->Copied()) {
+      stream = check.source;
+      file = stream->Path();
     }
     if (check.converted) std::fprintf(stderr, "converting %s\n", check.conversion.c_str());
     if (!ui.AskYesNo(kImportWarning, " ")) {

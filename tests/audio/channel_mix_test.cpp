@@ -81,13 +81,5 @@ TEST(ChannelMix, DecodedSamplesRoundToTwentyFourBitsAsSoxDoes) {
             (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0x56, 0x34, 0x12}));
 }
 
-TEST(ChannelMix, FilesThatDoNotSayWhereTheirChannelsPlayFollowTheirKind) {
-  using S = Speaker;
-  EXPECT_EQ(DefaultSpeakers(3, ChannelOrder::Vorbis),
-            (std::vector<S>{S::Left, S::Centre, S::Right}));
-  EXPECT_EQ(DefaultSpeakers(3, ChannelOrder::Flac), (std::vector<S>{S::Left, S::Right, S::Centre}));
-  EXPECT_EQ(DefaultSpeakers(12, ChannelOrder::Wave).back(), S::Unknown);
-}
-
 }  // namespace
 }  // namespace rendax

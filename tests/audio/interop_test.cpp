@@ -219,49 +219,42 @@ TEST_F(Interop, LibsndfileReadsOurHeaderWith24BitAudio) {
   }
 }
 
-// A file of `length` bytes that holds `stored` at its start and zeros after it, as libsndfile's
-// virtual I/O reads it: an RF64 header can be judged without gigabytes on the disk.
+// A file of `length` bytes, `stored` at its start and zeros after it, through libsndfile's
+// virtual I/O: an RF64 header is judged without gigabytes on the disk.
 struct SparseFile {
   std::vector<uint8_t> stored;
   sf_count_t length = 0, at = 0;
-  static sf_count_t Length(void* s) { return static_cast<SparseFile*>(s)->length; }
-  static sf_count_t Seek(sf_count_t offset, int whence, void* s) {
-    auto* f = static_cast<SparseFile*>(s);
-    f->at = whence == SEEK_SET ? offset : whence == SEEK_CUR ? f->at + offset : f->length + offset;
-    return f->at;
-  }
-  static sf_count_t Read(void* ptr, sf_count_t count, void* s) {
-    auto* f = static_cast<SparseFile*>(s);
-    const sf_count_t n = std::max<sf_count_t>(0, std::min(count, f->length - f->at));
-    auto* out = static_cast<uint8_t*>(ptr);
-    for (sf_count_t i = 0; i < n; ++i) {
-      const sf_count_t k = f->at + i;
-      out[i] = k < static_cast<sf_count_t>(f->stored.size()) ? f->stored[k] : 0;
-    }
-    f->at += n;
-    return n;
-  }
-  static sf_count_t Write(const void*, sf_count_t, void*) { return 0; }
-  static sf_count_t Tell(void* s) { return static_cast<SparseFile*>(s)->at; }
 };
 
 TEST(InteropRf64, LibsndfileReadsTheHeaderOfAnExportPastFourGigabytes) {
   const uint64_t frames = (uint64_t{1} << 32) / 6 + 12345;  // 24-bit stereo, past 4 GiB
-  const WavFormat format = MakeWavFormat(2, 48000, 24);
   SparseFile f;
-  f.stored = BuildExportHeader(format, frames * 6);
-  const size_t audioAt = f.stored.size();
+  f.stored = BuildExportHeader(MakeWavFormat(2, 48000, 24), frames * 6);
   EXPECT_EQ(std::string(f.stored.begin(), f.stored.begin() + 4), "RF64");
+  f.length = static_cast<sf_count_t>(f.stored.size() + frames * 6);
   for (int32_t v : {1000, -1000, 8388607, -8388608}) testing::Append24(f.stored, v);
-  f.length = static_cast<sf_count_t>(audioAt + frames * 6);
-  SF_VIRTUAL_IO io = {SparseFile::Length, SparseFile::Seek, SparseFile::Read, SparseFile::Write,
-                      SparseFile::Tell};
+  using F = SparseFile;
+  SF_VIRTUAL_IO io = {
+      [](void* p) { return static_cast<F*>(p)->length; },
+      [](sf_count_t offset, int whence, void* p) {
+        F& v = *static_cast<F*>(p);
+        return v.at = (whence == SEEK_SET ? 0 : whence == SEEK_CUR ? v.at : v.length) + offset;
+      },
+      [](void* out, sf_count_t count, void* p) {
+        F& v = *static_cast<F*>(p);
+        const sf_count_t n = std::max<sf_count_t>(0, std::min(count, v.length - v.at));
+        for (sf_count_t i = 0; i < n; ++i, ++v.at) {
+          static_cast<uint8_t*>(out)[i] = v.at < sf_count_t(v.stored.size()) ? v.stored[v.at] : 0;
+        }
+        return n;
+      },
+      [](const void*, sf_count_t, void*) { return sf_count_t{0}; },
+      [](void* p) { return static_cast<F*>(p)->at; }};
   SF_INFO info{};
   SNDFILE* sf = sf_open_virtual(&io, SFM_READ, &info, &f);
   ASSERT_NE(sf, nullptr) << sf_strerror(nullptr);
   EXPECT_EQ(info.format, SF_FORMAT_RF64 | SF_FORMAT_PCM_24);
   EXPECT_EQ(info.channels, 2);
-  EXPECT_EQ(info.samplerate, 48000);
   EXPECT_EQ(info.frames, static_cast<sf_count_t>(frames));
   int32_t back[4] = {};
   EXPECT_EQ(sf_readf_int(sf, back, 2), 2);

@@ -286,83 +286,65 @@ TEST_F(Decode, ChannelsThePedalLacksAreSaidAndConvertedEvenAtItsOwnRate) {
   }
 }
 
-// Sends `bytes` into the FIFO at `path` once a reader has opened it; `error` says what failed,
-// also a reader that never came within the bound.
-std::thread FifoWriter(const std::string& path, std::vector<uint8_t> bytes, std::string& error) {
-  return std::thread([path, bytes = std::move(bytes), &error] {
+// Sends `bytes` into the FIFO at `path` once a reader has opened it (the open fails with ENXIO
+// until then); `error` says what failed, also a reader that never came within the bound.
+std::thread FifoWriter(const std::string& path, const std::vector<uint8_t>& bytes,
+                       std::string& error) {
+  return std::thread([&path, &bytes, &error] {
     int fd = -1;
     const auto opened = WaitUntil(
-        [&] {
-          fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);  // ENXIO until a reader is there
-          return fd >= 0 || errno != ENXIO;
-        },
+        [&] { return (fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK)) >= 0 || errno != ENXIO; },
         kWaitBound, "a reader opening the FIFO");
     if (!opened || fd < 0) {
       error = opened ? std::strerror(errno) : opened.message();
       return;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    for (size_t at = 0; at < bytes.size();) {
-      const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
-      if (n <= 0) {
-        error = std::strerror(errno);
-        break;
-      }
-      at += static_cast<size_t>(n);
+    for (size_t at = 0, n = 0; at < bytes.size() && error.empty(); at += n) {
+      const ssize_t wrote = ::write(fd, bytes.data() + at, bytes.size() - at);
+      if (wrote <= 0) error = std::strerror(errno);
+      n = wrote > 0 ? static_cast<size_t>(wrote) : 0;
     }
     ::close(fd);
   });
 }
 
 TEST_F(Decode, AStreamIsReadOnceIntoATemporaryFileThatGoesWithTheImport) {
-  const auto audio = NoiseBytes(6 * 40000, 31);  // past a pipe's buffer
-  const auto wav = MakeWav(audio, 24, 2, 48000);
-  const auto want = ExpectedStream(audio, 24, 2, 48000, 2);
-  // The copies go to a temporary folder of the test's own, to be seen going.
-  const std::string tmp = *this / "tmp";
-  std::filesystem::create_directories(tmp);
-  const char* oldTmp = std::getenv("TMPDIR");
-  const std::string restoreTmp = oldTmp ? oldTmp : "";
-  ::setenv("TMPDIR", tmp.c_str(), 1);
-  const std::string fifo = *this / "in.fifo";
+  // A named pipe past a pipe's buffer, and standard input small enough to wait in its pipe.
+  const auto big = NoiseBytes(6 * 40000, 31), small = NoiseBytes(6 * 8000, 32);
+  const std::string fifo = *this / "in.fifo", tmp = *this / "tmp";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
-  const std::vector<uint8_t> small(wav.begin(), wav.begin() + 44 + 6 * 8000);  // fits a pipe
-  const auto smallWant =
-      ExpectedStream(std::vector<uint8_t>(small.begin() + 44, small.end()), 24, 2, 48000, 2);
-  for (const char* from : {"named pipe", "standard input"}) {
-    SCOPED_TRACE(from);
-    const bool fifoRow = std::strcmp(from, "named pipe") == 0;
+  // The copies go to a temporary folder of the test's own, to be seen going.
+  std::filesystem::create_directories(tmp);
+  const std::string oldTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+  ::setenv("TMPDIR", tmp.c_str(), 1);
+  for (const bool named : {true, false}) {
+    SCOPED_TRACE(named ? "named pipe" : "standard input");
+    const auto& audio = named ? big : small;
+    const auto wav = MakeWav(audio, 24, 2, 48000);
     std::string error;
     std::thread writer;
-    int savedStdin = -1;
-    if (fifoRow) {
+    const int savedStdin = ::dup(0);
+    if (named) {
       writer = FifoWriter(fifo, wav, error);
     } else {
-      // All of it waits in the pipe before the import reads it: no writer to wait for.
       int ends[2];
       ASSERT_EQ(::pipe(ends), 0);
-      ASSERT_EQ(::write(ends[1], small.data(), small.size()), static_cast<ssize_t>(small.size()));
+      ASSERT_EQ(::write(ends[1], wav.data(), wav.size()), static_cast<ssize_t>(wav.size()));
       ::close(ends[1]);
-      savedStdin = ::dup(0);
       ::dup2(ends[0], 0);
       ::close(ends[0]);
     }
-    const JobResult result = rig_.Run(JobImport, fifoRow ? fifo : "-");
+    const JobResult result = rig_.Run(JobImport, named ? fifo : "-");
     if (writer.joinable()) writer.join();
-    if (savedStdin >= 0) {
-      ::dup2(savedStdin, 0);
-      ::close(savedStdin);
-    }
+    ::dup2(savedStdin, 0);
+    ::close(savedStdin);
     EXPECT_EQ(error, "");
     ASSERT_EQ(result, JobResult::Success) << (rig_.ui_.reasons.empty() ? "" : rig_.ui_.reasons[0]);
-    EXPECT_EQ(rig_.Stored(), fifoRow ? want : smallWant);
+    EXPECT_EQ(rig_.Stored(), ExpectedStream(audio, 24, 2, 48000, 2));
     EXPECT_TRUE(FilesIn(tmp).empty()) << "the temporary copy outlived the import";
   }
-  if (oldTmp) {
-    ::setenv("TMPDIR", restoreTmp.c_str(), 1);
-  } else {
-    ::unsetenv("TMPDIR");
-  }
+  oldTmp.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", oldTmp.c_str(), 1);
 }
 
 TEST_F(Decode, ASineAt96kHzReachesThePedalClean) {

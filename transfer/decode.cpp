@@ -127,7 +127,7 @@ bool DescribeOpened(SNDFILE* sf, const SF_INFO& in, const uint8_t* head, size_t 
     return false;
   }
   if (in.channels < 1 || in.channels > kMaxChannels || in.samplerate < 1) {
-    reason = "the file's header says " + std::to_string(in.channels) + " channels at " +
+    reason = kHeaderSays + std::to_string(in.channels) + " channels at " +
              std::to_string(in.samplerate) + " Hz";
     return false;
   }
@@ -281,7 +281,7 @@ class DecodedSource : public AudioSource {
       const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
       soxr_ = soxr_create(inRate, format_.sampleRate, outChannels_, &error, &io, &quality, nullptr);
       if (!soxr_ || error) {
-        reason = std::string("the resampler could not be set up: ") + (error ? error : "");
+        reason = std::string(kNotResampled) + ": " + (error ? error : "no resampler");
         return false;
       }
     }

@@ -281,8 +281,7 @@ bool CheckDecodedFile(const std::string& path, uint8_t model, ImportCheck& check
   // Nothing recorded is slower than this; a header that says so is broken, and its audio
   // would be stretched a thousandfold into the pedal.
   if (check.info.rate < kLowestRate) {
-    return refuse("the file's header says " + std::to_string(check.info.rate) +
-                  " Hz, which is no audio rate");
+    return refuse(kHeaderSays + std::to_string(check.info.rate) + " Hz, which is no audio rate");
   }
   check.plan = PlanConversion(check.info, false, channels, mix, both);
   check.decoded = true;

@@ -57,6 +57,7 @@ inline constexpr const char* kBothSides =
 // Why a file is no audio this program reads: what it is, then what to do.
 inline constexpr const char* kConvertFirst =
     ", which is not supported; convert it to WAV or FLAC first";
+inline constexpr const char* kHeaderSays = "the file's header says ";
 inline constexpr const char* kFileEmpty = "the file is empty";
 inline constexpr const char* kIsFolder = "it is a folder";
 inline constexpr const char* kFileUnreadable = "the file could not be read";

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -335,7 +336,17 @@ TEST_F(Decode, AStreamIsReadOnceIntoATemporaryFileThatGoesWithTheImport) {
       ::dup2(ends[0], 0);
       ::close(ends[0]);
     }
-    const JobResult result = rig_.Run(JobImport, named ? fifo : "-");
+    // An import that opened the pipe a second time would wait for a writer for ever: one comes,
+    // with nothing to say, once the bound has passed.
+    auto job =
+        std::async(std::launch::async, [&] { return rig_.Run(JobImport, named ? fifo : "-"); });
+    EXPECT_TRUE(WaitUntil(
+        [&] { return job.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+        kWaitBound, "the import's end"));
+    if (job.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+      ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+    }
+    const JobResult result = job.get();
     if (writer.joinable()) writer.join();
     ::dup2(savedStdin, 0);
     ::close(savedStdin);

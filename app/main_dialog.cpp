@@ -72,21 +72,25 @@ bool HasAudioExtension(const std::string& path) {
 // choice the question offers for that (none: its text stays empty).
 std::string ImportNotes(const ImportCheck& check, uint8_t model, QuestionOption& option) {
   std::string notes;
-  if (check.converted) {
+  const uint32_t pedalChannels = ModelInfo(model).channels;
+  const uint32_t fileChannels = check.info.channels ? check.info.channels : check.wav.channels;
+  const bool stereoIntoOne = fileChannels == 2 && pedalChannels == 1;
+  const bool oneIntoTwo = fileChannels == 1 && pedalChannels == 2;
+  option = {};
+  // A file that goes in as it is but for its channels: the paragraph below says so.
+  if (check.converted && (check.decoded || !(stereoIntoOne || oneIntoTwo))) {
     const auto arrow = check.conversion.find(" -> ");
     notes = arrow == std::string::npos
                 ? check.conversion + "."
                 : check.conversion.substr(0, arrow) + " will be converted to " +
                       check.conversion.substr(arrow + 4) + ".";
   }
-  const uint32_t pedalChannels = ModelInfo(model).channels;
-  option = {};
-  if (check.wav.channels == 2 && pedalChannels == 1) {
+  if (stereoIntoOne) {
     if (!notes.empty()) notes += "\n\n";
     notes += "The file is stereo and the " + std::string(ModelInfo(model).name) +
              " has one channel: the first channel goes in unless both are summed.";
     option.text = kSumChannelsOption;
-  } else if (check.wav.channels == 1 && pedalChannels == 2) {
+  } else if (oneIntoTwo) {
     if (!notes.empty()) notes += "\n\n";
     char note[256];
     std::snprintf(note, sizeof note, kOneChannelIntoTwoFormat, ModelInfo(model).name);

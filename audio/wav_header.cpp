@@ -2,30 +2,17 @@
 
 #include <cstring>
 
+#include "audio/riff.h"
+
 namespace rendax {
 namespace {
-
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, v);
-  Put16(p + 2, v >> 16);
-}
-
-uint16_t Get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Get32(const uint8_t* p) {
-  return Get16(p) | (static_cast<uint32_t>(Get16(p + 2)) << 16);
-}
 
 bool TagAt(const uint8_t* p, const char* tag) {
   return std::memcmp(p, tag, 4) == 0;
 }
+
+constexpr uint32_t kDs64BodyBytes = 28;
+constexpr std::size_t kRf64HeaderBytes = kWavHeaderBytes + 8 + kDs64BodyBytes;
 
 int Refuse(WavRejection reason, WavRejection* why) {
   if (why) *why = reason;
@@ -37,26 +24,47 @@ int Refuse(WavRejection reason, WavRejection* why) {
 void BuildWavHeader(std::span<uint8_t, kWavHeaderBytes> out, const WavFormat& f) {
   uint8_t* p = out.data();
   std::memcpy(p + 0, "RIFF", 4);
-  Put32(p + 4, f.riffSize);
+  PutLe32(p + 4, f.riffSize);
   std::memcpy(p + 8, "WAVE", 4);
   std::memcpy(p + 12, "fmt ", 4);
-  Put32(p + 16, f.fmtSize);
-  Put16(p + 20, f.formatTag);
-  Put16(p + 22, f.channels);
-  Put32(p + 24, f.sampleRate);
-  Put32(p + 28, f.byteRate);
-  Put16(p + 32, f.blockAlign);
-  Put16(p + 34, f.bitsPerSample);
+  PutLe32(p + 16, f.fmtSize);
+  PutLe16(p + 20, f.formatTag);
+  PutLe16(p + 22, f.channels);
+  PutLe32(p + 24, f.sampleRate);
+  PutLe32(p + 28, f.byteRate);
+  PutLe16(p + 32, f.blockAlign);
+  PutLe16(p + 34, f.bitsPerSample);
   std::memcpy(p + 36, "data", 4);
-  Put32(p + 40, f.dataSize);
+  PutLe32(p + 40, f.dataSize);
 }
 
 std::vector<uint8_t> BuildExportHeader(const WavFormat& format, uint64_t dataBytes) {
   WavFormat f = format;
-  f.dataSize = static_cast<uint32_t>(dataBytes);
-  f.riffSize = static_cast<uint32_t>(dataBytes + kWavHeaderBytes - 8);
-  std::vector<uint8_t> out(kWavHeaderBytes);
-  BuildWavHeader(std::span<uint8_t, kWavHeaderBytes>(out.data(), kWavHeaderBytes), f);
+  if (dataBytes <= 0xFFFFFFFFull - (kWavHeaderBytes - 8)) {
+    f.dataSize = static_cast<uint32_t>(dataBytes);
+    f.riffSize = static_cast<uint32_t>(dataBytes + kWavHeaderBytes - 8);
+    std::vector<uint8_t> out(kWavHeaderBytes);
+    BuildWavHeader(std::span<uint8_t, kWavHeaderBytes>(out.data(), kWavHeaderBytes), f);
+    return out;
+  }
+  // Too long for 32-bit sizes: "RF64", whose "ds64" chunk holds the real sizes and leaves
+  // 0xFFFFFFFF in the 32-bit fields. The "fmt " chunk and the samples are as in a plain file.
+  f.dataSize = 0xFFFFFFFFu;
+  f.riffSize = 0xFFFFFFFFu;
+  f.fmtSize = 16;
+  uint8_t plain[kWavHeaderBytes];
+  BuildWavHeader(std::span<uint8_t, kWavHeaderBytes>(plain), f);
+  std::vector<uint8_t> out(kRf64HeaderBytes);
+  uint8_t* p = out.data();
+  std::memcpy(p, "RF64", 4);
+  std::memcpy(p + 4, plain + 4, 8);  // 0xFFFFFFFF, "WAVE"
+  std::memcpy(p + 12, "ds64", 4);
+  PutLe32(p + 16, kDs64BodyBytes);
+  PutLe64(p + 20, dataBytes + kRf64HeaderBytes - 8);
+  PutLe64(p + 28, dataBytes);
+  PutLe64(p + 36, f.blockAlign ? dataBytes / f.blockAlign : 0);
+  PutLe32(p + 44, 0);                                     // no table of other chunks' sizes
+  std::memcpy(p + 48, plain + 12, kWavHeaderBytes - 12);  // "fmt " ... "data" 0xFFFFFFFF
   return out;
 }
 
@@ -71,14 +79,14 @@ int ParseWavHeader(const uint8_t* h, std::size_t bytesRead, WavFormat& f, WavRej
   // trustworthy fields at all, so it is refused before anything is stored.
   if (bytesRead < kWavHeaderBytes) return Refuse(WavRejection::TooShort, why);
 
-  f.riffSize = Get32(h + 4);
-  f.fmtSize = Get32(h + 16);
-  f.formatTag = Get16(h + 20);
-  f.channels = Get16(h + 22);
-  f.sampleRate = Get32(h + 24);
-  f.byteRate = Get32(h + 28);
-  f.blockAlign = Get16(h + 32);
-  f.bitsPerSample = Get16(h + 34);
+  f.riffSize = GetLe32(h + 4);
+  f.fmtSize = GetLe32(h + 16);
+  f.formatTag = GetLe16(h + 20);
+  f.channels = GetLe16(h + 22);
+  f.sampleRate = GetLe32(h + 24);
+  f.byteRate = GetLe32(h + 28);
+  f.blockAlign = GetLe16(h + 32);
+  f.bitsPerSample = GetLe16(h + 34);
 
   if (f.channels != 1 && f.channels != 2) return Refuse(WavRejection::Channels, why);
   if (f.fmtSize != 16 && f.fmtSize != 18) return Refuse(WavRejection::FmtChunkSize, why);
@@ -98,7 +106,7 @@ int ParseWavHeader(const uint8_t* h, std::size_t bytesRead, WavFormat& f, WavRej
   if (f.byteRate != byteRate || f.blockAlign != blockAlign) {
     return Refuse(WavRejection::InconsistentRate, why);
   }
-  f.dataSize = Get32(h + 24 + f.fmtSize);
+  f.dataSize = GetLe32(h + 24 + f.fmtSize);
   if (why) *why = WavRejection::None;
   return 1;
 }

@@ -18,9 +18,8 @@ std::string ModelVerdict(const std::string& path, uint8_t model, uint32_t fileCh
   }
   std::string verdict = check.converted ? check.conversion : "as it is";
   if (fileChannels == 2 && ModelInfo(model).channels == 1) {
-    // A one-channel pedal takes the first channel unless asked to sum both.
+    // A one-channel pedal takes the first channel (the line says so) unless asked to sum both.
     ImportCheck mixed;
-    verdict += check.converted ? ", first channel" : " (first channel)";
     if (CheckImportFile(path, model, mixed, true) && mixed.converted) {
       verdict += "; with --mix: " + mixed.conversion;
     }

@@ -174,7 +174,7 @@ std::optional<ImportCheck> CheckImport(const Args& a, const std::string& pedal, 
                                        const std::string& file, bool restore, CliFrontEnd& ui) {
   ImportCheck check;
   const bool newestBackup = restore && file.empty();
-  if (!newestBackup) CheckImportFile(file, model, check, a.mix);
+  if (!newestBackup) CheckImportFile(file, model, check, a.mix, a.both);
   // A file that cannot be opened says so; one that opens is first asked whose loop it holds,
   // since a backup of another model is refused by its format too, less clearly.
   if (restore && (newestBackup || check.text != kMsgCantOpenFile)) {

@@ -81,6 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint32_t hash = Hash(data, size);
   const uint8_t model = static_cast<uint8_t>(hash % kModelCount);
   const bool mix = (hash >> 8) & 1;
+  const bool both = (hash >> 31) & 1;
   const uint32_t chunkFrames = 1 + (hash >> 9) % 20000;
   const uint32_t pedalChannels = ModelInfo(model).channels;
 
@@ -93,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   ImportCheck check;
-  const bool accepted = CheckImportFile(file, model, check, mix);
+  const bool accepted = CheckImportFile(file, model, check, mix, both);
   Ending ending = Ending::Failed;
   uint64_t total = 0;
   if (accepted) {
@@ -101,13 +102,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const WavFormat& wav = check.wav;
     FUZZ_CHECK(wav.channels == 1 || wav.channels == 2);
     FUZZ_CHECK(wav.blockAlign == wav.channels * wav.bitsPerSample / 8);
-    if (check.converted) {
+    if (check.decoded) {
       FUZZ_CHECK(wav.bitsPerSample == 24);
-      FUZZ_CHECK(wav.sampleRate == 44100 || wav.sampleRate == 48000);
+      FUZZ_CHECK(wav.sampleRate == 44100 || wav.sampleRate == 48000 ||
+                 (wav.sampleRate == kPedalFrameRate && wav.channels == pedalChannels));
     }
     std::unique_ptr<AudioSource> source =
-        check.converted ? OpenDecodedSource(file, check.plan, reason)
-                        : OpenPlainSource(file, wav, check.audioOffset, check.audioBytes, reason);
+        check.decoded ? OpenDecodedSource(file, check.plan, reason)
+                      : OpenPlainSource(file, wav, check.audioOffset, check.audioBytes, reason);
     if (source) {
       const WavFormat& format = source->Format();
       FUZZ_CHECK(format.channels == wav.channels && format.sampleRate == wav.sampleRate &&
@@ -115,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // A plain file's audio ends inside a frame when the file is cut there, or when its data
       // chunk is not a whole number of frames.
       const bool partFrame =
-          !check.converted && (check.endsEarly || check.audioBytes % wav.blockAlign != 0);
+          !check.decoded && (check.endsEarly || check.audioBytes % wav.blockAlign != 0);
       ending = ReadToEnd(*source, chunkFrames, partFrame, total);
     } else {
       FUZZ_CHECK(!reason.empty());
@@ -142,6 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   job.model = model;
   job.importPath = file;
   job.mix = mix;
+  job.both = both;
   job.backup = false;
   const JobResult result = RunJob(job, device, wav, resample, ui);
 

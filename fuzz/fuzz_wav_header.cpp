@@ -1,5 +1,6 @@
 // The WAV header validator on arbitrary bytes: it must never read past the bytes it was given
 // nor past the 46 it examines, and what it accepts must be a header the converters can take.
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -44,6 +45,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WavFormat again;
     FUZZ_CHECK(ParseWavHeader(bytes, sizeof bytes, again) == 1);
     FUZZ_CHECK(SameFormat(again, format));
+
+    // An export's header within the 32-bit sizes is that plain header, byte for byte; past them
+    // it is RF64 with the same "fmt " chunk.
+    built.dataSize = format.dataSize;
+    built.riffSize = format.dataSize + 36;
+    BuildWavHeader(std::span<uint8_t, kWavHeaderBytes>(bytes), built);
+    const uint64_t dataBytes = format.dataSize;
+    if (dataBytes + 36 <= 0xFFFFFFFFu) {
+      FUZZ_CHECK(BuildExportHeader(built, dataBytes) == std::vector<uint8_t>(bytes, bytes + 44));
+    }
+    const std::vector<uint8_t> rf64 = BuildExportHeader(built, dataBytes + (uint64_t{1} << 32));
+    FUZZ_CHECK(rf64.size() == 80 && std::memcmp(rf64.data(), "RF64", 4) == 0);
+    FUZZ_CHECK(std::memcmp(rf64.data() + 48, bytes + 12, 24) == 0);
   } else {
     FUZZ_CHECK(why != WavRejection::None);
   }

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "audio/resample.h"
+#include "audio/riff.h"
 #include "audio/sample_pages.h"
 #include "audio/wav_header.h"
 #include "device/commands.h"
@@ -37,23 +38,9 @@ std::string Environment(const char* name) {
 #endif
 }
 
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
 // The header and the "rndx" chunk of a lossless file with `dataSize` bytes of audio.
 WavFormat LosslessFormat(uint32_t channels, uint32_t dataSize) {
-  WavFormat wav;
-  wav.channels = static_cast<uint16_t>(channels);
-  wav.sampleRate = kPedalFrameRate;
-  wav.bitsPerSample = 24;
-  wav.blockAlign = static_cast<uint16_t>(3 * channels);
-  wav.byteRate = kPedalFrameRate * 3 * channels;
-  wav.formatTag = 1;
-  wav.fmtSize = 16;
+  WavFormat wav = MakeWavFormat(channels, kPedalFrameRate, 24);
   wav.dataSize = dataSize;
   // An odd data chunk is followed by a pad byte, so the next chunk starts on an even offset.
   wav.riffSize = 36 + dataSize + (dataSize & 1) + kLoopRecordChunkBytes;
@@ -72,15 +59,15 @@ namespace {
 
 void EncodeRecord(const LoopRecord& r, uint8_t* out) {
   std::memcpy(out, "rndx", 4);
-  Put32(out + 4, 16);
+  PutLe32(out + 4, 16);
   out[8] = 1;  // layout version
   out[9] = r.model;
   out[10] = r.status;
   out[11] = 0;
-  Put32(out + 12, r.streamLength);
+  PutLe32(out + 12, r.streamLength);
   const uint64_t t = static_cast<uint64_t>(r.time);
-  Put32(out + 16, static_cast<uint32_t>(t));
-  Put32(out + 20, static_cast<uint32_t>(t >> 32));
+  PutLe32(out + 16, static_cast<uint32_t>(t));
+  PutLe32(out + 20, static_cast<uint32_t>(t >> 32));
 }
 
 }  // namespace
@@ -145,14 +132,15 @@ std::optional<LoopRecord> ReadLoopRecord(std::FILE* file, const WavFormat& wav) 
   uint8_t chunk[kLoopRecordChunkBytes] = {};
   if (!Seek(file, static_cast<int64_t>(at)) ||
       std::fread(chunk, 1, sizeof chunk, file) != sizeof chunk ||
-      std::memcmp(chunk, "rndx", 4) != 0 || Get32(chunk + 4) < 16 || chunk[8] != 1) {
+      std::memcmp(chunk, "rndx", 4) != 0 || GetLe32(chunk + 4) < 16 || chunk[8] != 1) {
     return std::nullopt;
   }
   LoopRecord r;
   r.model = chunk[9];
   r.status = chunk[10];
-  r.streamLength = Get32(chunk + 12);
-  r.time = static_cast<int64_t>(uint64_t{Get32(chunk + 16)} | uint64_t{Get32(chunk + 20)} << 32);
+  r.streamLength = GetLe32(chunk + 12);
+  r.time =
+      static_cast<int64_t>(uint64_t{GetLe32(chunk + 16)} | uint64_t{GetLe32(chunk + 20)} << 32);
   return r;
 }
 

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "audio/riff.h"
 #include "audio/sample_pages.h"
 #include "device/commands.h"
 #include "device/discovery.h"
@@ -32,18 +33,6 @@ uint64_t UnpackedFrames(uint64_t frames) {
   const uint64_t reach = 128 * (frames - 1);
   const uint64_t made = (reach + 124) / 125;
   return made + (125 * made - reach < 64 ? 1 : 0);
-}
-
-WavFormat ExportFormat(uint32_t channels) {
-  WavFormat wav;
-  wav.channels = static_cast<uint16_t>(channels);
-  wav.sampleRate = 48000;
-  wav.bitsPerSample = 24;
-  wav.byteRate = channels * 24 * 48000 / 8;
-  wav.blockAlign = static_cast<uint16_t>(channels * 24 / 8);
-  wav.formatTag = 1;
-  wav.fmtSize = 16;
-  return wav;
 }
 
 std::string Megabytes(uint64_t bytes) {
@@ -131,7 +120,7 @@ Outcome WriteResampled(const JobRequest& job, CDevice& device, const LoopInfo& i
                        ResampleState& resample, JobProgress& progress,
                        LoopOutlineBuilder& outline) {
   const uint32_t channels = ModelInfo(job.model).channels;
-  const WavFormat format = ExportFormat(channels);
+  const WavFormat format = MakeWavFormat(channels, 48000, 24);
   auto writeFailed = [&] { return Failure(kMsgReceiveError, target.WriteReason()); };
   const std::vector<uint8_t> header = BuildExportHeader(format, dataBytes);
   if (std::fwrite(header.data(), 1, header.size(), target.get()) != header.size()) {
@@ -179,7 +168,7 @@ Outcome RunExport(const JobRequest& job, CDevice& device, WavFormat& wav, Resamp
   if (!HoldsLoop(info)) return Failure(kMsgExportNotFound, kReasonNoLoop);
 
   // The size is known before anything is read: a disk without room for it is said at once.
-  const WavFormat format = ExportFormat(channels);
+  const WavFormat format = MakeWavFormat(channels, 48000, 24);
   const uint64_t dataBytes =
       UnpackedFrames(FramesInStream(info.length, channels)) * format.blockAlign;
   const size_t headerBytes = BuildExportHeader(format, dataBytes).size();

@@ -11,6 +11,7 @@
 #include "device/discovery.h"
 #include "transfer/backup.h"
 #include "transfer/file_io.h"
+#include "transfer/import_source.h"
 #include "transfer/job.h"
 #include "transfer/loop_reader.h"
 #include "transfer/progress.h"
@@ -24,10 +25,12 @@ namespace {
 constexpr uint32_t kLowestRate = 1000;
 
 // The import's audio source for a checked file: its own bytes on the exact path, else decoded.
+// The file is read from where the check opened it: a stream's temporary copy.
 std::unique_ptr<AudioSource> OpenSource(const ImportCheck& check, std::string& reason) {
-  return check.converted
-             ? OpenDecodedSource(check.path, check.plan, reason)
-             : OpenPlainSource(check.path, check.wav, check.audioOffset, check.audioBytes, reason);
+  const std::string& path = check.source ? check.source->Path() : check.path;
+  return check.decoded
+             ? OpenDecodedSource(path, check.plan, reason)
+             : OpenPlainSource(path, check.wav, check.audioOffset, check.audioBytes, reason);
 }
 
 }  // namespace
@@ -104,7 +107,7 @@ bool Refuse(ImportCheck& check, const char* text, const std::string& why) {
 // `headerWhy` is what the plain header check said of it.
 bool CheckDecoded(ImportCheck& check, uint32_t channels, WavRejection headerWhy) {
   std::string reason;
-  if (!InspectAudioFile(check.path, check.info, reason)) {
+  if (!InspectAudioFile(check.source->Path(), check.info, reason)) {
     // A RIFF file cut inside its header: the header's own words say it best.
     return Refuse(check, kMsgFormatWrong,
                   headerWhy == WavRejection::TooShort ? DescribeWavRejection(headerWhy) : reason);
@@ -116,12 +119,12 @@ bool CheckDecoded(ImportCheck& check, uint32_t channels, WavRejection headerWhy)
   // be stretched a thousandfold into the pedal.
   if (check.info.rate < kLowestRate) {
     return Refuse(check, kMsgFormatWrong,
-                  "the file's header says " + std::to_string(check.info.rate) +
-                      " Hz, which is no audio rate");
+                  kHeaderSays + std::to_string(check.info.rate) + " Hz, which is no audio rate");
   }
-  check.plan = PlanConversion(check.info, false, channels, check.mix);
-  check.converted = true;
-  check.conversion = check.plan.description;
+  check.plan = PlanConversion(check.info, false, channels, check.mix, check.both);
+  check.decoded = true;
+  check.converted = check.plan.changes;
+  if (check.converted) check.conversion = check.plan.description;
   WavFormat& wav = check.wav;
   wav = check.plan.format;
   const uint64_t frames = check.info.frames.value_or(0) * wav.sampleRate / check.info.rate;
@@ -139,15 +142,8 @@ bool CheckDecoded(ImportCheck& check, uint32_t channels, WavRejection headerWhy)
 // A plain WAV (or the lossless form) whose header was accepted: its audio goes as it is.
 bool CheckPlain(ImportCheck& check, File& file, uint32_t channels) {
   const WavFormat& wav = check.wav;
-  if (wav.sampleRate == kPedalFrameRate) {
-    // The lossless form goes in only as it is: its channels are the pedal's own.
-    if (wav.channels != channels) {
-      return Refuse(check, kMsgFormatWrong,
-                    "a 46,875 Hz file for this pedal has " + std::to_string(channels) +
-                        (channels == 1 ? " channel" : " channels"));
-    }
-    check.native = true;
-  }
+  // The lossless form: its channels are the pedal's own (any other goes through the decoder).
+  check.native = wav.sampleRate == kPedalFrameRate;
   // A file cut short is converted only as far as it goes.
   check.audioOffset = AudioOffset(wav);
   check.audioBytes = wav.dataSize;
@@ -166,36 +162,51 @@ bool CheckPlain(ImportCheck& check, File& file, uint32_t channels) {
   file = File();
   // libsndfile names the chunks; the header alone tells the rest when it cannot.
   std::string ignored;
-  if (!InspectAudioFile(check.path, check.info, ignored)) {
+  if (!InspectAudioFile(check.source->Path(), check.info, ignored)) {
     check.info = PlainInfo(wav, check.audioBytes);
   }
-  check.plan = PlanConversion(check.info, true, channels, check.mix);
+  check.plan = PlanConversion(check.info, true, channels, check.mix, check.both);
+  check.converted = check.plan.changes;
+  if (check.converted) check.conversion = check.plan.description;
   return CheckLength(check.model, check, check.audioBytes / wav.blockAlign, false, true);
 }
 
 }  // namespace
 
-bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix) {
+bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix,
+                     bool both) {
   check = ImportCheck{};
   check.path = path;
   check.model = model;
   check.mix = mix;
-  // A folder opens for reading on Linux, but it is no file to import.
+  check.both = both;
+  // A folder opens for reading on Linux, but it is no file to import. A stream is read once,
+  // here; everything after reads from the source's path.
   const bool folder = IsFolder(path);
-  File file = folder ? File() : OpenFile(path, "rb");
-  if (!file) return Refuse(check, kMsgCantOpenFile, folder ? kReasonIsFolder : SystemReason(errno));
+  std::string openReason;
+  if (!folder) check.source = ImportSource::Open(path, openReason);
+  File file = check.source ? OpenFile(check.source->Path(), "rb") : File();
+  if (!file) {
+    return Refuse(check, kMsgCantOpenFile,
+                  folder               ? kReasonIsFolder
+                  : openReason.empty() ? SystemReason(errno)
+                                       : openReason);
+  }
   uint8_t header[kWavHeaderReadBytes] = {};
   const size_t headerBytes = std::fread(header, 1, sizeof header, file.get());
   WavRejection why = WavRejection::None;
   const WavFormat& wav = check.wav;
   const uint32_t channels = ModelInfo(model).channels;
   // The exact path: a plain WAV goes to the converters as it is. One written to a pipe (its data
-  // size 0, 0xFFFFFFFF, or sox's 0x7FFFF000) and a stereo file to be mixed for a one-channel
-  // pedal are decoded; the decoder reads what such a file holds.
-  const bool plain =
-      ParseWavHeader(header, headerBytes, check.wav, &why, true) && wav.dataSize != 0 &&
-      wav.dataSize != 0xFFFFFFFFu && wav.dataSize != 0x7FFFF000u &&
-      (wav.sampleRate == kPedalFrameRate || !(mix && channels == 1 && wav.channels == 2));
+  // size 0, 0xFFFFFFFF, or sox's 0x7FFFF000), a stereo file to be mixed for a one-channel pedal,
+  // a mono file for both sides of the two-channel one, and a file at the pedal's own rate with
+  // other channels than the pedal's are decoded; the decoder reads what such a file holds.
+  const bool parsed = ParseWavHeader(header, headerBytes, check.wav, &why, true);
+  const bool otherChannels = (wav.sampleRate == kPedalFrameRate && wav.channels != channels) ||
+                             (mix && channels == 1 && wav.channels == 2) ||
+                             (both && channels == 2 && wav.channels == 1);
+  const bool plain = parsed && wav.dataSize != 0 && wav.dataSize != 0xFFFFFFFFu &&
+                     wav.dataSize != 0x7FFFF000u && !otherChannels;
   const bool cutRiff =
       why == WavRejection::TooShort && headerBytes >= 4 && std::memcmp(header, "RIFF", 4) == 0;
   if (plain) {
@@ -376,10 +387,10 @@ class ImportJob {
   std::optional<Outcome> Check() {
     const auto& given = job_.importCheck;
     if (given && given->path == job_.importPath && given->model == job_.model &&
-        given->mix == job_.mix) {
+        given->mix == job_.mix && given->both == job_.both) {
       check_ = *given;
     } else {
-      CheckImportFile(job_.importPath, job_.model, check_, job_.mix);
+      CheckImportFile(job_.importPath, job_.model, check_, job_.mix, job_.both);
     }
     if (!check_.accepted) return Failure(check_.text, check_.reason);
     source_ = OpenSource(check_, reason_);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 #include "device/device.h"
 #include "transfer/decode.h"
 #include "transfer/front_end.h"
+#include "transfer/import_source.h"
 #include "transfer/outcome.h"
 #include "transfer/texts.h"
 
@@ -33,9 +35,10 @@ std::string LoopIncompleteAdvice(const std::string& backupPath, bool hadLoop);
 // for a file too long for the pedal) and `reason` says why. Made once, by the front end that
 // asks about the file, and handed to the job with the request.
 struct ImportCheck {
-  std::string path;  // what was checked: the file, for a pedal of `model`, with `mix`
+  std::string path;  // what was checked: the file, for a pedal of `model`, with `mix` and `both`
   uint8_t model = kNoModel;
   bool mix = false;
+  bool both = false;
   bool accepted = false;
   WavFormat wav;  // what the converters take (for a decoded file, its output)
   uint32_t audioOffset = 0;
@@ -46,14 +49,19 @@ struct ImportCheck {
   bool endsEarly = false;         // shorter than its header says
   std::optional<uint8_t> status;  // a lossless file's stored loop status
   std::optional<uint32_t> recordedLength;  // and its exact stream length
-  bool converted = false;  // decoded (another format, rate, width or channels), not as it is
+  bool decoded = false;    // read through the decoder, not the file's own samples as they are
+  bool converted = false;  // the pedal gets other audio than the file's (rate, width, channels)
   std::string conversion;  // the plan's line: "FLAC, 96,000 Hz, 24-bit, stereo -> 48,000 Hz, ..."
   AudioFileInfo info;      // what the file is
   ConversionPlan plan;
+  // The file as opened once: a stream is read from its temporary copy, which lives as long as
+  // the check (and every copy of it) does.
+  std::shared_ptr<ImportSource> source;
   std::string text, reason;
 };
-// `mix`: as JobRequest::mix. Returns check.accepted.
-bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix = false);
+// `mix`, `both`: as JobRequest::mix and JobRequest::both. Returns check.accepted.
+bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix = false,
+                     bool both = false);
 
 // The export path that means standard output (the command line's "export -").
 inline constexpr const char* kStandardOutput = "-";

@@ -67,6 +67,49 @@ inline constexpr const char* kStandardOutputName = "standard output";
 inline constexpr const char* kReasonLengthNotAsAnnounced =
     "the audio came out at another length than its header announced";
 
+// --- Decoding: what a file is and how it reaches the pedal ----------------------------------
+
+// A conversion line: "<what the file is> -> <what the pedal gets>", each a list of parts:
+// "FLAC, 96,000 Hz, 24-bit, stereo -> 48,000 Hz, 24-bit, stereo".
+inline constexpr const char* kPartSeparator = ", ";
+inline constexpr const char* kConvertsTo = " -> ";
+inline constexpr const char* kHz = " Hz";
+inline constexpr const char* kBitsSuffix = "-bit";
+inline constexpr const char* kMono = "mono";
+inline constexpr const char* kStereo = "stereo";
+inline constexpr const char* kChannelsSuffix = " channels";
+inline constexpr const char* kMixedToStereo = "mixed to stereo";
+inline constexpr const char* kMixedToMono = "both channels mixed to mono";
+// Channels the pedal does not take as the file has them, said whenever it happens.
+inline constexpr const char* kFirstChannelOnly = "one channel: the file's first channel";
+inline constexpr const char* kLeftSideOnly =
+    "two channels: the file's one channel plays on the left side only";
+inline constexpr const char* kBothSides =
+    "two channels: the file's one channel plays on both sides";
+// Why a file is no audio this program reads: what it is, then what to do.
+inline constexpr const char* kConvertFirst =
+    ", which is not supported; convert it to WAV or FLAC first";
+inline constexpr const char* kHeaderSays = "the file's header says ";
+inline constexpr const char* kFileEmpty = "the file is empty";
+inline constexpr const char* kIsText = "this is a text file, not audio";
+inline constexpr const char* kNotAudio =
+    "this is not an audio file this program reads (WAV, W64, AIFF, FLAC, Ogg Vorbis, Opus or "
+    "MP3)";
+inline constexpr const char* kDamagedWav =
+    "this WAV file is damaged or its audio is in a form that cannot be read";
+inline constexpr const char* kDamagedAiff =
+    "this AIFF file is damaged or its audio is in a form that cannot be read";
+inline constexpr const char* kDamagedFlac = "this FLAC file is damaged";
+inline constexpr const char* kDamagedOgg =
+    "this Ogg file holds neither Vorbis nor Opus audio, or it is damaged";
+inline constexpr const char* kId3NoAudio =
+    "this file has an ID3 tag but no MPEG audio that can be decoded";
+// A stream (a pipe, standard input) is read once into a temporary file; this says why not.
+inline constexpr const char* kStreamNotCopied =
+    "the stream could not be copied to a temporary file";
+inline constexpr const char* kNotDecoded = "the audio could not be decoded";
+inline constexpr const char* kNotResampled = "the audio could not be resampled";
+
 // --- Pedals and firmware ----------------------------------------------------------------------
 
 inline constexpr const char* kMsgDeviceOpenError = "Device Open Error";

@@ -4,6 +4,7 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/riff.h"
 #include "audio/wav_header.h"
 #include "tests/audio/test_util.h"
 
@@ -194,18 +196,10 @@ TEST_F(Interop, LibsndfileReadsOurHeaderWith24BitAudio) {
       samples.push_back(v);
       testing::Append24(audio, v);
     }
-    WavFormat w;
-    w.channels = ch;
-    w.sampleRate = 48000;
-    w.bitsPerSample = 24;
-    w.byteRate = ch * 144000u;
-    w.blockAlign = static_cast<uint16_t>(3 * ch);
-    w.formatTag = 1;
-    w.fmtSize = 16;
-    w.dataSize = static_cast<uint32_t>(audio.size());
-    w.riffSize = w.dataSize + 36;
-    std::array<uint8_t, kWavHeaderBytes> header{};
-    BuildWavHeader(header, w);
+    // An export's header within the 32-bit sizes is the plain 44 bytes.
+    const std::vector<uint8_t> header =
+        BuildExportHeader(MakeWavFormat(ch, 48000, 24), audio.size());
+    ASSERT_EQ(header.size(), kWavHeaderBytes);
     std::vector<uint8_t> file(header.begin(), header.end());
     file.insert(file.end(), audio.begin(), audio.end());
     const fs::path p = Write("ours.wav", file);
@@ -223,6 +217,50 @@ TEST_F(Interop, LibsndfileReadsOurHeaderWith24BitAudio) {
     sf_close(sf);
     for (size_t i = 0; i < back.size(); ++i) ASSERT_EQ(back[i], samples[i] * 256) << i;
   }
+}
+
+// A file of `length` bytes, `stored` at its start and zeros after it, through libsndfile's
+// virtual I/O: an RF64 header is judged without gigabytes on the disk.
+struct SparseFile {
+  std::vector<uint8_t> stored;
+  sf_count_t length = 0, at = 0;
+};
+
+TEST(InteropRf64, LibsndfileReadsTheHeaderOfAnExportPastFourGigabytes) {
+  const uint64_t frames = (uint64_t{1} << 32) / 6 + 12345;  // 24-bit stereo, past 4 GiB
+  SparseFile f;
+  f.stored = BuildExportHeader(MakeWavFormat(2, 48000, 24), frames * 6);
+  EXPECT_EQ(std::string(f.stored.begin(), f.stored.begin() + 4), "RF64");
+  f.length = static_cast<sf_count_t>(f.stored.size() + frames * 6);
+  for (int32_t v : {1000, -1000, 8388607, -8388608}) testing::Append24(f.stored, v);
+  using F = SparseFile;
+  SF_VIRTUAL_IO io = {
+      [](void* p) { return static_cast<F*>(p)->length; },
+      [](sf_count_t offset, int whence, void* p) {
+        F& v = *static_cast<F*>(p);
+        return v.at = (whence == SEEK_SET ? 0 : whence == SEEK_CUR ? v.at : v.length) + offset;
+      },
+      [](void* out, sf_count_t count, void* p) {
+        F& v = *static_cast<F*>(p);
+        const sf_count_t n = std::max<sf_count_t>(0, std::min(count, v.length - v.at));
+        for (sf_count_t i = 0; i < n; ++i, ++v.at) {
+          static_cast<uint8_t*>(out)[i] = v.at < sf_count_t(v.stored.size()) ? v.stored[v.at] : 0;
+        }
+        return n;
+      },
+      [](const void*, sf_count_t, void*) { return sf_count_t{0}; },
+      [](void* p) { return static_cast<F*>(p)->at; }};
+  SF_INFO info{};
+  SNDFILE* sf = sf_open_virtual(&io, SFM_READ, &info, &f);
+  ASSERT_NE(sf, nullptr) << sf_strerror(nullptr);
+  EXPECT_EQ(info.format, SF_FORMAT_RF64 | SF_FORMAT_PCM_24);
+  EXPECT_EQ(info.channels, 2);
+  EXPECT_EQ(info.frames, static_cast<sf_count_t>(frames));
+  int32_t back[4] = {};
+  EXPECT_EQ(sf_readf_int(sf, back, 2), 2);
+  sf_close(sf);
+  EXPECT_EQ(back[0], 1000 * 256);
+  EXPECT_EQ(back[3], -8388608 * 256);
 }
 
 }  // namespace

@@ -45,7 +45,16 @@ TEST(Cli, EveryAcceptedSoxFormatGoesIntoEveryModelExactly) {
                   " synth 3.1 sine 440 sine 660 vol 0.8");
           const Outcome o = cli.Run("--pedal '" + pedal + "' import " + name + " --yes --verify");
           ASSERT_EQ(o.status, 0) << o.err;
-          EXPECT_EQ(o.out, "Send Complete: verified: the loop reads back as sent\n");
+          // Channels the pedal does not take as the file has them are said.
+          std::string said;
+          if (channels != (model == 1 ? 2 : 1)) {
+            said = "WAV, " + std::string(rate == 44100 ? "44,100" : "48,000") + " Hz, " +
+                   std::to_string(bits) + "-bit, " +
+                   (channels == 2 ? "stereo -> one channel: the file's first channel; "
+                                  : "mono -> two channels: the file's one channel plays on the "
+                                    "left side only; ");
+          }
+          EXPECT_EQ(o.out, "Send Complete: " + said + "verified: the loop reads back as sent\n");
 
           const auto file = ReadFileBytes(cli / name);
           const std::vector<uint8_t> audio(file.begin() + 44, file.end());
@@ -314,9 +323,10 @@ TEST(Cli, InfoSaysWhatAFileIsAndHowEachModelTakesIt) {
   cli.Sox("-n -r 44100 -b 16 -c 1 -t wavpcm plain.wav synth 2 sine 300");
   WriteFileBytes(cli / "notes.txt", {'h', 'i', '\n'});
   const std::string toStereo = "FLAC, 96,000 Hz, 24-bit, stereo -> 48,000 Hz, 24-bit, stereo";
-  const std::string toMono = toStereo +
-                             ", first channel; with --mix: FLAC, 96,000 Hz, 24-bit, stereo -> "
-                             "48,000 Hz, 24-bit, mono, both channels mixed to mono\n";
+  const std::string toMono =
+      toStereo +
+      ", one channel: the file's first channel; with --mix: FLAC, 96,000 Hz, 24-bit, stereo -> "
+      "48,000 Hz, 24-bit, mono, both channels mixed to mono\n";
   struct Case {
     const char* file;
     int status;
@@ -331,7 +341,9 @@ TEST(Cli, InfoSaysWhatAFileIsAndHowEachModelTakesIt) {
       {"plain.wav", 0,
        "container    WAV\nformat       PCM 16-bit\nrate         44,100 Hz\nwidth        16-bit\n"
        "channels     mono\nlength       0:02 (88,200 frames)\nchunks       fmt  data\n"
-       "Rendax       as it is\nRendax Twin  as it is\nRendax Mini  as it is\n",
+       "Rendax       as it is\nRendax Twin  WAV, 44,100 Hz, 16-bit, mono -> two channels: the "
+       "file's "
+       "one channel plays on the left side only\nRendax Mini  as it is\n",
        ""},
       {"notes.txt", 1, "", "The file format is wrong: notes.txt: "},
       {"none.flac", 1, "", "Can't open the file: none.flac: "},
@@ -363,7 +375,9 @@ TEST(Cli, ImportSaysWhatItConvertsAndMixSumsBothChannels) {
     const char* sameAs;      // a file whose plain import gives the same loop, or ""
   };
   const Case cases[] = {
-      {mono, "import apart.wav", "", "a.wav"},  // the first channel
+      {mono, "import apart.wav",
+       "converting WAV, 48,000 Hz, 24-bit, stereo -> one channel: the file's first channel\n",
+       "a.wav"},
       {mono, "import apart.wav --mix", summed, "silence.wav"},
       {twin, "import take.flac",
        "converting FLAC, 96,000 Hz, 24-bit, stereo -> 48,000 Hz, 24-bit, stereo\n", ""},

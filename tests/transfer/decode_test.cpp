@@ -1,12 +1,20 @@
 // Files of every kind the import decodes, made by Debian's tools (sox, flac, lame, oggenc,
 // opusenc, sndfile-convert), against those tools' own decoding of the same file.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <future>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "audio/sample_pages.h"
+#include "tests/support/wait.h"
 #include "tests/transfer/reference.h"
 #include "tests/transfer/test_support.h"
 #include "transfer/decode.h"
@@ -94,48 +102,48 @@ TEST_F(Decode, EveryKindIsAcceptedAndDecodesAsTheToolsDecodeIt) {
   };
   const Kind kinds[] = {
       {"ext24.wav", "sox s48.wav -t wav ext24.wav", Edit::None,
-       "WAV (extensible), 48,000 Hz, 24-bit, stereo -> 48,000 Hz, 24-bit, stereo", "", kSox24, "",
-       0},
+       "WAV (extensible), 48,000 Hz, 24-bit, stereo", "", kSox24, "", 0},
       {"f32.wav", "sox -n -r 48000 -c 2 -e floating-point -b 32 f32.wav synth 0.5 sine 440 gain -3",
        Edit::None, "WAV, 48,000 Hz, 32-bit float, stereo -> 48,000 Hz, 24-bit, stereo", "", kSox24,
        "", 0},
       {"u8.wav", "sox s48.wav -b 8 -c 1 u8.wav", Edit::None,
-       "WAV, 48,000 Hz, 8-bit, mono -> 48,000 Hz, 24-bit, mono", "", kSox24, "", 0},
+       "WAV, 48,000 Hz, 8-bit, mono -> 48,000 Hz, 24-bit, mono, two channels: the file's one "
+       "channel plays on the left side only",
+       "", kSox24, "", 0},
       {"i32.wav", "sox -n -r 44100 -c 2 -b 32 i32.wav synth 0.5 sine 440 gain -3", Edit::None,
        "WAV (extensible), 44,100 Hz, 32-bit, stereo -> 44,100 Hz, 24-bit, stereo", "", kSox24, "",
        0},
       {"r96.wav", "sox -n -r 96000 -c 1 -b 24 -t wavpcm r96.wav synth 0.5 sine 1000 gain -3",
-       Edit::None, "WAV, 96,000 Hz, 24-bit, mono -> 48,000 Hz, 24-bit, mono", "", kSox24,
-       " rate -v 48000", 120},
+       Edit::None,
+       "WAV, 96,000 Hz, 24-bit, mono -> 48,000 Hz, 24-bit, mono, two channels: the file's one "
+       "channel plays on the left side only",
+       "", kSox24, " rate -v 48000", 120},
       {"c3.wav", "sox -n -r 48000 -c 3 -b 16 c3.wav synth 0.5 sine 440 sine 660 sine 880 gain -9",
        Edit::None,
        "WAV (extensible), 48,000 Hz, 16-bit, 3 channels -> 48,000 Hz, 24-bit, stereo, "
        "mixed to stereo",
        "", kSox24, " remix 1,3v0.7071067811865476 2,3v0.7071067811865476", 0},
-      {"junk.wav", "cp s44.wav junk.wav", Edit::JunkFirst,
-       "WAV, 44,100 Hz, 16-bit, stereo -> 44,100 Hz, 24-bit, stereo", "JUNK fmt  data", kSox24, "",
-       0},
+      {"junk.wav", "cp s44.wav junk.wav", Edit::JunkFirst, "WAV, 44,100 Hz, 16-bit, stereo",
+       "JUNK fmt  data", kSox24, "", 0},
       {"listin.wav", "cp s44.wav listin.wav", Edit::ListBeforeData,
-       "WAV, 44,100 Hz, 16-bit, stereo -> 44,100 Hz, 24-bit, stereo", "fmt  LIST data", kSox24, "",
-       0},
+       "WAV, 44,100 Hz, 16-bit, stereo", "fmt  LIST data", kSox24, "", 0},
       {"listout.wav", "cp s44.wav listout.wav", Edit::ListAfterData,
        "WAV, 44,100 Hz, 16-bit, stereo", "fmt  data LIST", kSox24, "", 0},
-      {"size0.wav", "cp s44.wav size0.wav", Edit::DataSize0,
-       "WAV, 44,100 Hz, 16-bit, stereo -> 44,100 Hz, 24-bit, stereo", "fmt  data",
-       "sox -D s44.wav -t raw -e signed -b 24 ref.raw", "", 0},
-      {"sizeff.wav", "cp s44.wav sizeff.wav", Edit::DataSizeFF,
-       "WAV, 44,100 Hz, 16-bit, stereo -> 44,100 Hz, 24-bit, stereo", "fmt  data",
-       "sox -D s44.wav -t raw -e signed -b 24 ref.raw", "", 0},
+      {"size0.wav", "cp s44.wav size0.wav", Edit::DataSize0, "WAV, 44,100 Hz, 16-bit, stereo",
+       "fmt  data", "sox -D s44.wav -t raw -e signed -b 24 ref.raw", "", 0},
+      {"sizeff.wav", "cp s44.wav sizeff.wav", Edit::DataSizeFF, "WAV, 44,100 Hz, 16-bit, stereo",
+       "fmt  data", "sox -D s44.wav -t raw -e signed -b 24 ref.raw", "", 0},
       {"pipe.wav",
        "sox s44.wav -t raw - | sox -t raw -r 44100 -c 2 -b 16 -e signed - -t wavpcm - | cat "
        ">pipe.wav",
-       Edit::None, "WAV, 44,100 Hz, 16-bit, stereo -> 44,100 Hz, 24-bit, stereo", "fmt  data",
+       Edit::None, "WAV, 44,100 Hz, 16-bit, stereo", "fmt  data",
        "sox -D s44.wav -t raw -e signed -b 24 ref.raw", "", 0},
-      {"f.rf64", "sndfile-convert s48.wav f.rf64", Edit::None,
-       "RF64, 48,000 Hz, 24-bit, stereo -> 48,000 Hz, 24-bit, stereo", "",
+      {"f.rf64", "sndfile-convert s48.wav f.rf64", Edit::None, "RF64, 48,000 Hz, 24-bit, stereo",
+       "", "sox -D s48.wav -t raw -e signed -b 24 ref.raw", "", 0},
+      {"f.w64", "sndfile-convert s48.wav f.w64", Edit::None, "W64, 48,000 Hz, 24-bit, stereo", "",
        "sox -D s48.wav -t raw -e signed -b 24 ref.raw", "", 0},
-      {"f.aiff", "sox s44.wav f.aiff", Edit::None,
-       "AIFF, 44,100 Hz, 16-bit, stereo -> 44,100 Hz, 24-bit, stereo", "", kSox24, "", 0},
+      {"f.aiff", "sox s44.wav f.aiff", Edit::None, "AIFF, 44,100 Hz, 16-bit, stereo", "", kSox24,
+       "", 0},
       {"f.flac",
        "sox -n -r 96000 -c 2 -b 24 -t wavpcm w96.wav synth 0.5 sine 440 sine 660 gain -3 && "
        "flac -s -o f.flac w96.wav",
@@ -157,12 +165,14 @@ TEST_F(Decode, EveryKindIsAcceptedAndDecodesAsTheToolsDecodeIt) {
     ImportCheck check;
     ASSERT_TRUE(CheckImportFile(*this / k.file, 1, check)) << check.reason;
     EXPECT_EQ(check.plan.description, k.plan);
+    // Only a change of the audio is a conversion; every file but the plain one is decoded.
     EXPECT_EQ(check.converted, std::strstr(k.plan, "->") != nullptr);
+    EXPECT_EQ(check.decoded, k.edit != Edit::ListAfterData);
     if (*k.chunks) {
       EXPECT_EQ(check.info.chunks, k.chunks);
     }
-    if (check.converted) {
-      EXPECT_EQ(check.conversion, k.plan);
+    EXPECT_EQ(check.conversion, check.converted ? k.plan : "");
+    if (check.decoded) {
       std::string command = k.reference;
       if (const size_t at = command.find("IN"); at != std::string::npos) {
         command.replace(at, 2, k.file);
@@ -215,6 +225,137 @@ TEST_F(Decode, MixSumsBothChannelsForAOneChannelPedal) {
     for (int b = 0; b < 3; ++b) mono.push_back(static_cast<uint8_t>(v >> (8 * b)));
   }
   EXPECT_EQ(rig_.Stored(), ExpectedStream(mono, 24, 1, 44100, 1));
+}
+
+TEST_F(Decode, ChannelsThePedalLacksAreSaidAndConvertedEvenAtItsOwnRate) {
+  const auto mono = DecodeWav(NoiseBytes(3 * 3000, 21), 24, 1);
+  const auto stereo = DecodeWav(NoiseBytes(6 * 3000, 22), 24, 2);
+  auto bytes = [](const std::vector<Frame>& x, int channels) {
+    std::vector<uint8_t> b;
+    for (const Frame& f : x) {
+      for (int ch = 0; ch < channels; ++ch) {
+        for (int i = 0; i < 3; ++i) b.push_back(static_cast<uint8_t>(f[ch] >> (8 * i)));
+      }
+    }
+    return b;
+  };
+  auto each = [](std::vector<Frame> x, auto rule) {
+    for (Frame& f : x) f = rule(f);
+    return x;
+  };
+  const auto onBoth = each(mono, [](Frame f) { return Frame{f[0], f[0]}; });
+  const auto summed = each(stereo, [](Frame f) { return Frame{(f[0] + f[1] + 1) >> 1, 0}; });
+  struct Row {
+    const char* name;
+    const std::vector<Frame>& file;
+    uint32_t rate;
+    uint8_t model;
+    bool mix, both;
+    std::vector<uint8_t> stream;  // what the pedal must hold
+    const char* conversion;
+  };
+  const Row rows[] = {
+      {"mono on both sides", mono, 48000, 1, false, true,
+       ExpectedStream(bytes(onBoth, 2), 24, 2, 48000, 2),
+       "WAV, 48,000 Hz, 24-bit, mono -> 48,000 Hz, 24-bit, stereo, two channels: the file's one "
+       "channel plays on both sides"},
+      {"own rate, mono into the Twin", mono, kPedalFrameRate, 1, false, false, LayOutPages(mono, 2),
+       "WAV, 46,875 Hz, 24-bit, mono -> 46,875 Hz, 24-bit, stereo, two channels: the file's one "
+       "channel plays on the left side only"},
+      {"own rate, stereo into one channel", stereo, kPedalFrameRate, 0, false, false,
+       LayOutPages(stereo, 1),
+       "WAV, 46,875 Hz, 24-bit, stereo -> 46,875 Hz, 24-bit, mono, one channel: the file's first "
+       "channel"},
+      {"own rate, stereo summed", stereo, kPedalFrameRate, 2, true, false, LayOutPages(summed, 1),
+       "WAV, 46,875 Hz, 24-bit, stereo -> 46,875 Hz, 24-bit, mono, both channels mixed to mono"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const int channels = r.file == mono ? 1 : 2;
+    WriteFileBytes(*this / "c.wav", MakeWav(bytes(r.file, channels), 24, channels, r.rate));
+    rig_.MakePedal(r.model);
+    rig_.both_ = r.both;
+    ImportCheck check;
+    ASSERT_TRUE(CheckImportFile(*this / "c.wav", r.model, check, r.mix, r.both)) << check.reason;
+    EXPECT_EQ(check.conversion, r.conversion);
+    ASSERT_EQ(rig_.Run(JobImport, *this / "c.wav", /*verify=*/true, r.mix), JobResult::Success);
+    const auto stored = rig_.Stored();
+    EXPECT_EQ(stored, r.stream);
+    if (!r.both) continue;
+    // Both sides hold the same samples, page for page.
+    for (const Frame& f : ReadPages(stored, stored.size(), 2)) ASSERT_EQ(f[0], f[1]);
+  }
+}
+
+// Sends `bytes` into the FIFO at `path` once a reader has opened it (the open fails with ENXIO
+// until then); `error` says what failed, also a reader that never came within the bound.
+std::thread FifoWriter(const std::string& path, const std::vector<uint8_t>& bytes,
+                       std::string& error) {
+  return std::thread([&path, &bytes, &error] {
+    int fd = -1;
+    const auto opened = WaitUntil(
+        [&] { return (fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK)) >= 0 || errno != ENXIO; },
+        kWaitBound, "a reader opening the FIFO");
+    if (!opened || fd < 0) {
+      error = opened ? std::strerror(errno) : opened.message();
+      return;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    for (size_t at = 0, n = 0; at < bytes.size() && error.empty(); at += n) {
+      const ssize_t wrote = ::write(fd, bytes.data() + at, bytes.size() - at);
+      if (wrote <= 0) error = std::strerror(errno);
+      n = wrote > 0 ? static_cast<size_t>(wrote) : 0;
+    }
+    ::close(fd);
+  });
+}
+
+TEST_F(Decode, AStreamIsReadOnceIntoATemporaryFileThatGoesWithTheImport) {
+  // A named pipe past a pipe's buffer, and standard input small enough to wait in its pipe.
+  const auto big = NoiseBytes(6 * 40000, 31), small = NoiseBytes(6 * 8000, 32);
+  const std::string fifo = *this / "in.fifo", tmp = *this / "tmp";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
+  // The copies go to a temporary folder of the test's own, to be seen going.
+  std::filesystem::create_directories(tmp);
+  const std::string oldTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+  ::setenv("TMPDIR", tmp.c_str(), 1);
+  for (const bool named : {true, false}) {
+    SCOPED_TRACE(named ? "named pipe" : "standard input");
+    const auto& audio = named ? big : small;
+    const auto wav = MakeWav(audio, 24, 2, 48000);
+    std::string error;
+    std::thread writer;
+    const int savedStdin = ::dup(0);
+    if (named) {
+      writer = FifoWriter(fifo, wav, error);
+    } else {
+      int ends[2];
+      ASSERT_EQ(::pipe(ends), 0);
+      ASSERT_EQ(::write(ends[1], wav.data(), wav.size()), static_cast<ssize_t>(wav.size()));
+      ::close(ends[1]);
+      ::dup2(ends[0], 0);
+      ::close(ends[0]);
+    }
+    // An import that opened the pipe a second time would wait for a writer for ever: one comes,
+    // with nothing to say, once the bound has passed.
+    auto job =
+        std::async(std::launch::async, [&] { return rig_.Run(JobImport, named ? fifo : "-"); });
+    EXPECT_TRUE(WaitUntil(
+        [&] { return job.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+        kWaitBound, "the import's end"));
+    if (job.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+      ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+    }
+    const JobResult result = job.get();
+    if (writer.joinable()) writer.join();
+    ::dup2(savedStdin, 0);
+    ::close(savedStdin);
+    EXPECT_EQ(error, "");
+    ASSERT_EQ(result, JobResult::Success) << (rig_.ui_.reasons.empty() ? "" : rig_.ui_.reasons[0]);
+    EXPECT_EQ(rig_.Stored(), ExpectedStream(audio, 24, 2, 48000, 2));
+    EXPECT_TRUE(FilesIn(tmp).empty()) << "the temporary copy outlived the import";
+  }
+  oldTmp.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", oldTmp.c_str(), 1);
 }
 
 TEST_F(Decode, ASineAt96kHzReachesThePedalClean) {

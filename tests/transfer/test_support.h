@@ -209,6 +209,7 @@ class Rig {
     (code == JobExport ? job.exportPath : job.importPath) = file;
     job.verify = verify;
     job.mix = mix;
+    job.both = both_;
     // The plain paths, command for command, unless a test asks for a backup.
     job.backup = backup_;
     job.backupFolder = dir_ / "backups";
@@ -250,7 +251,7 @@ class Rig {
   RecordingPlatform platform_;
   CMassStorageDevice device_;
   uint8_t model_ = 0;
-  bool backup_ = false, native_ = false, restoreOnCancel_ = false;
+  bool backup_ = false, native_ = false, restoreOnCancel_ = false, both_ = false;
   std::atomic<bool> cancel_{false};
   WavFormat wav_;
   ResampleState resample_;

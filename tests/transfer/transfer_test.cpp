@@ -769,7 +769,7 @@ TEST(Transfer, AFileTooLongForThePedalIsRefusedBeforeAnyCommand) {
     if (ec) GTEST_SKIP() << "no 3 GB sparse file here: " << ec.message();
     ImportCheck check;
     EXPECT_FALSE(CheckImportFile(file, 0, check));
-    EXPECT_EQ(check.converted, dataSize == 0xFFFFFFFFu);
+    EXPECT_EQ(check.decoded, dataSize == 0xFFFFFFFFu);
     EXPECT_NE(check.reason.find("too long for the pedal"), std::string::npos) << check.reason;
     EXPECT_EQ(r.Run(JobImport, file), JobResult::Failed);
     EXPECT_EQ(r.Kinds(), std::vector<Cmd>{});

@@ -94,7 +94,7 @@ TEST(DecodeOnWindows, EveryKindDecodesAsOnLinux) {
     EXPECT_EQ(info.channels, 2u);
     // Decoded even where the file could go as it is: the decoder is what is under test.
     const ConversionPlan plan = PlanConversion(info, /*plain=*/false, 2, /*mix=*/false);
-    ASSERT_TRUE(plan.converted) << plan.description;
+    ASSERT_TRUE(plan.decoded) << plan.description;
     EXPECT_EQ(plan.resampled, k.resampled) << plan.description;
     const auto source = OpenDecodedSource(Fixture(k.file), plan, reason);
     ASSERT_TRUE(source) << reason;

@@ -246,15 +246,17 @@ LosslessOutcome WriteLosslessLoop(CDevice& device, uint8_t model, const LoopInfo
 
 namespace {
 
-// Keeps the newest `kept` backups of `model`; older ones are removed.
-void Prune(const std::string& folder, uint8_t model, unsigned kept) {
+// Keeps the newest `kept` backups of `model`; older ones are removed, but never `spare`.
+void Prune(const std::string& folder, uint8_t model, unsigned kept, const std::string& spare) {
   std::vector<BackupEntry> all;
   std::string error;
   if (!ListBackups(folder, all, error)) return;
   unsigned seen = 0;
   for (const BackupEntry& e : all) {
-    if (e.record.model != model) continue;
-    if (++seen > kept) RemoveFile(e.path);
+    if (e.record.model != model || ++seen <= kept) continue;
+    std::error_code ec;
+    if (!spare.empty() && fs::equivalent(U8Path(e.path), U8Path(spare), ec)) continue;
+    RemoveFile(e.path);
   }
 }
 
@@ -316,7 +318,7 @@ BackupOutcome MakeBackup(CDevice& device, const BackupRequest& request, std::str
   }
   path = target;
   if (request.outline) *request.outline = outline.Result();
-  Prune(folder, request.model, BackupsKept());
+  Prune(folder, request.model, BackupsKept(), request.spare);
   return BackupOutcome::Made;
 }
 

@@ -89,12 +89,15 @@ struct BackupRequest {
   JobProgress* progress = nullptr;
   // When given: the outline of the loop saved, once the backup is made.
   LoopOutline* outline = nullptr;
+  // A file the pruning leaves alone whatever its age: the one an import is reading (a restore
+  // of an older backup), which would otherwise be gone before its loop is back on the pedal.
+  std::string spare;
 };
 
 // Reads the loop of the open pedal into a new backup file (the folder is made when missing) and
-// then keeps only the newest BackupsKept() backups of the model. NoLoop when the pedal holds none
-// (nothing to save). On Failed, `reason` says why and no file is left; on Made, `path` names the
-// file.
+// then keeps only the newest BackupsKept() backups of the model (and request.spare). NoLoop when
+// the pedal holds none (nothing to save). On Failed, `reason` says why and no file is left; on
+// Made, `path` names the file.
 BackupOutcome MakeBackup(CDevice& device, const BackupRequest& request, std::string& path,
                          std::string& reason);
 

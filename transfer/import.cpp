@@ -412,6 +412,7 @@ class ImportJob {
     request.cancel = job_.cancel;
     request.progress = &progress_;
     request.outline = &saved;
+    request.spare = check_.source ? check_.source->Path() : check_.path;
     progress_.Begin(JobFrontEnd::Stage::Backup, backupBytes, kTransferBlockBytes);
     switch (MakeBackup(device_, request, backupPath_, reason_)) {
       case BackupOutcome::Made:

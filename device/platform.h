@@ -79,6 +79,15 @@ inline constexpr int kPedalInUseError = 32;
 #else
 inline constexpr int kPedalInUseError = EBUSY;
 #endif
+// True for the open errors of a pedal that is no longer there (pulled out between the click and
+// the job): the device notice that follows says it, so a job need not.
+inline constexpr bool PedalGoneError(int osError) {
+#if defined(_WIN32)
+  return osError == 2 || osError == 3;  // ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND
+#else
+  return osError == ENOENT || osError == ENODEV || osError == ENXIO;
+#endif
+}
 
 // The platform this process talks to: the simulated pedals when the environment variable
 // RENDAX_SIMULATOR names a folder, otherwise the operating system's devices.

@@ -66,10 +66,15 @@ JobResult RunJob(const JobRequest& job, CDevice& device, WavFormat& wav, Resampl
     // Without a known model the page layout is unknown: treat it like a pedal that is not there.
   } else if (!device.Open(job.pedalPath, kGenericRead | kGenericWrite,
                           kFileShareRead | kFileShareWrite)) {
-    // A pedal that is gone says nothing; one that another program holds would otherwise look
-    // like a click that did nothing.
-    if (device.LastOpenError() == kPedalInUseError) {
+    // A pedal that is gone says nothing (its removal notice does); any other failure would look
+    // like a click that did nothing, so it says why: another program holds the pedal, or the
+    // system's reason (access denied, ...).
+    const int error = device.LastOpenError();
+    if (error == kPedalInUseError) {
       ui.ShowOutcome(Failure(kMsgPedalInUse, job.pedalPath));
+      result = JobResult::Failed;
+    } else if (!PedalGoneError(error)) {
+      ui.ShowOutcome(Failure(kMsgDeviceOpenError, DescribeOpenError(job.pedalPath, error)));
       result = JobResult::Failed;
     }
   } else {

@@ -114,9 +114,9 @@ struct TransferState {
 };
 
 // The job frame: open the pedal, dispatch, close, say the outcome, report progress 0.
-// NotOpened when the pedal could not be opened (nothing is shown: the front end decides what to
-// say). A job that disabled the buttons has them enabled again: an export after its message,
-// an import before it.
+// NotOpened when the pedal is gone (nothing is shown: its removal says it); a pedal that is there
+// but cannot be opened fails with the reason (in use, access denied, ...). A job that disabled the
+// buttons has them enabled again: an export after its message, an import before it.
 JobResult RunJob(const JobRequest& job, CDevice& device, WavFormat& wav, ResampleState& resample,
                  JobFrontEnd& ui);
 // Pedal loop -> WAV file at job.exportPath (kStandardOutput: standard output). The device is

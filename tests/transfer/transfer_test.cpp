@@ -778,7 +778,7 @@ TEST(Transfer, AFileTooLongForThePedalIsRefusedBeforeAnyCommand) {
 
 // ---- The job frame and the worker ----
 
-TEST(Transfer, AJobWithoutAPedalShowsNothingAndResetsProgress) {
+TEST(Transfer, AJobWithoutAPedalShowsNothingAndOneThatCannotBeOpenedSaysWhy) {
   Rig r;
   JobRequest job;
   job.code = JobExport;
@@ -789,6 +789,24 @@ TEST(Transfer, AJobWithoutAPedalShowsNothingAndResetsProgress) {
   EXPECT_EQ(RunJob(job, r.device_, r.wav_, r.resample_, r.ui_), JobResult::NotOpened);
   EXPECT_TRUE(r.ui_.events.empty());
   EXPECT_EQ(r.ui_.progress, (std::vector<int>{0, 0}));
+
+  // A pedal that is there but cannot be opened says why, or the click would seem to do nothing.
+  struct Denied : DevicePlatform {
+    bool ListCandidates(std::vector<std::string>&, std::string&) override { return true; }
+    std::optional<StorageIdentity> Identify(const std::string&) override { return std::nullopt; }
+    std::unique_ptr<DeviceChannel> Open(const std::string&, uint32_t, uint32_t,
+                                        int& osError) override {
+      osError = EACCES;
+      return nullptr;
+    }
+  } denied;
+  CMassStorageDevice device(denied);
+  RecordingFrontEnd ui;
+  job.pedalPath = "/dev/sg9";
+  EXPECT_EQ(RunJob(job, device, r.wav_, r.resample_, ui), JobResult::Failed);
+  EXPECT_EQ(ui.messages, std::vector<std::string>{kMsgDeviceOpenError});
+  ASSERT_EQ(ui.reasons.size(), 1u);
+  EXPECT_EQ(ui.reasons[0], DescribeOpenError("/dev/sg9", EACCES));
 }
 
 TEST(Transfer, WorkerHandsJobsOverAndAJobKeepsItsOwnCopyOfTheState) {

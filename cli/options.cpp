@@ -100,31 +100,25 @@ const CommandSpec* FindCommand(std::string_view name) {
   return nullptr;
 }
 
-bool ParseArgs(std::span<const std::string> arguments, Args& a, std::string& error) {
-  // The command first: options stand before or after it, and what they are depends on it. An
-  // option's value is never the command, whichever command takes the option.
-  std::optional<std::string> commandWord;
-  for (size_t i = 0; i < arguments.size() && !commandWord; ++i) {
-    const std::string& s = arguments[i];
-    if (s == "--") {
-      if (i + 1 < arguments.size()) commandWord = arguments[i + 1];
-      break;
-    }
-    if (!IsOption(s)) {
-      commandWord = s;
-    } else if (const OptionSpec* o = FindOption(s, kEveryCommand); o && !o->argument.empty()) {
-      ++i;
-    }
-  }
-  const CommandSpec* command = commandWord ? FindCommand(*commandWord) : nullptr;
-  if (commandWord && !command) {
-    error = std::string(kUsageUnknownCommand) + " " + Quoted(*commandWord);
-    return false;
-  }
-  const unsigned taken = command ? command->bit : kEveryCommand;
-  const std::string forCommand = command ? " for " + std::string(command->name) : "";
+namespace {
 
-  std::vector<const OptionSpec*> given;
+// The command word: options stand before or after it, and what they are depends on it. An
+// option's value is never the command, whichever command takes the option.
+std::optional<std::string> CommandWord(std::span<const std::string> arguments) {
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& s = arguments[i];
+    if (s == "--") return i + 1 < arguments.size() ? std::optional(arguments[i + 1]) : std::nullopt;
+    if (!IsOption(s)) return s;
+    if (const OptionSpec* o = FindOption(s, kEveryCommand); o && !o->argument.empty()) ++i;
+  }
+  return std::nullopt;
+}
+
+// Every word into `a`: the operands in order, each option that `taken` allows. `error` keeps the
+// first wrong option, `given` the options read.
+void ReadWords(std::span<const std::string> arguments, unsigned taken,
+               const std::string& forCommand, Args& a, std::vector<const OptionSpec*>& given,
+               std::string& error) {
   bool operandsOnly = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& s = arguments[i];
@@ -158,29 +152,23 @@ bool ParseArgs(std::span<const std::string> arguments, Args& a, std::string& err
     if (o && wrong.empty()) given.push_back(o);
     if (error.empty()) error = wrong;
   }
-  // Help is at hand whatever else is wrong with the line.
-  if (a.help) {
-    error.clear();
-    return true;
-  }
-  if (!error.empty()) return false;
-  if (a.version) return true;
-  if (!command) {
-    error = kUsageMissingCommand;
-    return false;
-  }
+}
+
+// What `command` needs of its words: its operands, its required options, each option's partner.
+bool CheckNeeds(const CommandSpec& command, const std::string& forCommand, const Args& a,
+                const std::vector<const OptionSpec*>& given, std::string& error) {
   const size_t operands = a.words.size() - 1;
-  if (operands > command->maxOperands) {
-    error = std::string(kUsageUnexpectedArgument) + " " +
-            Quoted(a.words[command->maxOperands + 1]) + forCommand;
+  if (operands > command.maxOperands) {
+    error = std::string(kUsageUnexpectedArgument) + " " + Quoted(a.words[command.maxOperands + 1]) +
+            forCommand;
     return false;
   }
   std::string needs;
-  if (operands < command->minOperands) {
-    needs = command->operands;
+  if (operands < command.minOperands) {
+    needs = command.operands;
   } else {
     for (const OptionSpec& o : kOptions) {
-      if ((o.commands & command->bit) && o.required &&
+      if ((o.commands & command.bit) && o.required &&
           std::find(given.begin(), given.end(), &o) == given.end()) {
         needs = std::string(o.name) + " " + std::string(o.argument);
         break;
@@ -188,7 +176,7 @@ bool ParseArgs(std::span<const std::string> arguments, Args& a, std::string& err
     }
   }
   if (!needs.empty()) {
-    error = std::string(command->name) + " " + kUsageNeeds + " " + needs;
+    error = std::string(command.name) + " " + kUsageNeeds + " " + needs;
     return false;
   }
   for (const OptionSpec* o : given) {
@@ -200,6 +188,32 @@ bool ParseArgs(std::span<const std::string> arguments, Args& a, std::string& err
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool ParseArgs(std::span<const std::string> arguments, Args& a, std::string& error) {
+  const std::optional<std::string> commandWord = CommandWord(arguments);
+  const CommandSpec* command = commandWord ? FindCommand(*commandWord) : nullptr;
+  if (commandWord && !command) {
+    error = std::string(kUsageUnknownCommand) + " " + Quoted(*commandWord);
+    return false;
+  }
+  const std::string forCommand = command ? " for " + std::string(command->name) : "";
+  std::vector<const OptionSpec*> given;
+  ReadWords(arguments, command ? command->bit : kEveryCommand, forCommand, a, given, error);
+  // Help is at hand whatever else is wrong with the line.
+  if (a.help) {
+    error.clear();
+    return true;
+  }
+  if (!error.empty()) return false;
+  if (a.version) return true;
+  if (!command) {
+    error = kUsageMissingCommand;
+    return false;
+  }
+  return CheckNeeds(*command, forCommand, a, given, error);
 }
 
 std::string HelpText(const CommandSpec* command) {

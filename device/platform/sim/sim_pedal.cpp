@@ -314,17 +314,8 @@ PassThroughResult SimulatedPedalFirmware::Run(PedalCommand command,
       std::copy_n(bytes, n, data);
       return Good(length - n);
     }
-    case PedalCommand::WriteFirmware: {
-      if (length != kFirmwareImageBytes) {
-        return Check(request, kSenseIllegalRequest, kAscInvalidField);
-      }
-      const uint16_t version = static_cast<uint16_t>(data[length - 2] | data[length - 1] << 8);
-      if (!WriteFile(dir / "firmware.bin", data, length) ||
-          !WriteText(dir / "firmware", std::to_string(version) + "\n")) {
-        return Check(request, kSenseHardwareError, kAscInternalFailure);
-      }
-      return Good();
-    }
+    case PedalCommand::WriteFirmware:
+      return WriteFirmware(request);
     case PedalCommand::LoopInfoRead: {
       LoopInfo info;
       ReadLoopInfoFile(dir, info);
@@ -334,19 +325,8 @@ PassThroughResult SimulatedPedalFirmware::Run(PedalCommand command,
       Rewind();
       return Good(length - n);
     }
-    case PedalCommand::LoopInfoWrite: {
-      if (length != kLoopInfoBytes) return Check(request, kSenseIllegalRequest, kAscInvalidField);
-      if (!WriteFile(dir / "loop.info", data, length)) {
-        return Check(request, kSenseHardwareError, kAscInternalFailure);
-      }
-      if (wroteSinceRewind_) {
-        std::error_code ec;
-        fs::resize_file(dir / "loop.bin", position_, ec);
-        if (ec) return Check(request, kSenseHardwareError, kAscInternalFailure);
-      }
-      Rewind();
-      return Good();
-    }
+    case PedalCommand::LoopInfoWrite:
+      return LoopInfoWrite(request);
     case PedalCommand::LoopDataRead: {
       std::fill_n(data, length, 0);  // past the stored stream the pedal reads as zero
       std::ifstream in(dir / "loop.bin", std::ios::binary);
@@ -356,28 +336,66 @@ PassThroughResult SimulatedPedalFirmware::Run(PedalCommand command,
       position_ += length;
       return Good();
     }
-    case PedalCommand::LoopDataWrite: {
-      const fs::path file = dir / "loop.bin";
-      std::error_code ec;
-      if (!fs::exists(file, ec) && !WriteFile(file, nullptr, 0)) {
-        return Check(request, kSenseHardwareError, kAscInternalFailure);
-      }
-      const uintmax_t size = fs::file_size(file, ec);
-      if (ec) return Check(request, kSenseHardwareError, kAscInternalFailure);
-      if (size < position_) fs::resize_file(file, position_, ec);  // zero-filled gap
-      std::fstream out(file, std::ios::binary | std::ios::in | std::ios::out);
-      if (ec || !out || !out.seekp(static_cast<std::streamoff>(position_)) ||
-          !out.write(reinterpret_cast<const char*>(data), length) || !out.flush()) {
-        return Check(request, kSenseHardwareError, kAscInternalFailure);
-      }
-      position_ += length;
-      wroteSinceRewind_ = true;
-      return Good();
-    }
+    case PedalCommand::LoopDataWrite:
+      return LoopDataWrite(request);
     case PedalCommand::Unknown:
       break;
   }
   return Check(request, kSenseIllegalRequest, kAscInvalidOpcode);
+}
+
+PassThroughResult SimulatedPedalFirmware::WriteFirmware(const PassThroughRequest& request) {
+  const fs::path dir(folder_);
+  auto* data = static_cast<uint8_t*>(request.data);
+  const uint32_t length = request.dataLength;
+  if (length != kFirmwareImageBytes) {
+    return Check(request, kSenseIllegalRequest, kAscInvalidField);
+  }
+  const uint16_t version = static_cast<uint16_t>(data[length - 2] | data[length - 1] << 8);
+  if (!WriteFile(dir / "firmware.bin", data, length) ||
+      !WriteText(dir / "firmware", std::to_string(version) + "\n")) {
+    return Check(request, kSenseHardwareError, kAscInternalFailure);
+  }
+  return Good();
+}
+
+PassThroughResult SimulatedPedalFirmware::LoopInfoWrite(const PassThroughRequest& request) {
+  const fs::path dir(folder_);
+  auto* data = static_cast<uint8_t*>(request.data);
+  const uint32_t length = request.dataLength;
+  if (length != kLoopInfoBytes) return Check(request, kSenseIllegalRequest, kAscInvalidField);
+  if (!WriteFile(dir / "loop.info", data, length)) {
+    return Check(request, kSenseHardwareError, kAscInternalFailure);
+  }
+  if (wroteSinceRewind_) {
+    std::error_code ec;
+    fs::resize_file(dir / "loop.bin", position_, ec);
+    if (ec) return Check(request, kSenseHardwareError, kAscInternalFailure);
+  }
+  Rewind();
+  return Good();
+}
+
+PassThroughResult SimulatedPedalFirmware::LoopDataWrite(const PassThroughRequest& request) {
+  const fs::path dir(folder_);
+  auto* data = static_cast<uint8_t*>(request.data);
+  const uint32_t length = request.dataLength;
+  const fs::path file = dir / "loop.bin";
+  std::error_code ec;
+  if (!fs::exists(file, ec) && !WriteFile(file, nullptr, 0)) {
+    return Check(request, kSenseHardwareError, kAscInternalFailure);
+  }
+  const uintmax_t size = fs::file_size(file, ec);
+  if (ec) return Check(request, kSenseHardwareError, kAscInternalFailure);
+  if (size < position_) fs::resize_file(file, position_, ec);  // zero-filled gap
+  std::fstream out(file, std::ios::binary | std::ios::in | std::ios::out);
+  if (ec || !out || !out.seekp(static_cast<std::streamoff>(position_)) ||
+      !out.write(reinterpret_cast<const char*>(data), length) || !out.flush()) {
+    return Check(request, kSenseHardwareError, kAscInternalFailure);
+  }
+  position_ += length;
+  wroteSinceRewind_ = true;
+  return Good();
 }
 
 bool CreateSimulatedPedal(const std::string& dir, uint8_t model, uint16_t firmwareVersion,

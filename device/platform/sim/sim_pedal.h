@@ -96,6 +96,10 @@ class SimulatedPedalFirmware {
 
  private:
   PassThroughResult Run(PedalCommand command, const PassThroughRequest& request);
+  // The commands that change what the pedal holds, one each.
+  PassThroughResult WriteFirmware(const PassThroughRequest& request);
+  PassThroughResult LoopInfoWrite(const PassThroughRequest& request);
+  PassThroughResult LoopDataWrite(const PassThroughRequest& request);
   bool Rewind();
 
   std::string folder_;

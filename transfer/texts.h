@@ -5,7 +5,21 @@
 // not texts of ours: they travel with the outcome and are put after the title.
 #pragma once
 
+#include <cstdio>
+#include <string>
+
 namespace rendax {
+
+// A text of this table that has printf's conversions ("...Format"), filled in.
+template <typename... Args>
+std::string FormatText(const char* format, Args... args) {
+  const int size = std::snprintf(nullptr, 0, format, args...);
+  if (size <= 0) return {};
+  std::string text(static_cast<size_t>(size) + 1, '\0');
+  std::snprintf(text.data(), text.size(), format, args...);
+  text.resize(static_cast<size_t>(size));
+  return text;
+}
 
 // --- The application -------------------------------------------------------------------------
 
@@ -146,6 +160,17 @@ inline constexpr const char* kBothChannelsOption = "Play the file's one channel 
 inline constexpr const char* kOneChannelIntoTwoFormat =
     "The file has one channel and the %s has two: it plays on the left side only unless it "
     "goes on both sides.";
+// The same for a stereo file going into a one-channel pedal.
+inline constexpr const char* kStereoIntoOneFormat =
+    "The file is stereo and the %s has one channel: the first channel goes in unless both are "
+    "summed.";
+// How a file that is converted will go in: "<what it is> will be converted to <what it
+// becomes>." (the two sides of a conversion line).
+inline constexpr const char* kWillBeConvertedTo = " will be converted to ";
+// After the notes of a file chosen when the warning was already answered.
+inline constexpr const char* kContinueQuestion = " Continue?";
+// A restore's question, after the warning: the backup's time and length.
+inline constexpr const char* kBackupTakesPlaceFormat = "The backup of %s (%s) will take its place.";
 
 // --- The window: choosers, menu items, status line --------------------------------------------
 
@@ -160,6 +185,34 @@ inline constexpr const char* kVerifyMenuText = "Verify after import";
 // The status line's texts (see StatusFor).
 inline constexpr const char* kPlugInPedal = "Plug in a Rendax pedal";
 inline constexpr const char* kUpdateLink = "Update...";
+inline constexpr const char* kUseItLink = "Use it";
+inline constexpr const char* kTryAgainLink = "Try again";
+// A pedal beside the one in use, or the one left: its model, then kUseItLink.
+inline constexpr const char* kAttachedFormat = "%s attached \u2014";
+inline constexpr const char* kChoosePedal = "Choose a pedal";
+// The pedal in use: "Rendax Twin · firmware 3 · loop 0:12", or its firmware's state.
+inline constexpr const char* kStatusSeparator = " \u00b7 ";
+inline constexpr const char* kFirmwarePart = "firmware ";
+inline constexpr const char* kLoopPart = "loop ";
+inline constexpr const char* kNoLoopPart = "no loop";
+inline constexpr const char* kFirmwareNeedsUpdatingFormat = "Firmware %s needs updating \u2014";
+inline constexpr const char* kCannotBeUsedFormat = "%s cannot be used \u2014";
+// A job under way: its stage, then how far it is ("Importing · 3.1 MB of 12 MB · 5 s left").
+inline constexpr const char* kStageBackup = "Saving a backup";
+inline constexpr const char* kStageExport = "Exporting";
+inline constexpr const char* kStageImport = "Importing";
+inline constexpr const char* kStageVerify = "Verifying";
+inline constexpr const char* kStageRestore = "Putting the earlier loop back";
+inline constexpr const char* kStageWorking = "Working";
+inline constexpr const char* kCancelling = "Cancelling";
+inline constexpr const char* kAmountOfFormat = "%s of %s";
+inline constexpr const char* kTimeLeftFormat = "%s left";
+// Said on standard error when the window cannot follow pedals coming and going.
+inline constexpr const char* kCannotWatchPedals = "cannot watch for pedals being plugged in";
+inline constexpr const char* kStoppedWatchingPedals =
+    "stopped watching for pedals being plugged in";
+inline constexpr const char* kRestartAfterConnecting =
+    "restart the program after connecting a pedal";
 inline constexpr const char* kTransferStillRunning =
     "The transfer is still running. Rendax will close as soon as it has finished.";
 

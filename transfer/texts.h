@@ -248,6 +248,15 @@ inline constexpr const char* kUsageTakesNoValue = "takes no value";
 inline constexpr const char* kUsageNeedsValue = "needs a value";
 inline constexpr const char* kUsageGoesWith = "goes with";
 inline constexpr const char* kUsageNeeds = "needs";
+// The pedal a command works with, when there is none: with --pedal, the path it named and the
+// pedals attached; without, none at all.
+inline constexpr const char* kNoPedalFound = "No Rendax pedal found";
+inline constexpr const char* kNoPedalAtFormat = "No Rendax pedal at %s; %s";
+// `list` with no pedal attached.
+inline constexpr const char* kNoPedalAttached = "No Rendax pedal attached";
+// The warning answered No: nothing was done.
+inline constexpr const char* kImportDeclined = "Import cancelled";
+inline constexpr const char* kRestoreDeclined = "Restore cancelled";
 // An import or restore refused for the pedal's firmware: kPedalDoesNotMatch, then this.
 inline constexpr const char* kCliUpdateFirstFormat =
     " (firmware %u); run 'rendax-cli firmware --update' first";

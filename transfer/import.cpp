@@ -175,23 +175,34 @@ bool CheckPlain(ImportCheck& check, File& file, uint32_t channels) {
 
 bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix,
                      bool both) {
+  // A folder opens for reading on Linux, but it is no file to import. A stream is read once,
+  // here; everything after reads from the source's path.
+  const bool folder = IsFolder(path);
+  std::string reason;
+  const std::shared_ptr<ImportSource> source = folder ? nullptr : ImportSource::Open(path, reason);
+  if (source) return CheckImportFile(source, model, check, mix, both);
+  const int openError = errno;
   check = ImportCheck{};
   check.path = path;
   check.model = model;
   check.mix = mix;
   check.both = both;
-  // A folder opens for reading on Linux, but it is no file to import. A stream is read once,
-  // here; everything after reads from the source's path.
-  const bool folder = IsFolder(path);
-  std::string openReason;
-  if (!folder) check.source = ImportSource::Open(path, openReason);
-  File file = check.source ? OpenFile(check.source->Path(), "rb") : File();
-  if (!file) {
-    return Refuse(check, kMsgCantOpenFile,
-                  folder               ? kReasonIsFolder
-                  : openReason.empty() ? SystemReason(errno)
-                                       : openReason);
-  }
+  return Refuse(check, kMsgCantOpenFile,
+                folder           ? kReasonIsFolder
+                : reason.empty() ? SystemReason(openError)
+                                 : reason);
+}
+
+bool CheckImportFile(const std::shared_ptr<ImportSource>& source, uint8_t model, ImportCheck& check,
+                     bool mix, bool both) {
+  check = ImportCheck{};
+  check.path = source->Name();
+  check.model = model;
+  check.mix = mix;
+  check.both = both;
+  check.source = source;
+  File file = OpenFile(source->Path(), "rb");
+  if (!file) return Refuse(check, kMsgCantOpenFile, SystemReason(errno));
   uint8_t header[kWavHeaderReadBytes] = {};
   const size_t headerBytes = std::fread(header, 1, sizeof header, file.get());
   WavRejection why = WavRejection::None;

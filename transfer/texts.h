@@ -77,9 +77,38 @@ inline constexpr const char* kReasonNotPlainFile = "it is not a plain file";
 inline constexpr const char* kReasonNoBackupFolder = "no folder for backups: set RENDAX_BACKUP_DIR";
 // What an export writes to when its path is "-".
 inline constexpr const char* kStandardOutputName = "standard output";
-// The length of what was written differs from what its header promised.
+// The length of what was written differs from what its header promised; the two lengths
+// follow (kBytesNotFormat).
 inline constexpr const char* kReasonLengthNotAsAnnounced =
     "the audio came out at another length than its header announced";
+inline constexpr const char* kBytesNotFormat = "%llu bytes, not %llu";
+// Where the earlier loop is when an import stopped early, and how to put it back (with
+// kRestoreMenuText).
+inline constexpr const char* kPutBackWithFormat =
+    "(put it back with \"%s\" or 'rendax-cli restore')";
+// An import's file, with what was found in it.
+inline constexpr const char* kReasonTooLongForPedalFormat =
+    "the file is too long for the pedal (its loop holds at most %s)";
+// After kHeaderSays.
+inline constexpr const char* kNoAudioRateFormat = "%u Hz, which is no audio rate";
+// With the rate the file would be converted to.
+inline constexpr const char* kReasonLessThanOneSampleFormat =
+    "the file holds less than one sample at %s";
+inline constexpr const char* kReasonLoopTooLongForPedal = "the loop is too long for the pedal";
+inline constexpr const char* kReasonNoAudioRead = "no audio could be read from the file";
+// A Send Complete whose file is shorter than its header says: the seconds imported and claimed.
+inline constexpr const char* kEndsEarlyFormat = "the file ends early: %.1f s of %.1f s imported";
+// Why a verification failed.
+inline constexpr const char* kReasonLoopLengthFormat =
+    "the pedal reports a loop of %u bytes, not %u";
+inline constexpr const char* kReasonDiffersAtFormat =
+    "the loop differs from the file at stream byte %llu";
+// An export without room: what it needs, what the disk has (kMegabytesFormat).
+inline constexpr const char* kNeededFreeFormat = "%s needed, %s free";
+inline constexpr const char* kMegabytesFormat = "%.1f MB";
+// What an export stopped early leaves: the file it would have replaced, or nothing.
+inline constexpr const char* kEarlierFileIntactFormat = "the earlier %s is intact";
+inline constexpr const char* kNoFileWritten = "no file was written";
 
 // --- Decoding: what a file is and how it reaches the pedal ----------------------------------
 

@@ -286,6 +286,9 @@ inline constexpr const char* kNoPedalAttached = "No Rendax pedal attached";
 // The warning answered No: nothing was done.
 inline constexpr const char* kImportDeclined = "Import cancelled";
 inline constexpr const char* kRestoreDeclined = "Restore cancelled";
+// `backups` and `restore FILE`, when a folder of backups cannot be listed: the folder, then
+// the reason.
+inline constexpr const char* kCannotReadBackupsFormat = "Cannot read the backups in %s: %s";
 // An import or restore refused for the pedal's firmware: kPedalDoesNotMatch, then this.
 inline constexpr const char* kCliUpdateFirstFormat =
     " (firmware %u); run 'rendax-cli firmware --update' first";

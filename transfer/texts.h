@@ -236,6 +236,12 @@ inline constexpr const char* kStageWorking = "Working";
 inline constexpr const char* kCancelling = "Cancelling";
 inline constexpr const char* kAmountOfFormat = "%s of %s";
 inline constexpr const char* kTimeLeftFormat = "%s left";
+// What a screen reader calls the window's parts.
+inline constexpr const char* kNameExport = "Export";
+inline constexpr const char* kNameImport = "Import";
+inline constexpr const char* kNameStatus = "Status";
+inline constexpr const char* kNamePedal = "Pedal";
+inline constexpr const char* kNameCancel = "Cancel transfer";
 // Said on standard error when the window cannot follow pedals coming and going.
 inline constexpr const char* kCannotWatchPedals = "cannot watch for pedals being plugged in";
 inline constexpr const char* kStoppedWatchingPedals =

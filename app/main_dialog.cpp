@@ -25,10 +25,8 @@ constexpr int kJobPollMs = 100;
 
 // "12 MB", "1.5 MB": decimal megabytes, as file managers count them.
 std::string Megabytes(uint64_t bytes) {
-  char text[32];
   const double mb = static_cast<double>(bytes) / 1e6;
-  std::snprintf(text, sizeof text, mb < 10 ? "%.1f MB" : "%.0f MB", mb);
-  return text;
+  return FormatText(mb < 10 ? kMegabytesFormat : kWholeMegabytesFormat, mb);
 }
 
 const char* StageWords(JobFrontEnd::Stage stage) {

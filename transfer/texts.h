@@ -106,6 +106,8 @@ inline constexpr const char* kReasonDiffersAtFormat =
 // An export without room: what it needs, what the disk has (kMegabytesFormat).
 inline constexpr const char* kNeededFreeFormat = "%s needed, %s free";
 inline constexpr const char* kMegabytesFormat = "%.1f MB";
+// The status line's amounts from 10 MB on: whole megabytes.
+inline constexpr const char* kWholeMegabytesFormat = "%.0f MB";
 // What an export stopped early leaves: the file it would have replaced, or nothing.
 inline constexpr const char* kEarlierFileIntactFormat = "the earlier %s is intact";
 inline constexpr const char* kNoFileWritten = "no file was written";

@@ -25,26 +25,24 @@ constexpr int kJobPollMs = 100;
 
 // "12 MB", "1.5 MB": decimal megabytes, as file managers count them.
 std::string Megabytes(uint64_t bytes) {
-  char text[32];
   const double mb = static_cast<double>(bytes) / 1e6;
-  std::snprintf(text, sizeof text, mb < 10 ? "%.1f MB" : "%.0f MB", mb);
-  return text;
+  return FormatText(mb < 10 ? kMegabytesFormat : kWholeMegabytesFormat, mb);
 }
 
 const char* StageWords(JobFrontEnd::Stage stage) {
   switch (stage) {
     case JobFrontEnd::Stage::Backup:
-      return "Saving a backup";
+      return kStageBackup;
     case JobFrontEnd::Stage::Export:
-      return "Exporting";
+      return kStageExport;
     case JobFrontEnd::Stage::Import:
-      return "Importing";
+      return kStageImport;
     case JobFrontEnd::Stage::Verify:
-      return "Verifying";
+      return kStageVerify;
     case JobFrontEnd::Stage::Restore:
-      return "Putting the earlier loop back";
+      return kStageRestore;
   }
-  return "Working";
+  return kStageWorking;
 }
 
 // A selector entry: the model and the name the system gives the pedal ("Rendax Twin · sg3").
@@ -79,22 +77,20 @@ std::string ImportNotes(const ImportCheck& check, uint8_t model, QuestionOption&
   option = {};
   // A file that goes in as it is but for its channels: the paragraph below says so.
   if (check.converted && (check.decoded || !(stereoIntoOne || oneIntoTwo))) {
-    const auto arrow = check.conversion.find(" -> ");
+    const auto arrow = check.conversion.find(kConvertsTo);
     notes = arrow == std::string::npos
                 ? check.conversion + "."
-                : check.conversion.substr(0, arrow) + " will be converted to " +
-                      check.conversion.substr(arrow + 4) + ".";
+                : check.conversion.substr(0, arrow) + kWillBeConvertedTo +
+                      check.conversion.substr(arrow + std::char_traits<char>::length(kConvertsTo)) +
+                      ".";
   }
   if (stereoIntoOne) {
     if (!notes.empty()) notes += "\n\n";
-    notes += "The file is stereo and the " + std::string(ModelInfo(model).name) +
-             " has one channel: the first channel goes in unless both are summed.";
+    notes += FormatText(kStereoIntoOneFormat, ModelInfo(model).name);
     option.text = kSumChannelsOption;
   } else if (oneIntoTwo) {
     if (!notes.empty()) notes += "\n\n";
-    char note[256];
-    std::snprintf(note, sizeof note, kOneChannelIntoTwoFormat, ModelInfo(model).name);
-    notes += note;
+    notes += FormatText(kOneChannelIntoTwoFormat, ModelInfo(model).name);
     option.text = kBothChannelsOption;
   }
   return notes;
@@ -285,46 +281,49 @@ void CSdkManager_MFCDlg::UpdateStatus() {
   if (!Offered()) offered_.clear();
   if (jobShown_) {
     const bool stopping = cancelled_ && stage_ != JobFrontEnd::Stage::Restore;
-    line.text = stopping ? "Cancelling"
+    line.text = stopping ? kCancelling
                 : stage_ ? StageWords(*stage_)
-                         : (jobCode_ == JobExport ? "Exporting" : "Importing");
+                         : (jobCode_ == JobExport ? kStageExport : kStageImport);
     if (stage_ && stageTotal_ > 0) {
-      line.text += " \u00b7 " + Megabytes(stageDone_) + " of " + Megabytes(stageTotal_);
+      line.text += kStatusSeparator + FormatText(kAmountOfFormat, Megabytes(stageDone_).c_str(),
+                                                 Megabytes(stageTotal_).c_str());
       const auto elapsed = window_.Now() - stageStart_;
       // The rate of the first second says too little to promise a time.
       if (stageDone_ > 0 && stageDone_ < stageTotal_ && elapsed >= std::chrono::seconds(1)) {
         const double seconds = std::chrono::duration<double>(elapsed).count() *
                                static_cast<double>(stageTotal_ - stageDone_) /
                                static_cast<double>(stageDone_);
-        line.text +=
-            " \u00b7 " + FormatDuration(static_cast<uint64_t>(seconds + 0.999), 1) + " left";
+        line.text += kStatusSeparator +
+                     FormatText(kTimeLeftFormat,
+                                FormatDuration(static_cast<uint64_t>(seconds + 0.999), 1).c_str());
       }
     }
   } else if (const TrackedPedal* offered = Offered()) {
     // Plugged in beside the pedal in use: offered, never taken over to.
-    line.text = std::string(ModelInfo(offered->model).name) + " attached \u2014";
-    line.link = "Use it";
+    line.text = FormatText(kAttachedFormat, ModelInfo(offered->model).name);
+    line.link = kUseItLink;
   } else if (chosen) {
     const std::string name = ModelInfo(chosen->model).name;
     const std::string version = std::to_string(chosen->firmwareVersion);
     switch (chosen->firmware) {
       case FirmwareState::Usable:
-        line.text = name + " \u00b7 firmware " + version;
+        line.text = name + kStatusSeparator + kFirmwarePart + version;
         if (chosen->loop) {
           const LoopInfo& loop = *chosen->loop;
           const bool has = loop.status != 1 && loop.length != 0;
-          line.text += has ? " \u00b7 loop " + FormatDuration(FramesInStream(
-                                                   loop.length, ModelInfo(chosen->model).channels))
-                           : " \u00b7 no loop";
+          line.text += kStatusSeparator;
+          line.text += has ? kLoopPart + FormatDuration(FramesInStream(
+                                             loop.length, ModelInfo(chosen->model).channels))
+                           : kNoLoopPart;
         }
         break;
       case FirmwareState::Declined:
-        line.text = "Firmware " + version + " needs updating \u2014";
+        line.text = FormatText(kFirmwareNeedsUpdatingFormat, version.c_str());
         line.link = kUpdateLink;
         break;
       case FirmwareState::Unusable:
-        line.text = name + " cannot be used \u2014";
-        line.link = "Try again";
+        line.text = FormatText(kCannotBeUsedFormat, name.c_str());
+        line.link = kTryAgainLink;
         break;
       case FirmwareState::Unchecked:
         line.text = name;
@@ -332,10 +331,10 @@ void CSdkManager_MFCDlg::UpdateStatus() {
     }
   } else if (tracker_.Pedals().size() == 1) {
     // The pedal that went was the one in use; this one is another model's.
-    line.text = std::string(ModelInfo(tracker_.Pedals()[0].model).name) + " attached \u2014";
-    line.link = "Use it";
+    line.text = FormatText(kAttachedFormat, ModelInfo(tracker_.Pedals()[0].model).name);
+    line.link = kUseItLink;
   } else if (!tracker_.Pedals().empty()) {
-    line.text = "Choose a pedal";
+    line.text = kChoosePedal;
   } else {
     line.text = kPlugInPedal;
   }
@@ -529,7 +528,7 @@ void CSdkManager_MFCDlg::OnImport() {
   const std::string notes = ImportNotes(check, model, option);
   if (!notes.empty()) {
     // The warning came before the file was known: what it will become is asked now.
-    if (!Ask(window_, notes + " Continue?", option)) return;
+    if (!Ask(window_, notes + kContinueQuestion, option)) return;
     if (closing_ || !ChosenAllows(PedalOperation::Import) || !Idle() || PedalPath() != pedal) {
       return;
     }
@@ -579,9 +578,10 @@ void CSdkManager_MFCDlg::OnRestoreLastBackup() {
     window_.ShowMessage(kNoBackupYet, folder);
     return;
   }
-  const std::string question = ReplaceWarning(PedalName(model, pedal)) + "\n\nThe backup of " +
-                               LocalTime(backup->record.time) + " (" +
-                               FormatDuration(backup->frames) + ") will take its place.";
+  const std::string question =
+      ReplaceWarning(PedalName(model, pedal)) + "\n\n" +
+      FormatText(kBackupTakesPlaceFormat, LocalTime(backup->record.time).c_str(),
+                 FormatDuration(backup->frames).c_str());
   if (!window_.AskBeforeReplacing(question, nullptr)) return;
   // The answer took a nested event loop: look again before storing.
   if (closing_ || !ChosenAllows(PedalOperation::Restore) || !Idle() || PedalPath() != pedal) {

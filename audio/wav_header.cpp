@@ -134,7 +134,8 @@ const char* DescribeWavRejection(WavRejection why) {
     case WavRejection::InconsistentRate:
       return "The header's byte rate or frame size does not match its format";
   }
-  return "The file format is wrong";
+  // A value outside the enumeration: say only what is sure, the job's title says the rest.
+  return "The header is not a plain PCM WAV header";
 }
 
 }  // namespace rendax

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "device/discovery.h"
+#include "transfer/texts.h"
 
 namespace rendax {
 namespace {
@@ -44,7 +45,8 @@ bool PrintBackups(std::FILE* out, std::FILE* err) {
     return false;
   }
   if (!ListBackups(folder, backups, error)) {
-    std::fprintf(err, "Cannot read the backups in %s: %s\n", folder.c_str(), error.c_str());
+    std::fprintf(err, "%s\n",
+                 FormatText(kCannotReadBackupsFormat, folder.c_str(), error.c_str()).c_str());
     return false;
   }
   if (backups.empty()) std::fprintf(out, "No backups in %s\n", folder.c_str());
@@ -71,8 +73,9 @@ bool ChooseBackup(const std::optional<std::string>& file, uint8_t model, BackupE
   std::vector<BackupEntry> backups;
   const fs::path parent = path.has_parent_path() ? path.parent_path() : fs::path(".");
   const auto utf8 = parent.u8string();
-  if (!ListBackups(std::string(utf8.begin(), utf8.end()), backups, error)) {
-    error = "Cannot read the backups in " + std::string(utf8.begin(), utf8.end()) + ": " + error;
+  const std::string folder(utf8.begin(), utf8.end());
+  if (!ListBackups(folder, backups, error)) {
+    error = FormatText(kCannotReadBackupsFormat, folder.c_str(), error.c_str());
     return false;
   }
   for (const BackupEntry& b : backups) {

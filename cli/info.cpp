@@ -11,16 +11,17 @@ namespace rendax {
 namespace {
 
 // How a pedal of `model` would take the file.
-std::string ModelVerdict(const std::string& path, uint8_t model, uint32_t fileChannels) {
+std::string ModelVerdict(const std::shared_ptr<ImportSource>& source, uint8_t model,
+                         uint32_t fileChannels) {
   ImportCheck check;
-  if (!CheckImportFile(path, model, check)) {
+  if (!CheckImportFile(source, model, check)) {
     return "refused: " + (check.reason.empty() ? check.text : check.reason);
   }
   std::string verdict = check.converted ? check.conversion : "as it is";
   if (fileChannels == 2 && ModelInfo(model).channels == 1) {
     // A one-channel pedal takes the first channel (the line says so) unless asked to sum both.
     ImportCheck mixed;
-    if (CheckImportFile(path, model, mixed, true) && mixed.converted) {
+    if (CheckImportFile(source, model, mixed, true) && mixed.converted) {
       verdict += "; with --mix: " + mixed.conversion;
     }
   }
@@ -30,12 +31,20 @@ std::string ModelVerdict(const std::string& path, uint8_t model, uint32_t fileCh
 }  // namespace
 
 bool PrintFileInfo(const std::string& path, std::FILE* out, std::FILE* err) {
-  AudioFileInfo info;
+  // Opened once: standard input or a pipe is read once, and every model's check reads the copy.
+  ImportCheck check;
   std::string reason;
-  if (!InspectAudioFile(path, info, reason)) {
+  const bool folder = IsFolder(path);
+  const std::shared_ptr<ImportSource> source = folder ? nullptr : ImportSource::Open(path, reason);
+  if (!source) {
+    std::fprintf(err, "%s: %s\n", kMsgCantOpenFile,
+                 FileReason(path, folder ? kReasonIsFolder : reason).c_str());
+    return false;
+  }
+  AudioFileInfo info;
+  if (!InspectAudioFile(source->Path(), info, reason)) {
     // In the import's own words where it has them, so both say the same of one file.
-    ImportCheck check;
-    if (!CheckImportFile(path, 0, check) && !check.reason.empty()) {
+    if (!CheckImportFile(source, 0, check) && !check.reason.empty()) {
       std::fprintf(err, "%s: %s\n", check.text.c_str(), check.reason.c_str());
     } else {
       std::fprintf(err, "%s: %s\n", kMsgFormatWrong, FileReason(path, reason).c_str());
@@ -55,7 +64,7 @@ bool PrintFileInfo(const std::string& path, std::FILE* out, std::FILE* err) {
                             : "unknown");
   if (!info.chunks.empty()) row("chunks", info.chunks);
   for (uint8_t model = 0; model < kModelCount; ++model) {
-    row(ModelInfo(model).name, ModelVerdict(path, model, info.channels));
+    row(ModelInfo(model).name, ModelVerdict(source, model, info.channels));
   }
   return true;
 }

@@ -70,8 +70,9 @@ bool SelectPedal(DevicePlatform& platform, const Args& a, std::string& path, uin
   }
   const TrackedPedal* pedal = a.pedal ? tracker.Resolve(*a.pedal) : tracker.Chosen();
   if (!pedal) {
-    error = a.pedal ? "No Rendax pedal at " + *a.pedal + "; " + ListAttached(tracker.Pedals())
-                    : "No Rendax pedal found";
+    error = a.pedal ? FormatText(kNoPedalAtFormat, a.pedal->c_str(),
+                                 ListAttached(tracker.Pedals()).c_str())
+                    : kNoPedalFound;
     return false;
   }
   path = pedal->path;
@@ -102,7 +103,7 @@ int CmdList(DevicePlatform& platform, const Args& a) {
     return Fail(std::string(kCannotListDevices) + ": " + error);
   }
   if (pedals.empty()) {
-    std::printf("No Rendax pedal attached\n");
+    std::printf("%s\n", kNoPedalAttached);
     return kExitOk;
   }
   for (const auto& p : pedals) {
@@ -197,7 +198,7 @@ std::optional<ImportCheck> CheckImport(const Args& a, const std::string& pedal, 
   }
   if (check.converted) std::fprintf(stderr, "converting %s\n", check.conversion.c_str());
   if (!ui.AskYesNo(ReplaceWarning(PedalName(model, pedal)), kQuestionCaption)) {
-    Fail(restore ? "Restore cancelled" : "Import cancelled");
+    Fail(restore ? kRestoreDeclined : kImportDeclined);
     return std::nullopt;
   }
   return check;

@@ -27,7 +27,7 @@ std::unique_ptr<NoticeFeed> OpenFeed(DevicePlatform& platform, std::string& erro
   std::unique_ptr<NoticeFeed> feed = platform.WatchNotices(error);
   // Windows sends its notices to windows only, and the command line has none.
   if (feed && feed->Fd() < 0 && feed->ScanInterval().count() == 0) {
-    error = "no device notices on this platform";
+    error = kNoDeviceNotices;
     return nullptr;
   }
   return feed;

@@ -39,6 +39,18 @@ DevicePlatform& DefaultPlatform() {
   return *sim;
 }
 
+namespace {
+
+// The sentences both platforms say about a pedal they cannot open.
+std::string NoLongerAttached(const std::string& path) {
+  return "The pedal at " + path + " is no longer attached.";
+}
+std::string CannotOpen(const std::string& path, const std::string& reason) {
+  return "Cannot open the pedal at " + path + ": " + reason + ".";
+}
+
+}  // namespace
+
 std::string DescribeOpenError(const std::string& path, int osError) {
 #if defined(_WIN32)
   constexpr int kAccessDenied = 5, kNotFound = 2, kPathNotFound = 3, kSharing = 32;
@@ -46,10 +58,10 @@ std::string DescribeOpenError(const std::string& path, int osError) {
     return "Access to the pedal at " + path + " was denied. Close other programs that use it.";
   }
   if (osError == kNotFound || osError == kPathNotFound) {
-    return "The pedal at " + path + " is no longer attached.";
+    return NoLongerAttached(path);
   }
   if (osError == kSharing) return std::string(kMsgPedalInUse) + ": " + path;
-  return "Cannot open the pedal at " + path + ": " + std::system_category().message(osError) + ".";
+  return CannotOpen(path, std::system_category().message(osError));
 #else
   if (osError == EACCES || osError == EPERM) {
     return "Permission denied opening the pedal at " + path +
@@ -59,11 +71,10 @@ std::string DescribeOpenError(const std::string& path, int osError) {
            "then unplug the pedal and plug it in again. Do not run this program as root.";
   }
   if (osError == ENOENT || osError == ENODEV || osError == ENXIO) {
-    return "The pedal at " + path + " is no longer attached.";
+    return NoLongerAttached(path);
   }
   if (osError == EBUSY) return std::string(kMsgPedalInUse) + ": " + path;
-  return "Cannot open the pedal at " + path + ": " +
-         std::error_code(osError, std::generic_category()).message() + ".";
+  return CannotOpen(path, std::error_code(osError, std::generic_category()).message());
 #endif
 }
 

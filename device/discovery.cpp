@@ -11,6 +11,9 @@ constexpr PedalModel kModels[kModelCount] = {
     {2, "QELM", "RENDAX_MINI     ", "Rendax Mini", 1, 8},
 };
 
+// Said when the platform cannot list its devices and gives no reason of its own.
+constexpr const char* kListUnreadable = "The list of storage devices cannot be read";
+
 // The identification strings are 8-bit bytes; only ASCII letters change case, so a byte of
 // another code page is compared as it is.
 std::string Lower(std::string s) {
@@ -48,7 +51,7 @@ int CMassStorageDeviceFind::FindFirst(std::string vendor, std::string product) {
   enumerationError_.clear();
   current_ = -1;
   if (!platform_.ListCandidates(candidates_, enumerationError_)) {
-    if (enumerationError_.empty()) enumerationError_ = "The list of storage devices cannot be read";
+    if (enumerationError_.empty()) enumerationError_ = kListUnreadable;
     candidates_.clear();
     return 0;
   }
@@ -80,7 +83,7 @@ bool ListPedals(DevicePlatform& platform, std::vector<AttachedPedal>& pedals, st
   pedals.clear();
   std::vector<std::string> candidates;
   if (!platform.ListCandidates(candidates, error)) {
-    if (error.empty()) error = "The list of storage devices cannot be read";
+    if (error.empty()) error = kListUnreadable;
     return false;
   }
   for (const std::string& path : candidates) {

@@ -13,6 +13,9 @@
 
 namespace rendax {
 
+// What watching says where the platform sends no notices of devices coming and going.
+inline constexpr const char* kNoDeviceNotices = "no device notices on this platform";
+
 // Access and share bits, with the values the Windows storage calls take.
 inline constexpr uint32_t kGenericRead = 0x80000000u;
 inline constexpr uint32_t kGenericWrite = 0x40000000u;
@@ -57,7 +60,7 @@ class DevicePlatform {
   // The notices of devices coming and going; nullptr, with `error` saying why, when they cannot
   // be watched.
   virtual std::unique_ptr<NoticeFeed> WatchNotices(std::string& error) {
-    error = "no device notices on this platform";
+    error = kNoDeviceNotices;
     return nullptr;
   }
 
@@ -68,6 +71,11 @@ class DevicePlatform {
     return false;
   }
 };
+
+// A listing the platform could not read: "<what> cannot be read: <the system's reason>".
+inline std::string CannotBeRead(const std::string& what, const std::string& reason) {
+  return what + " cannot be read: " + reason;
+}
 
 // What a job says when another program holds the pedal: one program at a time may talk to it,
 // or two transfers would interleave their commands in one loop.

@@ -19,6 +19,7 @@
 #include "transfer/file_io.h"
 #include "transfer/loop_reader.h"
 #include "transfer/outcome.h"
+#include "transfer/texts.h"
 
 namespace rendax {
 
@@ -232,7 +233,8 @@ LosslessOutcome WriteLosslessLoop(CDevice& device, uint8_t model, const LoopInfo
   if (dataSize != planned) {
     reason = FileReason(
         filePath, Because(kReasonLengthNotAsAnnounced,
-                          std::to_string(dataSize) + " bytes, not " + std::to_string(planned)));
+                          FormatText(kBytesNotFormat, static_cast<unsigned long long>(dataSize),
+                                     static_cast<unsigned long long>(planned))));
     return LosslessOutcome::Failed;
   }
   uint8_t tail[1 + kLoopRecordChunkBytes] = {};

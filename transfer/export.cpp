@@ -14,6 +14,7 @@
 #include "transfer/file_io.h"
 #include "transfer/job.h"
 #include "transfer/loop_reader.h"
+#include "transfer/texts.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -36,9 +37,7 @@ uint64_t UnpackedFrames(uint64_t frames) {
 }
 
 std::string Megabytes(uint64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
-  return text;
+  return FormatText(kMegabytesFormat, static_cast<double>(bytes) / 1e6);
 }
 
 // Where an export's bytes go: a file beside the target that replaces it only when complete (an
@@ -69,8 +68,9 @@ class ExportTarget {
       return false;
     }
     if (const auto free = FreeSpaceFor(target_); free && *free < bytes) {
-      reason = FileReason(name_, Because(kReasonNoRoom, Megabytes(bytes) + " needed, " +
-                                                            Megabytes(*free) + " free"));
+      reason = FileReason(
+          name_, Because(kReasonNoRoom, FormatText(kNeededFreeFormat, Megabytes(bytes).c_str(),
+                                                   Megabytes(*free).c_str())));
       return false;
     }
     replacing_ = PathExists(target_);
@@ -104,7 +104,7 @@ class ExportTarget {
   }
   // What an export stopped early leaves.
   std::string Left() const {
-    return replacing_ ? "the earlier " + name_ + " is intact" : "no file was written";
+    return replacing_ ? FormatText(kEarlierFileIntactFormat, name_.c_str()) : kNoFileWritten;
   }
 
  private:
@@ -151,7 +151,8 @@ Outcome WriteResampled(const JobRequest& job, CDevice& device, const LoopInfo& i
   if (written != dataBytes) {
     return Failure(kMsgReceiveError,
                    Because(kReasonLengthNotAsAnnounced,
-                           std::to_string(written) + " bytes, not " + std::to_string(dataBytes)));
+                           FormatText(kBytesNotFormat, static_cast<unsigned long long>(written),
+                                      static_cast<unsigned long long>(dataBytes))));
   }
   return Outcome{};
 }

@@ -16,6 +16,7 @@
 #include "transfer/loop_reader.h"
 #include "transfer/progress.h"
 #include "transfer/stream_maker.h"
+#include "transfer/texts.h"
 
 namespace rendax {
 
@@ -38,8 +39,7 @@ std::unique_ptr<AudioSource> OpenSource(const ImportCheck& check, std::string& r
 std::string LoopIncompleteAdvice(const std::string& backupPath, bool hadLoop) {
   if (!backupPath.empty()) {
     return Then(kReasonLoopIncomplete, std::string(kReasonEarlierLoopSavedIn) + " " + backupPath +
-                                           " (put it back with \"" + kRestoreMenuText +
-                                           "\" or 'rendax-cli restore')");
+                                           " " + FormatText(kPutBackWithFormat, kRestoreMenuText));
   }
   return hadLoop ? std::string(kReasonLoopIncomplete) + " " + kReasonNoBackupMade
                  : kReasonLoopIncomplete;
@@ -77,9 +77,9 @@ bool CheckLength(uint8_t model, ImportCheck& check, uint64_t frames, bool lossy,
   }
   if (check.streamBytes > kLimit) {
     check.text = kMsgSendError;
-    check.reason =
-        FileReason(check.path, "the file is too long for the pedal (its loop holds at most " +
-                                   FormatDuration(FramesInStream(kLimit, channels)) + ")");
+    check.reason = FileReason(check.path,
+                              FormatText(kReasonTooLongForPedalFormat,
+                                         FormatDuration(FramesInStream(kLimit, channels)).c_str()));
     return false;
   }
   return true;
@@ -119,7 +119,7 @@ bool CheckDecoded(ImportCheck& check, uint32_t channels, WavRejection headerWhy)
   // be stretched a thousandfold into the pedal.
   if (check.info.rate < kLowestRate) {
     return Refuse(check, kMsgFormatWrong,
-                  kHeaderSays + std::to_string(check.info.rate) + " Hz, which is no audio rate");
+                  kHeaderSays + FormatText(kNoAudioRateFormat, check.info.rate));
   }
   check.plan = PlanConversion(check.info, false, channels, check.mix, check.both);
   check.decoded = true;
@@ -131,7 +131,7 @@ bool CheckDecoded(ImportCheck& check, uint32_t channels, WavRejection headerWhy)
   // A few samples at a rate far above any recording's come to less than one at the pedal's.
   if (check.info.frames && frames == 0) {
     return Refuse(check, kMsgFormatWrong,
-                  "the file holds less than one sample at " + DescribeRate(wav.sampleRate));
+                  FormatText(kReasonLessThanOneSampleFormat, DescribeRate(wav.sampleRate).c_str()));
   }
   check.audioBytes = static_cast<uint32_t>(
       std::min<uint64_t>(frames * wav.blockAlign, 0xFFFFFFFFu - wav.blockAlign + 1));
@@ -175,23 +175,34 @@ bool CheckPlain(ImportCheck& check, File& file, uint32_t channels) {
 
 bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix,
                      bool both) {
+  // A folder opens for reading on Linux, but it is no file to import. A stream is read once,
+  // here; everything after reads from the source's path.
+  const bool folder = IsFolder(path);
+  std::string reason;
+  const std::shared_ptr<ImportSource> source = folder ? nullptr : ImportSource::Open(path, reason);
+  if (source) return CheckImportFile(source, model, check, mix, both);
+  const int openError = errno;
   check = ImportCheck{};
   check.path = path;
   check.model = model;
   check.mix = mix;
   check.both = both;
-  // A folder opens for reading on Linux, but it is no file to import. A stream is read once,
-  // here; everything after reads from the source's path.
-  const bool folder = IsFolder(path);
-  std::string openReason;
-  if (!folder) check.source = ImportSource::Open(path, openReason);
-  File file = check.source ? OpenFile(check.source->Path(), "rb") : File();
-  if (!file) {
-    return Refuse(check, kMsgCantOpenFile,
-                  folder               ? kReasonIsFolder
-                  : openReason.empty() ? SystemReason(errno)
-                                       : openReason);
-  }
+  return Refuse(check, kMsgCantOpenFile,
+                folder           ? kReasonIsFolder
+                : reason.empty() ? SystemReason(openError)
+                                 : reason);
+}
+
+bool CheckImportFile(const std::shared_ptr<ImportSource>& source, uint8_t model, ImportCheck& check,
+                     bool mix, bool both) {
+  check = ImportCheck{};
+  check.path = source->Name();
+  check.model = model;
+  check.mix = mix;
+  check.both = both;
+  check.source = source;
+  File file = OpenFile(source->Path(), "rb");
+  if (!file) return Refuse(check, kMsgCantOpenFile, SystemReason(errno));
   uint8_t header[kWavHeaderReadBytes] = {};
   const size_t headerBytes = std::fread(header, 1, sizeof header, file.get());
   WavRejection why = WavRejection::None;
@@ -288,10 +299,10 @@ Writes WriteLoop(const ImportCheck& check, AudioSource& source, const std::atomi
   }
   const uint64_t total = maker.Total();
   if (total == 0 || total > 0xFFFFFFFFull) {
-    w.reason = total > 0xFFFFFFFFull
-                   ? "the loop is too long for the pedal"
-                   : FileReason(check.path, Then("no audio could be read from the file",
-                                                 w.wrote ? "" : kReasonLoopUntouched));
+    w.reason =
+        total > 0xFFFFFFFFull
+            ? kReasonLoopTooLongForPedal
+            : FileReason(check.path, Then(kReasonNoAudioRead, w.wrote ? "" : kReasonLoopUntouched));
     return w;
   }
   // A backup puts back its loop as it was, status included.
@@ -319,8 +330,7 @@ std::string VerifyLoop(const ImportCheck& check, const LoopInfo& written, CDevic
   std::string reason;
   if (!ReadLoopInfo(device, info, reason)) return reason;
   if (info.status != written.status || info.length != written.length) {
-    return "the pedal reports a loop of " + std::to_string(info.length) + " bytes, not " +
-           std::to_string(written.length);
+    return FormatText(kReasonLoopLengthFormat, info.length, written.length);
   }
   const std::unique_ptr<AudioSource> source = OpenSource(check, reason);
   if (!source) return FileReason(check.path, Because(kReasonFileUnreadable, reason));
@@ -340,7 +350,7 @@ std::string VerifyLoop(const ImportCheck& check, const LoopInfo& written, CDevic
           if ((offset + i) % layout.pageBytes >= layout.audioBytes) continue;  // filler
           if (data[i] != reader.Data()[i]) {
             difference =
-                "the loop differs from the file at stream byte " + std::to_string(offset + i);
+                FormatText(kReasonDiffersAtFormat, static_cast<unsigned long long>(offset + i));
             return false;
           }
         }
@@ -510,11 +520,8 @@ class ImportJob {
     const WavFormat& wav = check_.wav;
     if (check_.endsEarly) {
       // What was there went in; the guitarist should know the take is shorter than it claims.
-      char text[96];
-      std::snprintf(text, sizeof text, "the file ends early: %.1f s of %.1f s imported",
-                    static_cast<double>(check_.audioBytes) / wav.byteRate,
-                    static_cast<double>(wav.dataSize) / wav.byteRate);
-      said = text;
+      said = FormatText(kEndsEarlyFormat, static_cast<double>(check_.audioBytes) / wav.byteRate,
+                        static_cast<double>(wav.dataSize) / wav.byteRate);
     } else if (check_.converted) {
       // Said again at the end: what the pedal now holds is a conversion, not the file itself.
       said = check_.conversion;

@@ -62,6 +62,10 @@ struct ImportCheck {
 // `mix`, `both`: as JobRequest::mix and JobRequest::both. Returns check.accepted.
 bool CheckImportFile(const std::string& path, uint8_t model, ImportCheck& check, bool mix = false,
                      bool both = false);
+// The same for a source already open: a stream is checked for one model after another from its
+// one copy.
+bool CheckImportFile(const std::shared_ptr<ImportSource>& source, uint8_t model, ImportCheck& check,
+                     bool mix = false, bool both = false);
 
 // The export path that means standard output (the command line's "export -").
 inline constexpr const char* kStandardOutput = "-";

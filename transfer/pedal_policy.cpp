@@ -11,13 +11,6 @@ namespace rendax {
 
 namespace {
 
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-  char text[256];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
-}
-
 bool HoldsNoLoop(const TrackedPedal& pedal) {
   return pedal.loop && (pedal.loop->status == 1 || pedal.loop->length == 0);
 }
@@ -88,13 +81,13 @@ FirmwareOutcome EnsureFirmware(CDevice& device, const std::string& path, uint8_t
   const unsigned pedalHas = reading.version, weCarry = ModelInfo(model).expectedFirmware;
   const bool downgrade = reading.verdict == FirmwareVerdict::Newer;
   if (downgrade && !options.allowDowngrade) {
-    prompter.ShowMessageWithReason(kMsgFirmwareUpdateError,
-                                   Format(kReasonFirmwareNewerFormat, pedalHas, weCarry, weCarry));
+    prompter.ShowMessageWithReason(kMsgFirmwareUpdateError, FormatText(kReasonFirmwareNewerFormat,
+                                                                       pedalHas, weCarry, weCarry));
     return outcome;
   }
   std::string question =
       std::string(kPedalDoesNotMatch) + kFirmwareQuestionEnd + "\n\n" +
-      Format(kFirmwareVersionsFormat, PedalName(model, path).c_str(), pedalHas, weCarry);
+      FormatText(kFirmwareVersionsFormat, PedalName(model, path).c_str(), pedalHas, weCarry);
   if (downgrade) question += kFirmwareDowngradeNote;
   if (!prompter.AskYesNo(question, kAppName)) return outcome;
 

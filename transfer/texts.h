@@ -5,7 +5,21 @@
 // not texts of ours: they travel with the outcome and are put after the title.
 #pragma once
 
+#include <cstdio>
+#include <string>
+
 namespace rendax {
+
+// A text of this table that has printf's conversions ("...Format"), filled in.
+template <typename... Args>
+std::string FormatText(const char* format, Args... args) {
+  const int size = std::snprintf(nullptr, 0, format, args...);
+  if (size <= 0) return {};
+  std::string text(static_cast<size_t>(size) + 1, '\0');
+  std::snprintf(text.data(), text.size(), format, args...);
+  text.resize(static_cast<size_t>(size));
+  return text;
+}
 
 // --- The application -------------------------------------------------------------------------
 
@@ -63,9 +77,40 @@ inline constexpr const char* kReasonNotPlainFile = "it is not a plain file";
 inline constexpr const char* kReasonNoBackupFolder = "no folder for backups: set RENDAX_BACKUP_DIR";
 // What an export writes to when its path is "-".
 inline constexpr const char* kStandardOutputName = "standard output";
-// The length of what was written differs from what its header promised.
+// The length of what was written differs from what its header promised; the two lengths
+// follow (kBytesNotFormat).
 inline constexpr const char* kReasonLengthNotAsAnnounced =
     "the audio came out at another length than its header announced";
+inline constexpr const char* kBytesNotFormat = "%llu bytes, not %llu";
+// Where the earlier loop is when an import stopped early, and how to put it back (with
+// kRestoreMenuText).
+inline constexpr const char* kPutBackWithFormat =
+    "(put it back with \"%s\" or 'rendax-cli restore')";
+// An import's file, with what was found in it.
+inline constexpr const char* kReasonTooLongForPedalFormat =
+    "the file is too long for the pedal (its loop holds at most %s)";
+// After kHeaderSays.
+inline constexpr const char* kNoAudioRateFormat = "%u Hz, which is no audio rate";
+// With the rate the file would be converted to.
+inline constexpr const char* kReasonLessThanOneSampleFormat =
+    "the file holds less than one sample at %s";
+inline constexpr const char* kReasonLoopTooLongForPedal = "the loop is too long for the pedal";
+inline constexpr const char* kReasonNoAudioRead = "no audio could be read from the file";
+// A Send Complete whose file is shorter than its header says: the seconds imported and claimed.
+inline constexpr const char* kEndsEarlyFormat = "the file ends early: %.1f s of %.1f s imported";
+// Why a verification failed.
+inline constexpr const char* kReasonLoopLengthFormat =
+    "the pedal reports a loop of %u bytes, not %u";
+inline constexpr const char* kReasonDiffersAtFormat =
+    "the loop differs from the file at stream byte %llu";
+// An export without room: what it needs, what the disk has (kMegabytesFormat).
+inline constexpr const char* kNeededFreeFormat = "%s needed, %s free";
+inline constexpr const char* kMegabytesFormat = "%.1f MB";
+// The status line's amounts from 10 MB on: whole megabytes.
+inline constexpr const char* kWholeMegabytesFormat = "%.0f MB";
+// What an export stopped early leaves: the file it would have replaced, or nothing.
+inline constexpr const char* kEarlierFileIntactFormat = "the earlier %s is intact";
+inline constexpr const char* kNoFileWritten = "no file was written";
 
 // --- Decoding: what a file is and how it reaches the pedal ----------------------------------
 
@@ -146,6 +191,17 @@ inline constexpr const char* kBothChannelsOption = "Play the file's one channel 
 inline constexpr const char* kOneChannelIntoTwoFormat =
     "The file has one channel and the %s has two: it plays on the left side only unless it "
     "goes on both sides.";
+// The same for a stereo file going into a one-channel pedal.
+inline constexpr const char* kStereoIntoOneFormat =
+    "The file is stereo and the %s has one channel: the first channel goes in unless both are "
+    "summed.";
+// How a file that is converted will go in: "<what it is> will be converted to <what it
+// becomes>." (the two sides of a conversion line).
+inline constexpr const char* kWillBeConvertedTo = " will be converted to ";
+// After the notes of a file chosen when the warning was already answered.
+inline constexpr const char* kContinueQuestion = " Continue?";
+// A restore's question, after the warning: the backup's time and length.
+inline constexpr const char* kBackupTakesPlaceFormat = "The backup of %s (%s) will take its place.";
 
 // --- The window: choosers, menu items, status line --------------------------------------------
 
@@ -160,6 +216,40 @@ inline constexpr const char* kVerifyMenuText = "Verify after import";
 // The status line's texts (see StatusFor).
 inline constexpr const char* kPlugInPedal = "Plug in a Rendax pedal";
 inline constexpr const char* kUpdateLink = "Update...";
+inline constexpr const char* kUseItLink = "Use it";
+inline constexpr const char* kTryAgainLink = "Try again";
+// A pedal beside the one in use, or the one left: its model, then kUseItLink.
+inline constexpr const char* kAttachedFormat = "%s attached \u2014";
+inline constexpr const char* kChoosePedal = "Choose a pedal";
+// The pedal in use: "Rendax Twin · firmware 3 · loop 0:12", or its firmware's state.
+inline constexpr const char* kStatusSeparator = " \u00b7 ";
+inline constexpr const char* kFirmwarePart = "firmware ";
+inline constexpr const char* kLoopPart = "loop ";
+inline constexpr const char* kNoLoopPart = "no loop";
+inline constexpr const char* kFirmwareNeedsUpdatingFormat = "Firmware %s needs updating \u2014";
+inline constexpr const char* kCannotBeUsedFormat = "%s cannot be used \u2014";
+// A job under way: its stage, then how far it is ("Importing · 3.1 MB of 12 MB · 5 s left").
+inline constexpr const char* kStageBackup = "Saving a backup";
+inline constexpr const char* kStageExport = "Exporting";
+inline constexpr const char* kStageImport = "Importing";
+inline constexpr const char* kStageVerify = "Verifying";
+inline constexpr const char* kStageRestore = "Putting the earlier loop back";
+inline constexpr const char* kStageWorking = "Working";
+inline constexpr const char* kCancelling = "Cancelling";
+inline constexpr const char* kAmountOfFormat = "%s of %s";
+inline constexpr const char* kTimeLeftFormat = "%s left";
+// What a screen reader calls the window's parts.
+inline constexpr const char* kNameExport = "Export";
+inline constexpr const char* kNameImport = "Import";
+inline constexpr const char* kNameStatus = "Status";
+inline constexpr const char* kNamePedal = "Pedal";
+inline constexpr const char* kNameCancel = "Cancel transfer";
+// Said on standard error when the window cannot follow pedals coming and going.
+inline constexpr const char* kCannotWatchPedals = "cannot watch for pedals being plugged in";
+inline constexpr const char* kStoppedWatchingPedals =
+    "stopped watching for pedals being plugged in";
+inline constexpr const char* kRestartAfterConnecting =
+    "restart the program after connecting a pedal";
 inline constexpr const char* kTransferStillRunning =
     "The transfer is still running. Rendax will close as soon as it has finished.";
 
@@ -195,6 +285,18 @@ inline constexpr const char* kUsageTakesNoValue = "takes no value";
 inline constexpr const char* kUsageNeedsValue = "needs a value";
 inline constexpr const char* kUsageGoesWith = "goes with";
 inline constexpr const char* kUsageNeeds = "needs";
+// The pedal a command works with, when there is none: with --pedal, the path it named and the
+// pedals attached; without, none at all.
+inline constexpr const char* kNoPedalFound = "No Rendax pedal found";
+inline constexpr const char* kNoPedalAtFormat = "No Rendax pedal at %s; %s";
+// `list` with no pedal attached.
+inline constexpr const char* kNoPedalAttached = "No Rendax pedal attached";
+// The warning answered No: nothing was done.
+inline constexpr const char* kImportDeclined = "Import cancelled";
+inline constexpr const char* kRestoreDeclined = "Restore cancelled";
+// `backups` and `restore FILE`, when a folder of backups cannot be listed: the folder, then
+// the reason.
+inline constexpr const char* kCannotReadBackupsFormat = "Cannot read the backups in %s: %s";
 // An import or restore refused for the pedal's firmware: kPedalDoesNotMatch, then this.
 inline constexpr const char* kCliUpdateFirstFormat =
     " (firmware %u); run 'rendax-cli firmware --update' first";

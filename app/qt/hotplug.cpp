@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "transfer/texts.h"
+
 namespace rendax {
 
 HotplugSource::HotplugSource(std::unique_ptr<NoticeFeed> feed, NoticeSink sink)
@@ -31,9 +33,7 @@ void HotplugSource::Receive() {
     // A dead descriptor would wake the loop forever.
     if (notifier_) notifier_->setEnabled(false);
     scan_.stop();
-    std::fprintf(stderr,
-                 "rendax: stopped watching for pedals being plugged in; restart the program "
-                 "after connecting a pedal\n");
+    std::fprintf(stderr, "rendax: %s; %s\n", kStoppedWatchingPedals, kRestartAfterConnecting);
   }
   for (HotplugNotice n : notices) settler_.Add(n, NoticeSettler::Clock::now());
   if (!notices.empty() && !settle_.isActive()) Arm();
@@ -57,10 +57,8 @@ std::unique_ptr<HotplugSource> WatchDevices(DevicePlatform& platform, NoticeSink
   std::string error;
   std::unique_ptr<NoticeFeed> feed = platform.WatchNotices(error);
   if (!feed) {
-    std::fprintf(stderr,
-                 "rendax: cannot watch for pedals being plugged in (%s); restart the program "
-                 "after connecting a pedal\n",
-                 error.c_str());
+    std::fprintf(stderr, "rendax: %s (%s); %s\n", kCannotWatchPedals, error.c_str(),
+                 kRestartAfterConnecting);
     return nullptr;
   }
   return std::make_unique<HotplugSource>(std::move(feed), std::move(sink));

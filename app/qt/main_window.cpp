@@ -146,13 +146,13 @@ MainWindow::MainWindow() : QDialog(nullptr) {
 
   export_ = new PictureButton(this);
   export_->setObjectName("export");
-  export_->setAccessibleName("Export");
+  export_->setAccessibleName(kNameExport);
   export_->setToolTip("Export");
   export_->move(Point(G::kExport));
   export_->resize(export_->sizeHint());
   import_ = new PictureButton(this);
   import_->setObjectName("import");
-  import_->setAccessibleName("Import");
+  import_->setAccessibleName(kNameImport);
   import_->setToolTip("Import");
   import_->move(Point(G::kImport));
   import_->resize(import_->sizeHint());
@@ -166,7 +166,7 @@ MainWindow::MainWindow() : QDialog(nullptr) {
 
   cancel_ = new QPushButton("Cancel", this);
   cancel_->setObjectName("cancel");
-  cancel_->setAccessibleName("Cancel transfer");
+  cancel_->setAccessibleName(kNameCancel);
   cancel_->setGeometry(Rect(G::kCancel));
   cancel_->hide();
 
@@ -203,7 +203,7 @@ void MainWindow::BuildStrip() {
 
   status_ = new StatusLabel(strip_);
   status_->setObjectName("status");
-  status_->setAccessibleName("Status");
+  status_->setAccessibleName(kNameStatus);
   QPalette light = status_->palette();
   light.setColor(QPalette::WindowText, Colour(P::kLettering));
   status_->setPalette(light);
@@ -224,7 +224,7 @@ void MainWindow::BuildStrip() {
 
   pedals_ = new QComboBox(strip_);
   pedals_->setObjectName("pedals");
-  pedals_->setAccessibleName("Pedal");
+  pedals_->setAccessibleName(kNamePedal);
   pedals_->setToolTip("The pedal to work with");
   pedals_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   pedals_->setMaximumWidth(G::kSelectorMaxWidth);

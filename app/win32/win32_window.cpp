@@ -629,11 +629,11 @@ void Win32Window::NameControls() {
     return;
   }
   // ForgetNames clears the same three.
-  const std::pair<int, const wchar_t*> names[] = {
-      {kStatusText, L"Status"}, {kPedalSelector, L"Pedal"}, {kCancelButton, L"Cancel transfer"}};
+  const std::pair<int, const char*> names[] = {
+      {kStatusText, kNameStatus}, {kPedalSelector, kNamePedal}, {kCancelButton, kNameCancel}};
   for (const auto& [id, name] : names) {
     names_->SetHwndPropStr(GetDlgItem(hwnd_.load(), id), static_cast<DWORD>(OBJID_CLIENT),
-                           CHILDID_SELF, PROPID_ACC_NAME, name);
+                           CHILDID_SELF, PROPID_ACC_NAME, Widen(name).c_str());
   }
 }
 

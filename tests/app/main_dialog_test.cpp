@@ -335,7 +335,7 @@ TEST_F(DialogTest, ExportAndImportStoreThePathThenTheJob) {
   EXPECT_TRUE(save.save);
   EXPECT_EQ(save.defaultExtension, "wav");
   EXPECT_EQ(save.initialName, "Rendax");
-  EXPECT_EQ(save.filter, "WAVE Files (*.wav))|*.wav||");
+  EXPECT_EQ(save.filter, kWaveFilter);
   EXPECT_TRUE(save.confirmOverwrite) << "an existing file is replaced only when the user says so";
   EXPECT_EQ(dialog->JobCode(), JobNone);
 
@@ -493,8 +493,8 @@ TEST_F(DialogTest, WorkerCallsReachTheWindow) {
   frontEnd->EnableTransferButtons(false);
   EXPECT_EQ(window.log.end()[-2], "enable 1001 0") << "Import first";
   EXPECT_EQ(window.log.end()[-1], "enable 1000 0");
-  frontEnd->ShowMessage("Receive Complete");
-  EXPECT_EQ(window.log.back(), "message Receive Complete");
+  frontEnd->ShowMessage(kMsgReceiveComplete);
+  EXPECT_EQ(window.log.back(), std::string("message ") + kMsgReceiveComplete);
 }
 
 TEST_F(DialogTest, ArrivalAndRemoval) {

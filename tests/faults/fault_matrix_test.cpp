@@ -288,7 +288,7 @@ TEST(FaultMatrix, ExportTargetsThatCannotTakeAFileAreRefusedBeforeAnyAudioMoves)
     const std::string target = row.target(rig);
     const bool wasSpecial = fs::exists(target) && !fs::is_regular_file(target);
     rig.Press(JobExport, target);
-    EXPECT_EQ(rig.window_.messages, std::vector<std::string>{"File Creation Error"});
+    EXPECT_EQ(rig.window_.messages, std::vector<std::string>{kMsgFileCreationError});
     ExpectReason(rig, row.reason);
     rig.ExpectJobEnded(true);
     if (wasSpecial) {
@@ -307,10 +307,10 @@ TEST(FaultMatrix, LoopInfoRepliesDecideWhetherThereIsAnythingToExport) {
     const char* reason;
   };
   const Row rows[] = {
-      {"status 1", {1, Rig::kLoopBytes}, "Export file not found", "the pedal holds no loop"},
-      {"length 0", {0, 0}, "Export file not found", "the pedal holds no loop"},
+      {"status 1", {1, Rig::kLoopBytes}, kMsgExportNotFound, "the pedal holds no loop"},
+      {"length 0", {0, 0}, kMsgExportNotFound, "the pedal holds no loop"},
       // The pedal reads zeros past its stream: the export holds the loop, then silence.
-      {"length larger than the stream", {0, Rig::kLoopBytes + 100000}, "Receive Complete", ""},
+      {"length larger than the stream", {0, Rig::kLoopBytes + 100000}, kMsgReceiveComplete, ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
@@ -325,7 +325,7 @@ TEST(FaultMatrix, LoopInfoRepliesDecideWhetherThereIsAnythingToExport) {
     rig.ExpectJobEnded(true);
     EXPECT_EQ(FilesIn(rig.dir_.path() / "out"), std::vector<std::string>{"loop.wav"});
     const auto file = ReadFileBytes(target);
-    if (std::string(row.message) != "Receive Complete") {
+    if (std::string(row.message) != kMsgReceiveComplete) {
       EXPECT_EQ(file, kEarlier);
       continue;
     }
@@ -400,14 +400,14 @@ TEST(FaultMatrix, ImportFilesThatCannotBeUsedNeverReachThePedal) {
   };
   const auto wav = MakeWav(NoiseBytes(30000, 5), 16, 2, 44100);
   const Row rows[] = {
-      {"missing", [](Rig& r) { return r.dir_ / "out/none.wav"; }, "Can't open the file",
+      {"missing", [](Rig& r) { return r.dir_ / "out/none.wav"; }, kMsgCantOpenFile,
        "out/none.wav: No such file or directory"},
       {"a folder",
        [](Rig& r) {
          fs::create_directories(r.dir_.path() / "out/folder.wav");
          return r.dir_ / "out/folder.wav";
        },
-       "Can't open the file", "folder.wav: it is a folder"},
+       kMsgCantOpenFile, "folder.wav: it is a folder"},
       {"unreadable",
        [&](Rig& r) {
          // root opens anything: a file whose every read fails stands in.
@@ -416,7 +416,7 @@ TEST(FaultMatrix, ImportFilesThatCannotBeUsedNeverReachThePedal) {
          chmod((r.dir_ / "out/locked.wav").c_str(), 0);
          return r.dir_ / "out/locked.wav";
        },
-       geteuid() == 0 ? "The file format is wrong" : "Can't open the file",
+       geteuid() == 0 ? kMsgFormatWrong : kMsgCantOpenFile,
        geteuid() == 0 ? "/proc/self/mem: " : "locked.wav: Permission denied"},
       {"cut inside the header",
        [&](Rig& r) {
@@ -424,14 +424,14 @@ TEST(FaultMatrix, ImportFilesThatCannotBeUsedNeverReachThePedal) {
                         std::vector<uint8_t>(wav.begin(), wav.begin() + 40));
          return r.dir_ / "out/cut.wav";
        },
-       "The file format is wrong", "cut.wav: The file is shorter than a WAV header"},
+       kMsgFormatWrong, "cut.wav: The file is shorter than a WAV header"},
       {"header but no audio",
        [&](Rig& r) {
          WriteFileBytes(r.dir_ / "out/empty.wav",
                         std::vector<uint8_t>(wav.begin(), wav.begin() + 44));
          return r.dir_ / "out/empty.wav";
        },
-       "The file format is wrong", "empty.wav: the file holds no audio"},
+       kMsgFormatWrong, "empty.wav: the file holds no audio"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
@@ -465,7 +465,7 @@ TEST(FaultMatrix, ImportOfAFileCutShortSendsOnlyTheAudioItHolds) {
     const std::string source = rig.dir_ / "out/short.wav";
     WriteFileBytes(source, MakeWav(kept, 24, 2, 48000, 16, row.dataSize));
     rig.Press(JobImport, source);
-    EXPECT_EQ(rig.window_.messages, std::vector<std::string>{"Send Complete"});
+    EXPECT_EQ(rig.window_.messages, std::vector<std::string>{kMsgSendComplete});
     ExpectReason(rig, "the file ends early: ");
     rig.ExpectJobEnded(true);
     const std::vector<uint8_t> whole(kept.begin(), kept.begin() + row.keep / 6 * 6);
@@ -497,7 +497,7 @@ TEST(FaultMatrix, AnImportSavesTheLoopFirstAndRestoreGivesItBackByteForByte) {
   const std::string source = rig.dir_ / "out/new.wav";
   WriteFileBytes(source, MakeWav(NoiseBytes(120000, 4), 24, 2, 48000));
   rig.Press(JobImport, source);
-  ASSERT_EQ(rig.window_.messages, std::vector<std::string>{"Send Complete"});
+  ASSERT_EQ(rig.window_.messages, std::vector<std::string>{kMsgSendComplete});
   const auto backups = rig.BackupFiles();
   ASSERT_EQ(backups.size(), 1u);
   const auto file = ReadFileBytes(rig.Backups() + "/" + backups[0]);
@@ -513,7 +513,7 @@ TEST(FaultMatrix, AnImportSavesTheLoopFirstAndRestoreGivesItBackByteForByte) {
   EXPECT_EQ(rig.window_.questions[0].rfind(ReplaceWarning(PedalName(1, rig.pedal_)), 0), 0u)
       << "the import's warning first, naming the pedal";
   EXPECT_NE(rig.window_.questions[0].find("(0:01)"), std::string::npos) << "the backup's length";
-  EXPECT_EQ(rig.window_.messages, (std::vector<std::string>{"Send Complete", "Send Complete"}));
+  EXPECT_EQ(rig.window_.messages, (std::vector<std::string>{kMsgSendComplete, kMsgSendComplete}));
   rig.ExpectJobEnded(true);
   EXPECT_EQ(rig.StoredLoop(info), earlier);
   EXPECT_EQ(info.status, 0);
@@ -548,7 +548,7 @@ TEST(FaultMatrix, AnImportSavesTheLoopFirstOrLeavesItAlone) {
          std::string error;
          EXPECT_TRUE(WriteSimulatedLoop(r.pedal_, {}, {1, 0}, error)) << error;
        },
-       "Send Complete", false, ""},
+       kMsgSendComplete, false, ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "device/platform.h"
+
 namespace rendax {
 namespace {
 
@@ -17,8 +19,10 @@ constexpr size_t kMessageBuffer = 8192;
 // Enough for the burst of events when a hub full of disks comes and goes.
 constexpr int kReceiveBuffer = 1 << 20;
 
-std::string Describe(const char* what, int err) {
-  return std::string(what) + ": " + std::error_code(err, std::generic_category()).message();
+// Why the kernel's notices cannot be watched, with the system's reason.
+std::string CannotReadEvents(int err) {
+  return CannotBeRead("The kernel's device events",
+                      std::error_code(err, std::generic_category()).message());
 }
 
 void Overflowed(std::vector<HotplugNotice>& notices) {
@@ -111,7 +115,7 @@ std::unique_ptr<HotplugMonitor> HotplugMonitor::Open(Feed feed, std::string& err
   const int fd =
       socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT);
   if (fd < 0) {
-    error = Describe("The kernel's device events cannot be read", errno);
+    error = CannotReadEvents(errno);
     return nullptr;
   }
   monitor->fd_ = fd;
@@ -123,7 +127,7 @@ std::unique_ptr<HotplugMonitor> HotplugMonitor::Open(Feed feed, std::string& err
   address.nl_family = AF_NETLINK;
   address.nl_groups = kernelGroups;
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
-    error = Describe("The kernel's device events cannot be read", errno);
+    error = CannotReadEvents(errno);
     return nullptr;
   }
   return monitor;

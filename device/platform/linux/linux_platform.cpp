@@ -213,7 +213,7 @@ bool LinuxPlatform::ListCandidates(std::vector<std::string>& paths, std::string&
     found.emplace_back(address, (fs::path(dev_) / generic).string());
   }
   if (ec) {
-    error = "The SCSI disks under " + disks.string() + " cannot be read: " + ec.message();
+    error = CannotBeRead("The SCSI disks under " + disks.string(), ec.message());
     return false;
   }
   std::sort(found.begin(), found.end());

@@ -536,18 +536,13 @@ std::unique_ptr<NoticeFeed> SimulatorPlatform::WatchNotices(std::string&) {
 bool SimulatorPlatform::ListCandidates(std::vector<std::string>& paths, std::string& error) {
   paths.clear();
   std::error_code ec;
-  fs::directory_iterator it(root_, ec);
-  if (ec) {
-    error = "The simulator folder " + root_ + " cannot be read: " + ec.message();
-    return false;
-  }
   std::vector<fs::path> folders;
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
-    if (ec) break;
+  fs::directory_iterator it(root_, ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     if (IsAttached(it->path())) folders.push_back(it->path());
   }
   if (ec) {
-    error = "The simulator folder " + root_ + " cannot be read: " + ec.message();
+    error = CannotBeRead("The simulator folder " + root_, ec.message());
     return false;
   }
   std::sort(folders.begin(), folders.end(), [](const fs::path& a, const fs::path& b) {

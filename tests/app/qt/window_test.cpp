@@ -264,7 +264,7 @@ TEST_F(WindowTest, StatusLineAndItsLink) {
   responder.yes = false;  // the update is declined
   Open(NoWorker);
   StatusLabel* status = window.Status();
-  EXPECT_EQ(status->accessibleName(), "Status");
+  EXPECT_EQ(status->accessibleName(), kNameStatus);
   EXPECT_EQ(status->text().toStdString(), "Firmware 7 needs updating \u2014");
   EXPECT_EQ(status->accessibleDescription(), status->text()) << "read out whole";
   ASSERT_TRUE(window.StatusLink()->isVisible());
@@ -288,7 +288,7 @@ TEST_F(WindowTest, SelectorShowsWithTwoPedalsAndTakesTheUsersChoice) {
   AddPedal("pedal1", 1);
   Open(NoWorker);
   QComboBox* pedals = window.PedalSelector();
-  EXPECT_EQ(pedals->accessibleName(), "Pedal");
+  EXPECT_EQ(pedals->accessibleName(), kNamePedal);
   ASSERT_TRUE(pedals->isVisible());
   ASSERT_EQ(pedals->count(), 2);
   EXPECT_EQ(pedals->currentIndex(), 0);
@@ -313,7 +313,7 @@ TEST_F(WindowTest, CancelShowsForAJobTakesTheFocusAndCancelsIt) {
   AddPedal("pedal0", 0);
   Open(NoWorker);
   QPushButton* cancel = window.CancelButton();
-  EXPECT_EQ(cancel->accessibleName(), "Cancel transfer");
+  EXPECT_EQ(cancel->accessibleName(), kNameCancel);
   EXPECT_FALSE(cancel->isVisible());
   ASSERT_TRUE(window.ExportButton()->hasFocus());
   responder.file = dir.path() + "/never.wav";

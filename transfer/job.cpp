@@ -47,7 +47,7 @@ class FramedFrontEnd : public JobFrontEnd {
   bool disabled_ = false;
 };
 
-// The outcome as the spec's windows show it: the loop first, then one message; the buttons
+// The outcome as the window shows it: the loop first, then one message; the buttons
 // come back after an export's message and before an import's.
 void SayOutcome(const Outcome& outcome, int32_t code, FramedFrontEnd& ui) {
   const bool enable = ui.Disabled();

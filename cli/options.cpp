@@ -33,7 +33,8 @@ const OptionSpec* FindOption(std::string_view name, unsigned commands) {
 }
 
 std::string Quoted(std::string_view s) {
-  return "'" + std::string(s) + "'";
+  std::string quoted = "'";
+  return quoted.append(s).append("'");
 }
 
 // `text` with each line after the first indented to `column`.
@@ -48,8 +49,8 @@ std::string Continued(std::string_view text, size_t column) {
 
 void AppendOption(std::string& out, const OptionSpec& o, size_t indent) {
   std::string label = std::string(o.name);
-  if (!o.alias.empty()) label += ", " + std::string(o.alias);
-  if (!o.argument.empty()) label += " " + std::string(o.argument);
+  if (!o.alias.empty()) label.append(", ").append(o.alias);
+  if (!o.argument.empty()) label.append(" ").append(o.argument);
   out.append(indent, ' ');
   out += label;
   out.append(std::max(kHelpColumn, indent + label.size() + 2) - indent - label.size(), ' ');
@@ -59,19 +60,20 @@ void AppendOption(std::string& out, const OptionSpec& o, size_t indent) {
 // "[--update [--allow-downgrade]]": an option, with those that go with it inside its brackets.
 std::string Synopsis(const OptionSpec& o, unsigned command) {
   std::string s(o.name);
-  if (!o.argument.empty()) s += " " + std::string(o.argument);
+  if (!o.argument.empty()) s.append(" ").append(o.argument);
   for (const OptionSpec& inner : kOptions) {
-    if ((inner.commands & command) && inner.with == o.name) s += " " + Synopsis(inner, command);
+    if ((inner.commands & command) && inner.with == o.name)
+      s.append(" ").append(Synopsis(inner, command));
   }
   return o.required ? s : "[" + s + "]";
 }
 
 std::string Synopsis(const CommandSpec& c) {
   std::string s(c.name);
-  if (!c.operands.empty()) s += " " + std::string(c.operands);
+  if (!c.operands.empty()) s.append(" ").append(c.operands);
   for (const OptionSpec& o : kOptions) {
     if ((o.commands & c.bit) && o.commands != kEveryCommand && o.with.empty()) {
-      s += " " + Synopsis(o, c.bit);
+      s.append(" ").append(Synopsis(o, c.bit));
     }
   }
   return s;

@@ -17,7 +17,7 @@ struct Bytes {
     return *this;
   }
   Bytes& N(uint64_t v, int width = 4) {
-    for (int i = 0; i < width; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    for (int i = 0; i < width; ++i) b.push_back(i < 8 ? static_cast<uint8_t>(v >> (8 * i)) : 0);
     return *this;
   }
   Bytes& Z(size_t n) { return N(0, static_cast<int>(n)); }

@@ -52,15 +52,13 @@ std::string CannotOpen(const std::string& path, const std::string& reason) {
 }  // namespace
 
 std::string DescribeOpenError(const std::string& path, int osError) {
+  if (PedalGoneError(osError)) return NoLongerAttached(path);
+  if (osError == kPedalInUseError) return std::string(kMsgPedalInUse) + ": " + path;
 #if defined(_WIN32)
-  constexpr int kAccessDenied = 5, kNotFound = 2, kPathNotFound = 3, kSharing = 32;
+  constexpr int kAccessDenied = 5;
   if (osError == kAccessDenied) {
     return "Access to the pedal at " + path + " was denied. Close other programs that use it.";
   }
-  if (osError == kNotFound || osError == kPathNotFound) {
-    return NoLongerAttached(path);
-  }
-  if (osError == kSharing) return std::string(kMsgPedalInUse) + ": " + path;
   return CannotOpen(path, std::system_category().message(osError));
 #else
   if (osError == EACCES || osError == EPERM) {
@@ -70,10 +68,6 @@ std::string DescribeOpenError(const std::string& path, int osError) {
            "sudo udevadm control --reload-rules && sudo udevadm trigger, "
            "then unplug the pedal and plug it in again. Do not run this program as root.";
   }
-  if (osError == ENOENT || osError == ENODEV || osError == ENXIO) {
-    return NoLongerAttached(path);
-  }
-  if (osError == EBUSY) return std::string(kMsgPedalInUse) + ": " + path;
   return CannotOpen(path, std::error_code(osError, std::generic_category()).message());
 #endif
 }

@@ -162,9 +162,8 @@ bool PedalFor(DevicePlatform& platform, const Args& a, CDevice& device, PedalOpe
     return false;
   }
   if (Allows(StateOf(reading), operation)) return true;
-  char why[128];
-  std::snprintf(why, sizeof why, kCliUpdateFirstFormat, unsigned{reading.version});
-  error = kPedalDoesNotMatch + std::string(why);
+  error = kPedalDoesNotMatch;
+  error += FormatText(kCliUpdateFirstFormat, unsigned{reading.version});
   return false;
 }
 

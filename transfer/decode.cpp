@@ -25,22 +25,6 @@ constexpr sf_count_t kDecodeFrames = 8192;
 // More channels than any real recording has; a header claiming more is damaged.
 constexpr int kMaxChannels = 64;
 
-int Seek64(std::FILE* f, int64_t offset, int whence) {
-#ifdef _WIN32
-  return _fseeki64(f, offset, whence);
-#else
-  return fseeko(f, static_cast<off_t>(offset), whence);
-#endif
-}
-
-int64_t Tell64(std::FILE* f) {
-#ifdef _WIN32
-  return _ftelli64(f);
-#else
-  return ftello(f);
-#endif
-}
-
 // An open file as libsndfile reads it through virtual I/O: the path is opened by our own UTF-8
 // aware code on every system. A WAV written to a pipe says 0 for its data size; `patch` puts
 // the real size in its place, as the file would have said had it been finished.
@@ -54,12 +38,12 @@ struct VirtualFile {
   static sf_count_t Length(void* self) { return static_cast<VirtualFile*>(self)->size; }
   static sf_count_t Seek(sf_count_t offset, int whence, void* self) {
     auto* v = static_cast<VirtualFile*>(self);
-    if (Seek64(v->file.get(), offset, whence) != 0) return -1;
-    return Tell64(v->file.get());
+    if (!rendax::Seek(v->file.get(), offset, whence)) return -1;
+    return rendax::Tell(v->file.get());
   }
   static sf_count_t Read(void* ptr, sf_count_t count, void* self) {
     auto* v = static_cast<VirtualFile*>(self);
-    const int64_t at = Tell64(v->file.get());
+    const int64_t at = rendax::Tell(v->file.get());
     const size_t got = std::fread(ptr, 1, static_cast<size_t>(count), v->file.get());
     if (got < static_cast<size_t>(count) && std::ferror(v->file.get())) {
       v->error = errno;
@@ -75,7 +59,9 @@ struct VirtualFile {
     return static_cast<sf_count_t>(got);
   }
   static sf_count_t Write(const void*, sf_count_t, void*) { return 0; }
-  static sf_count_t Tell(void* self) { return Tell64(static_cast<VirtualFile*>(self)->file.get()); }
+  static sf_count_t Tell(void* self) {
+    return rendax::Tell(static_cast<VirtualFile*>(self)->file.get());
+  }
 };
 
 SF_VIRTUAL_IO kVirtualIo = {VirtualFile::Length, VirtualFile::Seek, VirtualFile::Read,
@@ -88,7 +74,7 @@ std::string Unreadable(int error) {
 
 // Up to `n` bytes from `offset`; fewer at the end of the file, or on an error (errno set).
 size_t ReadAt(std::FILE* f, int64_t offset, uint8_t* out, size_t n) {
-  if (Seek64(f, offset, SEEK_SET) != 0) return 0;
+  if (!Seek(f, offset)) return 0;
   return std::fread(out, 1, n, f);
 }
 
@@ -152,7 +138,7 @@ SNDFILE* OpenForDecoding(const std::string& path, VirtualFile& vf, SF_INFO& in, 
   }
   std::FILE* f = vf.file.get();
   errno = 0;
-  if (Seek64(f, 0, SEEK_END) != 0 || (vf.size = Tell64(f)) < 0) {
+  if (!Seek(f, 0, SEEK_END) || (vf.size = Tell(f)) < 0) {
     reason = Unreadable(errno);
     return nullptr;
   }
@@ -168,7 +154,7 @@ SNDFILE* OpenForDecoding(const std::string& path, VirtualFile& vf, SF_INFO& in, 
     return nullptr;
   }
   info.chunks = WalkFile(vf, head, n).Names();
-  if (Seek64(f, 0, SEEK_SET) != 0) {
+  if (!Seek(f, 0)) {
     reason = Unreadable(errno);
     return nullptr;
   }

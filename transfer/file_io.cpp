@@ -69,11 +69,11 @@ File OpenFile(const std::string& path, const char* mode) {
 #endif
 }
 
-bool Seek(std::FILE* f, int64_t offset) {
+bool Seek(std::FILE* f, int64_t offset, int whence) {
 #ifdef _WIN32
-  return _fseeki64(f, offset, SEEK_SET) == 0;
+  return _fseeki64(f, offset, whence) == 0;
 #else
-  return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+  return fseeko(f, static_cast<off_t>(offset), whence) == 0;
 #endif
 }
 
@@ -88,12 +88,7 @@ int64_t Tell(std::FILE* f) {
 int64_t FileSize(std::FILE* f) {
   if (!f) return -1;
   const int64_t here = Tell(f);
-#ifdef _WIN32
-  const bool atEnd = here >= 0 && _fseeki64(f, 0, SEEK_END) == 0;
-#else
-  const bool atEnd = here >= 0 && fseeko(f, 0, SEEK_END) == 0;
-#endif
-  if (!atEnd) return -1;
+  if (here < 0 || !Seek(f, 0, SEEK_END)) return -1;
   const int64_t end = Tell(f);
   if (!Seek(f, here)) return -1;
   return end;

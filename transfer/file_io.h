@@ -43,7 +43,7 @@ File OpenFile(const std::string& path, const char* mode);
 // a long loop passes 2 GiB.
 int64_t FileSize(std::FILE* f);
 // fseek and ftell with 64-bit offsets.
-bool Seek(std::FILE* f, int64_t offset);
+bool Seek(std::FILE* f, int64_t offset, int whence = SEEK_SET);
 int64_t Tell(std::FILE* f);
 
 // A fresh file in the folder of `target`, created exclusively, for writing a result that

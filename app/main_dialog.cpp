@@ -310,9 +310,9 @@ void CSdkManager_MFCDlg::UpdateStatus() {
         line.text = name + kStatusSeparator + kFirmwarePart + version;
         if (chosen->loop) {
           const LoopInfo& loop = *chosen->loop;
-          const bool has = loop.status != 1 && loop.length != 0;
           line.text += kStatusSeparator;
-          line.text += has ? kLoopPart + FormatDuration(FramesInStream(
+          line.text += HoldsLoop(loop)
+                           ? kLoopPart + FormatDuration(FramesInStream(
                                              loop.length, ModelInfo(chosen->model).channels))
                            : kNoLoopPart;
         }

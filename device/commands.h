@@ -42,6 +42,10 @@ struct LoopInfo {
 };
 std::array<uint8_t, kLoopInfoBytes> EncodeLoopInfo(const LoopInfo& info);
 LoopInfo DecodeLoopInfo(const uint8_t* record);
+// True when the record says the pedal holds a loop (status 1 or length 0: none).
+inline bool HoldsLoop(const LoopInfo& info) {
+  return info.status != 1 && info.length != 0;
+}
 
 // Reads the firmware version of an open pedal (two bytes, low-order first). Returns 1 and sets
 // `version` when the pedal delivered both bytes with GOOD status; 0 otherwise (`version` kept).

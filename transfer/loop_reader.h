@@ -18,11 +18,6 @@ namespace rendax {
 // with the reason, when the pedal does not answer.
 bool ReadLoopInfo(CDevice& device, LoopInfo& info, std::string& reason);
 
-// True when the record says the pedal holds a loop.
-inline bool HoldsLoop(const LoopInfo& info) {
-  return info.status != 1 && info.length != 0;
-}
-
 class LoopReader {
  public:
   // Reads `length` bytes of the open pedal's stream, which must be at the loop's start. Stops

@@ -12,7 +12,7 @@ namespace rendax {
 namespace {
 
 bool HoldsNoLoop(const TrackedPedal& pedal) {
-  return pedal.loop && (pedal.loop->status == 1 || pedal.loop->length == 0);
+  return pedal.loop && !HoldsLoop(*pedal.loop);
 }
 
 }  // namespace

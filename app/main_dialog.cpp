@@ -71,9 +71,9 @@ bool HasAudioExtension(const std::string& path) {
 std::string ImportNotes(const ImportCheck& check, uint8_t model, QuestionOption& option) {
   std::string notes;
   const uint32_t pedalChannels = ModelInfo(model).channels;
-  const uint32_t fileChannels = check.info.channels ? check.info.channels : check.wav.channels;
-  const bool stereoIntoOne = fileChannels == 2 && pedalChannels == 1;
-  const bool oneIntoTwo = fileChannels == 1 && pedalChannels == 2;
+  // The file's own channels (an accepted check always says them), not what the decoder makes.
+  const bool stereoIntoOne = check.info.channels == 2 && pedalChannels == 1;
+  const bool oneIntoTwo = check.info.channels == 1 && pedalChannels == 2;
   option = {};
   // A file that goes in as it is but for its channels: the paragraph below says so.
   if (check.converted && (check.decoded || !(stereoIntoOne || oneIntoTwo))) {

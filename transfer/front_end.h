@@ -18,11 +18,9 @@ class JobFrontEnd : public Prompter {
   // Enables (true) or disables (false) the Import button, then the Export button.
   virtual void EnableTransferButtons(bool enable) = 0;
 
-  // What a job is doing, for a front end that says more than the bar: `done` of `total` bytes
-  // in this stage (of the pedal's stream; an import's and a restore's count the file's audio).
-  // Each stage starts with done 0 and ends with done == total. Synchronous, like
-  // ReportProgress; called right after it. Jobs report through JobProgress, which derives the
-  // bar's percent.
+  // What a job is doing, for a front end that says more than the bar. Synchronous, like
+  // ReportProgress; called right after it. Jobs report through JobProgress (transfer/progress.h),
+  // which derives the bar's percent and these amounts from the same pass.
   enum class Stage {
     Backup,  // reading the pedal's loop into a backup before it is replaced
     Export,  // reading the pedal's loop into the file
@@ -30,14 +28,24 @@ class JobFrontEnd : public Prompter {
     Verify,  // reading the written loop back and comparing it
     Restore  // putting the backup back after an import was cancelled
   };
-  virtual void ReportStage(Stage /*stage*/, uint64_t /*done*/, uint64_t /*total*/) {}
+  // Where a pass of stages stands: the stage's own bytes (of the pedal's stream; an import's and
+  // a restore's count the file's audio), each stage from 0 to its total, and the pass's bytes,
+  // weighted as the bar counts them. A restore after a cancel is a pass of its own.
+  struct Progress {
+    Stage stage = Stage::Export;
+    uint64_t done = 0, total = 0;
+    bool planned = false;  // the stage fills the bar; false: the bar stays where it is
+    uint64_t passDone = 0, passTotal = 0;
+    int percent = 0;  // the bar: passDone of passTotal, exactly per block
+  };
+  virtual void ReportStage(const Progress& /*report*/) {}
   // The loop a job has just read or written in full (an export, a backup, a finished import):
   // what the pedal now holds, for drawing. Synchronous.
   virtual void ReportLoop(const LoopOutline& /*outline*/) {}
 
   // How a job ended: its title, and its reason behind it when there is one. Nothing for an
-  // outcome without a title.
-  void ShowOutcome(const Outcome& outcome) {
+  // outcome without a title. A window overrides it to pick the box's icon from the result.
+  virtual void ShowOutcome(const Outcome& outcome) {
     if (outcome.title.empty()) return;
     if (outcome.reason.empty()) {
       ShowMessage(outcome.title);
@@ -46,5 +54,7 @@ class JobFrontEnd : public Prompter {
     }
   }
 };
+
+using ProgressReport = JobFrontEnd::Progress;
 
 }  // namespace rendax

@@ -409,11 +409,13 @@ class ImportJob {
   }
 
   // The pedal's loop into a backup before anything replaces it; the bar runs once over the
-  // backup's reads and the import's writes.
+  // backup's reads, the import's writes and the verify's reads.
   std::optional<Outcome> BackUp() {
     const uint64_t backupBytes = job_.backup && hadLoop_ ? before_.length : 0;
+    // Reading back moves as many bytes as writing: verify has its share of the bar.
     progress_.Plan({{JobFrontEnd::Stage::Backup, backupBytes},
-                    {JobFrontEnd::Stage::Import, check_.streamBytes}});
+                    {JobFrontEnd::Stage::Import, check_.streamBytes},
+                    {JobFrontEnd::Stage::Verify, job_.verify ? check_.streamBytes : 0}});
     if (backupBytes == 0) return std::nullopt;
     LoopOutline saved;
     BackupRequest request;

@@ -36,9 +36,8 @@ class FramedFrontEnd : public JobFrontEnd {
   bool AskYesNo(const std::string& text, const std::string& caption) override {
     return ui_.AskYesNo(text, caption);
   }
-  void ReportStage(Stage stage, uint64_t done, uint64_t total) override {
-    ui_.ReportStage(stage, done, total);
-  }
+  void ReportStage(const Progress& report) override { ui_.ReportStage(report); }
+  void ShowOutcome(const Outcome& outcome) override { ui_.ShowOutcome(outcome); }
   void ReportLoop(const LoopOutline& outline) override { ui_.ReportLoop(outline); }
   bool Disabled() const { return disabled_; }
 

@@ -1,8 +1,12 @@
-// The one way a running job tells its progress: a stage and the bytes of it done. The status
-// line takes the bytes as they are; the bar's percent is derived here and nowhere else.
+// The one way a running job tells its progress, and the one way it is shown: a pass of stages,
+// each weighted by the pedal's bytes it moves. The bar's percent and the status line's amounts
+// are both taken from the pass's bytes here, so they always agree.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -24,15 +28,24 @@ class JobProgress {
   // of the pedal's stream, a file block of the source). Reports done 0.
   void Begin(Stage stage, uint64_t total, uint64_t step);
   // `done` bytes of the stage so far; the stage's end is `done` == total. The bar shows step
-  // k of N as k * 100 / N, and 100 only at the end.
+  // k of N of the stage as its share of the pass, and 100 only at the pass's end.
   void Report(uint64_t done);
   void End() { Report(total_); }
 
  private:
+  ProgressReport Make(uint64_t done) const;
+
   JobFrontEnd* ui_;
   std::vector<std::pair<Stage, uint64_t>> plan_;
   Stage stage_ = Stage::Export;
   uint64_t total_ = 0, step_ = 1;
 };
+
+// The status line of a job from its last report: the stage's words, then the pass's bytes as
+// the bar counts them ("Importing · 189 MB of 507 MB · 0:22 left"). `elapsed` is the time since
+// the pass began; the time left is said from the second second on, and never while cancelling
+// (what is left then is no longer the job's).
+std::string ProgressText(const ProgressReport& report, bool cancelling,
+                         std::chrono::steady_clock::duration elapsed);
 
 }  // namespace rendax

@@ -18,7 +18,7 @@ class StageLog : public JobFrontEnd {
   void EnableTransferButtons(bool) override {}
   void ShowMessage(const std::string&) override {}
   bool AskYesNo(const std::string&, const std::string&) override { return true; }
-  void ReportStage(Stage, uint64_t done, uint64_t) override { done_.push_back(done); }
+  void ReportStage(const Progress& report) override { done_.push_back(report.done); }
   std::vector<uint64_t> done_;
 };
 

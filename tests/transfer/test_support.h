@@ -115,23 +115,19 @@ class RecordingFrontEnd : public JobFrontEnd {
     reasons.push_back(reason);
   }
   bool AskYesNo(const std::string&, const std::string&) override { return true; }
-  void ReportStage(Stage stage, uint64_t done, uint64_t total) override {
+  void ReportStage(const Progress& report) override {
     std::lock_guard<std::mutex> lock(mutex);
-    stages.push_back({stage, done, total});
-    if (onStage) onStage(stage, done, total);
+    reports.push_back(report);
+    if (onStage) onStage(report.stage, report.done, report.total);
   }
   void ReportLoop(const LoopOutline& outline) override {
     std::lock_guard<std::mutex> lock(mutex);
     loops.push_back(outline);
   }
 
-  struct StageReport {
-    Stage stage;
-    uint64_t done, total;
-  };
   std::mutex mutex;
   std::vector<int> progress;
-  std::vector<StageReport> stages;
+  std::vector<Progress> reports;
   std::vector<LoopOutline> loops;
   std::function<void(Stage, uint64_t, uint64_t)> onStage;  // on the worker, inside ReportStage
   std::vector<std::string> events;                         // buttons and messages in order

@@ -576,18 +576,30 @@ TEST(Transfer, InterruptionStopsAtABlockBoundaryAndSaysWhatIsLeft) {
 using Stage = JobFrontEnd::Stage;
 
 // The stages reported, as "backup, import (cut), restore": each starts at 0, never goes back and
-// ends at its total unless cut.
-std::string StageRuns(const std::vector<RecordingFrontEnd::StageReport>& reports) {
+// ends at its total unless cut. Across them the pass's bytes, which the status line shows, and
+// the bar agree at every report: the bar is the pass's share done, never goes back within a
+// pass, and reaches 100 only at a pass's end. A restore after a cancel is a pass of its own.
+std::string StageRuns(const std::vector<ProgressReport>& reports) {
   static const char* const kNames[] = {"backup", "export", "import", "verify", "restore"};
   std::string runs;
   for (size_t i = 0; i < reports.size(); ++i) {
     const auto& r = reports[i];
-    if (i == 0 || reports[i - 1].stage != r.stage) {
+    const bool newStage = i == 0 || reports[i - 1].stage != r.stage;
+    if (newStage) {
       EXPECT_EQ(r.done, 0u) << kNames[int(r.stage)] << " starts past 0";
       runs += (runs.empty() ? "" : ", ") + std::string(kNames[int(r.stage)]);
     } else {
       EXPECT_GE(r.done, reports[i - 1].done) << runs;
       EXPECT_EQ(r.total, reports[i - 1].total) << runs;
+    }
+    if (r.planned && r.passTotal > 0) {
+      const double share = 100.0 * double(r.passDone) / double(r.passTotal);
+      EXPECT_NEAR(r.percent, share, 1.0) << runs << ": the bar and the amounts disagree";
+      EXPECT_EQ(r.percent == 100, r.passDone == r.passTotal) << runs;
+      const bool newPass = i == 0 || (r.stage == JobFrontEnd::Stage::Restore && newStage);
+      if (!newPass) {
+        EXPECT_GE(r.passDone, reports[i - 1].passDone) << runs;
+      }
     }
     if ((i + 1 == reports.size() || reports[i + 1].stage != r.stage) && r.done != r.total) {
       runs += " (cut)";
@@ -636,7 +648,7 @@ TEST(Transfer, EveryJobSaysItsStagesAndDrawsTheLoopItMoved) {
     if (row.rate == kPedalFrameRate) {
       r.native_ = true;
       ASSERT_EQ(r.Run(JobExport, file), JobResult::Success);
-      r.ui_.stages.clear();
+      r.ui_.reports.clear();
       r.ui_.loops.clear();
     } else if (row.rate) {
       WriteFileBytes(file, MakeWav(NoiseBytes(300000, 8), 24, 2, row.rate));
@@ -646,7 +658,7 @@ TEST(Transfer, EveryJobSaysItsStagesAndDrawsTheLoopItMoved) {
     r.backup_ = row.backup;
     r.native_ = row.native;
     ASSERT_EQ(r.Run(row.code, file, row.verify), JobResult::Success);
-    EXPECT_EQ(StageRuns(r.ui_.stages), row.stages);
+    EXPECT_EQ(StageRuns(r.ui_.reports), row.stages);
 
     // What the pedal holds at the end is drawn, once.
     std::vector<uint8_t> stored;
@@ -733,7 +745,7 @@ TEST(Transfer, CancelLeavesTheEarlierLoopOnThePedalAndTheEarlierFileInPlace) {
       }
     }
     EXPECT_EQ(std::count(r.ui_.events.begin(), r.ui_.events.end(), "enable"), 1);
-    EXPECT_EQ(StageRuns(r.ui_.stages), row.stages);
+    EXPECT_EQ(StageRuns(r.ui_.reports), row.stages);
     ASSERT_EQ(r.ui_.loops.size(), row.loops);
     if (row.loops == 1) ExpectOutline(r.ui_.loops.back(), original, 300000, 2);
 

@@ -60,7 +60,8 @@ bool PrintFileInfo(const std::string& path, std::FILE* out, std::FILE* err) {
   row("width", info.bits ? std::to_string(info.bits) + "-bit" : "not fixed (compressed)");
   row("channels", DescribeChannels(info.channels));
   row("length", info.frames ? FormatDuration(*info.frames, info.rate) + " (" +
-                                  GroupThousands(*info.frames) + " frames)"
+                                  GroupThousands(*info.frames) +
+                                  (*info.frames == 1 ? " frame)" : " frames)")
                             : "unknown");
   if (!info.chunks.empty()) row("chunks", info.chunks);
   for (uint8_t model = 0; model < kModelCount; ++model) {

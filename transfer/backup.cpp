@@ -332,7 +332,8 @@ std::function<bool(CDevice&, std::string&)> BackupBeforeFirmware(uint8_t model,
     request.folder = folder;
     std::string path;
     const BackupOutcome outcome = MakeBackup(device, request, path, reason);
-    if (outcome == BackupOutcome::Failed) reason = std::string(kMsgBackupError) + ": " + reason;
+    // One title says the update failed; the backup's part is a reason below it.
+    if (outcome == BackupOutcome::Failed) reason = Because(kReasonLoopNotSaved, reason);
     return outcome == BackupOutcome::Made || outcome == BackupOutcome::NoLoop;
   };
 }

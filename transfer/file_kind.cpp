@@ -58,10 +58,15 @@ std::string DescribeChanges(const AudioFileInfo& info, const ConversionPlan& pla
     add(DescribeRate(f.sampleRate) + kPartSeparator + std::to_string(f.bitsPerSample) +
         kBitsSuffix + kPartSeparator + DescribeChannels(f.channels));
   }
-  if (plan.downmixed) add(kMixedToStereo);
-  if (plan.mixedToMono) add(kMixedToMono);
-  if (pedalChannels == 1 && info.channels >= 2 && plan.rule != ChannelRule::Sum) {
-    add(kFirstChannelOnly);
+  if (plan.downmixed && pedalChannels == 1) {
+    // What the one channel gets, not the stereo step on the way.
+    add(plan.mixedToMono ? kAllMixedToMono : kLeftOfStereoMix);
+  } else {
+    if (plan.downmixed) add(kMixedToStereo);
+    if (plan.mixedToMono) add(kMixedToMono);
+    if (pedalChannels == 1 && info.channels >= 2 && plan.rule != ChannelRule::Sum) {
+      add(kFirstChannelOnly);
+    }
   }
   if (pedalChannels == 2 && info.channels == 1) {
     add(plan.rule == ChannelRule::Both ? kBothSides : kLeftSideOnly);

@@ -89,6 +89,7 @@ FirmwareOutcome EnsureFirmware(CDevice& device, const std::string& path, uint8_t
       std::string(kPedalDoesNotMatch) + kFirmwareQuestionEnd + "\n\n" +
       FormatText(kFirmwareVersionsFormat, PedalName(model, path).c_str(), pedalHas, weCarry);
   if (downgrade) question += kFirmwareDowngradeNote;
+  if (options.backup) question += kFirmwareLoopSavedFirst;
   if (!prompter.AskYesNo(question, kAppName)) return outcome;
 
   // The pedal was closed while the question was open; it is opened again for the update.

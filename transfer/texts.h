@@ -125,6 +125,11 @@ inline constexpr const char* kStereo = "stereo";
 inline constexpr const char* kChannelsSuffix = " channels";
 inline constexpr const char* kMixedToStereo = "mixed to stereo";
 inline constexpr const char* kMixedToMono = "both channels mixed to mono";
+// Three or more channels into the one-channel pedal: mixed to stereo first, then summed or
+// its left side taken.
+inline constexpr const char* kAllMixedToMono = "all channels mixed to mono";
+inline constexpr const char* kLeftOfStereoMix =
+    "one channel: the left side of the file's channels mixed to stereo";
 // Channels the pedal does not take as the file has them, said whenever it happens.
 inline constexpr const char* kFirstChannelOnly = "one channel: the file's first channel";
 inline constexpr const char* kLeftSideOnly =
@@ -169,6 +174,10 @@ inline constexpr const char* kFirmwareVersionsFormat =
     "%s has firmware %u; this program carries %u.";
 inline constexpr const char* kFirmwareDowngradeNote =
     " Updating replaces newer firmware with older.";
+// Said last when the update saves the pedal's loop as a backup before writing.
+inline constexpr const char* kFirmwareLoopSavedFirst = " The pedal's loop is saved first.";
+// Why an update stopped before writing: its backup failed (the backup's reason follows).
+inline constexpr const char* kReasonLoopNotSaved = "the pedal's loop could not be saved first";
 // Why an update was not made.
 inline constexpr const char* kReasonFirmwareNewerFormat =
     "the pedal has firmware %u, newer than this program's %u; use --allow-downgrade to write %u "
@@ -205,11 +214,13 @@ inline constexpr const char* kBackupTakesPlaceFormat = "The backup of %s (%s) wi
 
 // --- The window: choosers, menu items, status line --------------------------------------------
 
+// The export's chooser, as it always read; each toolkit shows the pattern list once
+// (TranslateFileFilter).
 inline constexpr const char* kWaveFilter = "WAVE Files (*.wav))|*.wav||";
-// The import's chooser: WAV files first, as ever, then every audio file an import reads.
+// The import's chooser opens on every audio file an import reads, WAV alone the second choice.
 inline constexpr const char* kImportFilter =
-    "WAVE Files (*.wav))|*.wav|"
-    "Audio files|*.wav;*.flac;*.ogg;*.oga;*.opus;*.mp3;*.aif;*.aiff;*.aifc;*.rf64;*.w64||";
+    "Audio files|*.wav;*.flac;*.ogg;*.oga;*.opus;*.mp3;*.aif;*.aiff;*.aifc;*.rf64;*.w64|"
+    "WAVE Files (*.wav))|*.wav||";
 inline constexpr const char* kRestoreMenuText = "Restore last backup...";
 inline constexpr const char* kNoBackupYet = "No backup of this pedal yet";
 inline constexpr const char* kVerifyMenuText = "Verify after import";

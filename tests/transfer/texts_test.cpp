@@ -31,9 +31,10 @@ TEST(Texts, TheProgramsOwnWordsStandAsEver) {
       {"import warning", ReplaceWarning("rendax"),
        "Warning: It will delete the existing content of rendax. Do you want to continue?"},
       {"export chooser", kWaveFilter, "WAVE Files (*.wav))|*.wav||"},
-      // The import's chooser offers more, after the WAV entry it always had.
-      {"import chooser's first entry", std::string(kImportFilter).substr(0, 26),
-       "WAVE Files (*.wav))|*.wav|"},
+      // The import's chooser opens on every audio file; the WAV entry it always had comes next.
+      {"import chooser's last entry",
+       std::string(kImportFilter).substr(std::string(kImportFilter).find("WAVE")),
+       "WAVE Files (*.wav))|*.wav||"},
       {"About item", kAboutMenuText.chinese, "关于 Rendax(&A)..."},
   };
   for (const Row& row : rows) EXPECT_EQ(row.text, row.words) << row.what;

@@ -11,6 +11,7 @@
 #include "device/discovery.h"
 #include "transfer/backup.h"
 #include "transfer/pedal_policy.h"
+#include "transfer/progress.h"
 #include "transfer/texts.h"
 
 namespace rendax {
@@ -22,28 +23,6 @@ constexpr int kDeferredPollMs = 100;
 
 // How often the window looks whether a job has ended, to take its Cancel button away.
 constexpr int kJobPollMs = 100;
-
-// "12 MB", "1.5 MB": decimal megabytes, as file managers count them.
-std::string Megabytes(uint64_t bytes) {
-  const double mb = static_cast<double>(bytes) / 1e6;
-  return FormatText(mb < 10 ? kMegabytesFormat : kWholeMegabytesFormat, mb);
-}
-
-const char* StageWords(JobFrontEnd::Stage stage) {
-  switch (stage) {
-    case JobFrontEnd::Stage::Backup:
-      return kStageBackup;
-    case JobFrontEnd::Stage::Export:
-      return kStageExport;
-    case JobFrontEnd::Stage::Import:
-      return kStageImport;
-    case JobFrontEnd::Stage::Verify:
-      return kStageVerify;
-    case JobFrontEnd::Stage::Restore:
-      return kStageRestore;
-  }
-  return kStageWorking;
-}
 
 // A selector entry: the model and the name the system gives the pedal ("Rendax Twin · sg3").
 std::string PedalLabel(const TrackedPedal& pedal) {
@@ -128,8 +107,23 @@ void CSdkManager_MFCDlg::FrontEnd::ShowMessage(const std::string& text) {
 
 void CSdkManager_MFCDlg::FrontEnd::ShowMessageWithReason(const std::string& text,
                                                          const std::string& reason) {
+  // Said by the firmware check and a job that could not start: each is something that failed.
   dialog_.window_.SendToWindow(
-      [this, &text, &reason] { dialog_.window_.ShowMessage(text, reason); });
+      [this, &text, &reason] { dialog_.window_.ShowMessage(text, reason, MessageKind::Error); });
+}
+
+void CSdkManager_MFCDlg::FrontEnd::ShowOutcome(const Outcome& outcome) {
+  if (outcome.title.empty()) return;
+  // A stop the user asked for that left everything as it was is news, not a failure.
+  const MessageKind kind =
+      outcome.result == JobResult::Success ? MessageKind::Information
+      : outcome.result == JobResult::Interrupted
+          ? (outcome.reason.empty() ? MessageKind::Information : MessageKind::Warning)
+          : MessageKind::Error;
+  dialog_.window_.SendToWindow([this, &outcome, kind] {
+    dialog_.window_.NotifyJobEnded(outcome.title);
+    dialog_.window_.ShowMessage(outcome.title, outcome.reason, kind);
+  });
 }
 
 bool CSdkManager_MFCDlg::FrontEnd::AskYesNo(const std::string& text, const std::string& caption) {
@@ -139,8 +133,8 @@ bool CSdkManager_MFCDlg::FrontEnd::AskYesNo(const std::string& text, const std::
   return yes;
 }
 
-void CSdkManager_MFCDlg::FrontEnd::ReportStage(Stage stage, uint64_t done, uint64_t total) {
-  dialog_.window_.SendToWindow([this, stage, done, total] { dialog_.OnStage(stage, done, total); });
+void CSdkManager_MFCDlg::FrontEnd::ReportStage(const Progress& report) {
+  dialog_.window_.SendToWindow([this, &report] { dialog_.OnStage(report); });
 }
 
 void CSdkManager_MFCDlg::FrontEnd::ReportLoop(const LoopOutline& outline) {
@@ -178,11 +172,9 @@ int CSdkManager_MFCDlg::OnInitDialog() {
 
   device_ = std::make_unique<CMassStorageDevice>(platform_);
 
-  ++handling_;
+  // The pedals are listed now; their firmware is checked once the window is on screen.
   std::string error;
   tracker_.Start(error);
-  TakeChosen(false);
-  --handling_;
   UpdateButtons();
   state_.jobCode.store(JobNone);
   window_.SetProgressRange(0, 100);
@@ -195,6 +187,17 @@ int CSdkManager_MFCDlg::OnInitDialog() {
   ShowPedals();
   UpdateStatus();
   return 1;
+}
+
+void CSdkManager_MFCDlg::OnShown() {
+  if (closing_ || closed_ || shown_) return;
+  shown_ = true;
+  ++handling_;
+  TakeChosen(false);
+  --handling_;
+  ShowPedals();
+  UpdateStatus();
+  if (closeRequested_ && handling_ == 0) OnClose();
 }
 
 void CSdkManager_MFCDlg::TakeChosen(bool askAgain) {
@@ -280,23 +283,12 @@ void CSdkManager_MFCDlg::UpdateStatus() {
   const TrackedPedal* chosen = tracker_.Chosen();
   if (!Offered()) offered_.clear();
   if (jobShown_) {
-    const bool stopping = cancelled_ && stage_ != JobFrontEnd::Stage::Restore;
-    line.text = stopping ? kCancelling
-                : stage_ ? StageWords(*stage_)
-                         : (jobCode_ == JobExport ? kStageExport : kStageImport);
-    if (stage_ && stageTotal_ > 0) {
-      line.text += kStatusSeparator + FormatText(kAmountOfFormat, Megabytes(stageDone_).c_str(),
-                                                 Megabytes(stageTotal_).c_str());
-      const auto elapsed = window_.Now() - stageStart_;
-      // The rate of the first second says too little to promise a time.
-      if (stageDone_ > 0 && stageDone_ < stageTotal_ && elapsed >= std::chrono::seconds(1)) {
-        const double seconds = std::chrono::duration<double>(elapsed).count() *
-                               static_cast<double>(stageTotal_ - stageDone_) /
-                               static_cast<double>(stageDone_);
-        line.text += kStatusSeparator +
-                     FormatText(kTimeLeftFormat,
-                                FormatDuration(static_cast<uint64_t>(seconds + 0.999), 1).c_str());
-      }
+    const bool stopping =
+        cancelled_ && !(progress_ && progress_->stage == JobFrontEnd::Stage::Restore);
+    if (progress_) {
+      line.text = ProgressText(*progress_, stopping, window_.Now() - passStart_);
+    } else {
+      line.text = stopping ? kCancelling : jobCode_ == JobExport ? kStageExport : kStageImport;
     }
   } else if (const TrackedPedal* offered = Offered()) {
     // Plugged in beside the pedal in use: offered, never taken over to.
@@ -385,7 +377,7 @@ void CSdkManager_MFCDlg::StoreJob(int32_t code, const std::string& path, bool mi
   jobShown_ = true;
   jobCode_ = code;
   cancelled_ = false;
-  stage_.reset();
+  progress_.reset();
   window_.EnableControl(kPedalSelector, false);
   window_.ShowCancel(true);
   UpdateStatus();
@@ -409,7 +401,7 @@ void CSdkManager_MFCDlg::WatchJob() {
 void CSdkManager_MFCDlg::JobEnded() {
   if (!jobShown_) return;
   jobShown_ = false;
-  stage_.reset();
+  progress_.reset();
   window_.ShowCancel(false);
   window_.EnableControl(kPedalSelector, true);
   // Whatever the job said last, it is over: the buttons are the chosen pedal's again.
@@ -419,19 +411,24 @@ void CSdkManager_MFCDlg::JobEnded() {
   UpdateStatus();
 }
 
-void CSdkManager_MFCDlg::OnStage(JobFrontEnd::Stage stage, uint64_t done, uint64_t total) {
-  // The time left is reckoned from the stage's own start.
-  if (stage_ != stage || done < stageDone_) stageStart_ = window_.Now();
-  stage_ = stage;
-  stageDone_ = done;
-  stageTotal_ = total;
+void CSdkManager_MFCDlg::OnStage(const ProgressReport& report) {
+  // The time left is reckoned from the pass's own start: a restore after a cancel is a new one.
+  if (!progress_ || report.passDone < progress_->passDone ||
+      (report.stage == JobFrontEnd::Stage::Restore &&
+       progress_->stage != JobFrontEnd::Stage::Restore)) {
+    passStart_ = window_.Now();
+  }
+  progress_ = report;
   // Once the loop is written there is nothing left to stop: reading it back only checks it.
-  if (stage == JobFrontEnd::Stage::Verify) window_.ShowCancel(false);
+  if (report.stage == JobFrontEnd::Stage::Verify) window_.ShowCancel(false);
   if (jobShown_) UpdateStatus();
 }
 
 void CSdkManager_MFCDlg::OnCancel() {
-  if (!jobShown_ || cancelled_ || Idle() || stage_ == JobFrontEnd::Stage::Verify) return;
+  if (!jobShown_ || cancelled_ || Idle() ||
+      (progress_ && progress_->stage == JobFrontEnd::Stage::Verify)) {
+    return;
+  }
   state_.cancel.store(true);
   cancelled_ = true;
   window_.ShowCancel(false);
@@ -503,7 +500,7 @@ void CSdkManager_MFCDlg::OnExport() {
 
 bool CSdkManager_MFCDlg::CheckFile(const std::string& path, ImportCheck& check) {
   if (CheckImportFile(path, Model(), check)) return true;
-  window_.ShowMessage(check.text, check.reason);
+  window_.ShowMessage(check.text, check.reason, MessageKind::Error);
   return false;
 }
 
@@ -575,7 +572,7 @@ void CSdkManager_MFCDlg::OnRestoreLastBackup() {
   const std::string folder = DefaultBackupFolder();
   const std::optional<BackupEntry> backup = NewestBackup(folder, model);
   if (!backup) {
-    window_.ShowMessage(kNoBackupYet, folder);
+    window_.ShowMessage(kNoBackupYet, folder, MessageKind::Information);
     return;
   }
   const std::string question =

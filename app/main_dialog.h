@@ -51,10 +51,13 @@ class CSdkManager_MFCDlg {
   CSdkManager_MFCDlg(const CSdkManager_MFCDlg&) = delete;
   CSdkManager_MFCDlg& operator=(const CSdkManager_MFCDlg&) = delete;
 
-  // Start-up: menu items, icons, device object, pedal search and firmware check, buttons (as
-  // the pedal policy allows the chosen pedal), job code, progress range, worker, faces. Returns
-  // 1 (the layer gives the first control focus).
+  // Start-up: menu items, icons, device object, pedal search, buttons (as the pedal policy
+  // allows the chosen pedal), job code, progress range, worker, faces. Returns 1 (the layer
+  // gives the first control focus).
   int OnInitDialog();
+  // The window is on screen: the chosen pedal's firmware is checked, so that its question or
+  // an error (another program holding the pedal) comes over the window. Once.
+  void OnShown();
   // Export button: save chooser, then the export path, then JobExport.
   void OnExport();
   // Import button: the warning naming the pedal, open chooser, a second question when the file
@@ -130,7 +133,8 @@ class CSdkManager_MFCDlg {
     void ShowMessage(const std::string& text) override;
     void ShowMessageWithReason(const std::string& text, const std::string& reason) override;
     bool AskYesNo(const std::string& text, const std::string& caption) override;
-    void ReportStage(Stage stage, uint64_t done, uint64_t total) override;
+    void ShowOutcome(const Outcome& outcome) override;
+    void ReportStage(const Progress& report) override;
     void ReportLoop(const LoopOutline& outline) override;
 
    private:
@@ -152,7 +156,7 @@ class CSdkManager_MFCDlg {
   void ReadLoopRecord();
   void ShowPedals();
   void UpdateStatus();
-  void OnStage(JobFrontEnd::Stage stage, uint64_t done, uint64_t total);
+  void OnStage(const ProgressReport& report);
   void WatchJob();
   void JobEnded();
   void HandleNotice(HotplugNotice notice);
@@ -188,9 +192,8 @@ class CSdkManager_MFCDlg {
   bool jobWatched_ = false;
   bool cancelled_ = false;
   int32_t jobCode_ = JobNone;
-  std::optional<JobFrontEnd::Stage> stage_;
-  uint64_t stageDone_ = 0, stageTotal_ = 0;
-  std::chrono::steady_clock::time_point stageStart_;
+  std::optional<ProgressReport> progress_;  // the job's last report
+  std::chrono::steady_clock::time_point passStart_;
   std::vector<std::string> choices_;  // the pedal paths behind the selector's labels
   std::vector<std::string> choiceLabels_;
   int selectedChoice_ = -2;  // none shown yet
@@ -200,6 +203,7 @@ class CSdkManager_MFCDlg {
   bool deferredScheduled_ = false;
   int handling_ = 0;  // > 0 while the window thread is inside the pedal search or firmware check
   bool closeRequested_ = false;
+  bool shown_ = false;
   bool closing_ = false;
   bool closed_ = false;
 };

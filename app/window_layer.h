@@ -39,6 +39,9 @@ struct ButtonFaces {
 inline constexpr ButtonFaces kExportFaces{151, 149, 150, 147};
 inline constexpr ButtonFaces kImportFaces{159, 153, 1, 152};
 
+// What a message box brings, and so its icon.
+enum class MessageKind { Information, Warning, Error };
+
 // Which face the rule above picks.
 enum class Face { Normal, Pressed, Focused, Disabled };
 inline Face PickFace(bool pressed, bool focused, bool enabled) {
@@ -78,8 +81,9 @@ class WindowLayer {
  public:
   virtual ~WindowLayer() = default;
 
-  // 1. Builds the window, runs `dialog.OnInitDialog()` before it is first shown, shows it and
-  //    returns when `EndDialog` was called.
+  // 1. Builds the window, runs `dialog.OnInitDialog()` before it is first shown, shows it, then
+  //    from its event loop runs `dialog.OnShown()` (whose questions and errors belong to the
+  //    window on screen), and returns when `EndDialog` was called.
   virtual int RunModal(CSdkManager_MFCDlg& dialog) = 0;
   virtual void EndDialog(int result) = 0;
   // 2. Adds the About item to the window menu (the system menu on Windows, a context menu and
@@ -100,10 +104,15 @@ class WindowLayer {
   virtual void LoadButtonFaces(int control, const ButtonFaces& faces) = 0;
   // 7. Painting (the background picture stretched over the client area, the icon when
   //    minimized) is the layer's own business; the dialog asks nothing of it.
-  // 8. A message box owned by the main window, captioned with the application's name, OK only.
-  //    `detail` (may be empty) is shown below the text, smaller, where the toolkit has room.
-  virtual void ShowMessage(const std::string& text, const std::string& detail) = 0;
-  //    A Yes/No question without owner window; true for Yes.
+  // 8. A message box owned by the main window, captioned with the application's name, with the
+  //    platform's icon for `kind`, OK only, wide enough for its title. `detail` (may be empty)
+  //    is shown below the text, smaller; a path in it stands on a line of its own, elided in the
+  //    middle when too long, and whole where it can be selected (see LayOutDetail).
+  virtual void ShowMessage(const std::string& text, const std::string& detail,
+                           MessageKind kind) = 0;
+  //    A Yes/No question owned by the main window, with the question icon and `caption` (the
+  //    application's name); No is the default and Esc answers No, as for every question that
+  //    comes before a write. True for Yes.
   virtual bool AskYesNo(const std::string& text, const std::string& caption) = 0;
   //    The same with a check box below the text. A toolkit without one asks it as a question of
   //    its own after a Yes.
@@ -155,6 +164,9 @@ class WindowLayer {
   virtual std::chrono::steady_clock::time_point Now() const {
     return std::chrono::steady_clock::now();
   }
+  //     A job ended with this title: tells the user when the window is not the active one (a
+  //     desktop notification, a taskbar flash).
+  virtual void NotifyJobEnded(const std::string& /*title*/) {}
   // 11. Threads are started by the worker itself (std::thread).
   // 12. Device notices (the platform's NoticeFeed, settled) arrive as
   //     `dialog.OnDeviceChange(...)` on the window thread.
@@ -162,37 +174,51 @@ class WindowLayer {
 
 // Declares in a toolkit's window class the operations above that every toolkit implements, so
 // their list stands once, here beside the interface.
-#define RENDAX_WINDOW_LAYER_OVERRIDES                                                    \
-  int RunModal(CSdkManager_MFCDlg& dialog) override;                                     \
-  void EndDialog(int result) override;                                                   \
-  void AppendAboutItem(const std::string& text) override;                                \
-  void AppendRestoreItem(const std::string& text) override;                              \
-  void ShowAbout() override;                                                             \
-  void SetIcons(int iconGroup) override;                                                 \
-  void EnableControl(int control, bool enable) override;                                 \
-  void SetProgressRange(int low, int high) override;                                     \
-  void SetProgressPos(int pos) override;                                                 \
-  void LoadButtonFaces(int control, const ButtonFaces& faces) override;                  \
-  void ShowMessage(const std::string& text, const std::string& detail) override;         \
-  bool AskYesNo(const std::string& text, const std::string& caption) override;           \
-  bool AskYesNoWithOption(const std::string& text, const std::string& caption,           \
-                          QuestionOption& option) override;                              \
-  std::optional<std::string> ChooseFile(const FileChooser& chooser) override;            \
-  void SendToWindow(const std::function<void()>& call) override;                         \
-  void PostDelayed(int ms, std::function<void()> call) override;                         \
-  void WaitUntil(const std::string& notice, const std::function<bool()>& done) override; \
-  void SetStatus(const StatusLine& status) override;                                     \
-  void SetPedalChoices(const std::vector<std::string>& labels, int selected) override;   \
-  void ShowCancel(bool show) override;                                                   \
-  void AppendVerifyItem(const std::string& text, bool checked) override;                 \
-  void CheckVerifyItem(bool checked) override;                                           \
-  bool AskBeforeReplacing(const std::string& text, QuestionOption* option) override;     \
-  void ShowLoopOutline(const LoopOutline& outline) override;                             \
+#define RENDAX_WINDOW_LAYER_OVERRIDES                                                              \
+  int RunModal(CSdkManager_MFCDlg& dialog) override;                                               \
+  void EndDialog(int result) override;                                                             \
+  void AppendAboutItem(const std::string& text) override;                                          \
+  void AppendRestoreItem(const std::string& text) override;                                        \
+  void ShowAbout() override;                                                                       \
+  void SetIcons(int iconGroup) override;                                                           \
+  void EnableControl(int control, bool enable) override;                                           \
+  void SetProgressRange(int low, int high) override;                                               \
+  void SetProgressPos(int pos) override;                                                           \
+  void LoadButtonFaces(int control, const ButtonFaces& faces) override;                            \
+  void ShowMessage(const std::string& text, const std::string& detail, MessageKind kind) override; \
+  bool AskYesNo(const std::string& text, const std::string& caption) override;                     \
+  bool AskYesNoWithOption(const std::string& text, const std::string& caption,                     \
+                          QuestionOption& option) override;                                        \
+  std::optional<std::string> ChooseFile(const FileChooser& chooser) override;                      \
+  void SendToWindow(const std::function<void()>& call) override;                                   \
+  void PostDelayed(int ms, std::function<void()> call) override;                                   \
+  void WaitUntil(const std::string& notice, const std::function<bool()>& done) override;           \
+  void SetStatus(const StatusLine& status) override;                                               \
+  void SetPedalChoices(const std::vector<std::string>& labels, int selected) override;             \
+  void ShowCancel(bool show) override;                                                             \
+  void AppendVerifyItem(const std::string& text, bool checked) override;                           \
+  void CheckVerifyItem(bool checked) override;                                                     \
+  bool AskBeforeReplacing(const std::string& text, QuestionOption* option) override;               \
+  void ShowLoopOutline(const LoopOutline& outline) override;                                       \
   std::string LocaleName() const override
 
 // "Description (*.a)|*.a|Other|*.b||" -> "Description (*.a);;Other (*.b)": each entry names its
 // patterns once, in parentheses, the form Qt's choosers take. A pattern list already written into
 // a description (even with a stray parenthesis) is replaced by the entry's own patterns.
 std::string TranslateFileFilter(const std::string& filter);
+
+// A message's detail laid out for a box: each path in it (an absolute path, as the program
+// writes them into reasons) on a line of its own between the words around it. `exists` tells
+// whether a file or folder is there, so a path with spaces is taken whole where it exists.
+struct DetailPiece {
+  std::string text;
+  bool path = false;
+  std::string after;  // a path's punctuation ("PATH: reason" keeps its colon on the path's line)
+};
+std::vector<DetailPiece> LayOutDetail(const std::string& detail,
+                                      const std::function<bool(const std::string&)>& exists);
+// `path` cut to at most `chars` characters (UTF-8 code points) by an ellipsis in the middle,
+// keeping the file's name whole where it fits: "/home/gu…/loops/TAKE1.WAV".
+std::string ElideMiddle(const std::string& path, std::size_t chars);
 
 }  // namespace rendax

@@ -8,6 +8,8 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QKeyEvent>
@@ -18,6 +20,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QSignalBlocker>
+#include <QSpacerItem>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -250,7 +253,6 @@ MainWindow::~MainWindow() = default;
 void MainWindow::Open(CSdkManager_MFCDlg& dialog) {
   dialog_ = &dialog;
   ended_ = false;
-  // Start-up runs before the window is first shown, so the firmware question comes first.
   dialog.OnInitDialog();
   show();
   // Export has the focus at start, as it always had, though Import comes first on Tab.
@@ -258,13 +260,21 @@ void MainWindow::Open(CSdkManager_MFCDlg& dialog) {
                    : import_->isEnabled() ? static_cast<QWidget*>(import_)
                                           : nullptr;
   if (first) first->setFocus(Qt::OtherFocusReason);
-  // The file the program was opened with is taken from the window's own event loop, once the
-  // window is on screen: its question or its refusal belongs to the window.
-  if (!openWhenShown_.empty()) {
-    QTimer::singleShot(0, this, [this, file = std::exchange(openWhenShown_, {})] {
-      if (dialog_ && !ended_) dialog_->OnDropFile(file);
-    });
-  }
+  // The firmware check, then the file the program was opened with, from the window's own event
+  // loop once the window is on screen: their questions and errors belong to the window.
+  QTimer::singleShot(0, this, [this, file = std::exchange(openWhenShown_, {})] {
+    if (dialog_ && !ended_) dialog_->OnShown();
+    if (ended_) return;
+    // The buttons the check enabled: Export has the focus, as it always had at start.
+    if (!focusWidget() || !focusWidget()->isEnabled()) {
+      if (export_->isEnabled()) {
+        export_->setFocus(Qt::OtherFocusReason);
+      } else if (import_->isEnabled()) {
+        import_->setFocus(Qt::OtherFocusReason);
+      }
+    }
+    if (dialog_ && !file.empty()) dialog_->OnDropFile(file);
+  });
 }
 
 void MainWindow::OpenWhenShown(const std::string& path) {
@@ -401,28 +411,85 @@ void MainWindow::LoadButtonFaces(int control, const ButtonFaces& faces) {
   if (control == kImportButton) import_->SetFaces(faces);
 }
 
-void MainWindow::ShowMessage(const std::string& text, const std::string& detail) {
-  QMessageBox box(QMessageBox::NoIcon, kAppName, Q(text), QMessageBox::Ok, this);
-  if (!detail.empty()) box.setInformativeText(Q(detail));
+namespace {
+
+// Every box's width: room for a title bar's caption and a path on a line of its own.
+int BoxWidth(const QWidget* owner) {
+  return owner->fontMetrics().averageCharWidth() * 64;
+}
+
+// The detail under a box's text, each path on a line of its own, elided in the middle to the
+// box's width; true in `elided` when one was, so the whole detail goes into the box's details.
+QString DetailText(const std::string& detail, const QFontMetrics& metrics, int width,
+                   bool& elided) {
+  QStringList lines;
+  elided = false;
+  for (const DetailPiece& piece :
+       LayOutDetail(detail, [](const std::string& p) { return QFileInfo::exists(Q(p)); })) {
+    QString line = Q(piece.text);
+    if (piece.path) {
+      const QString shown = metrics.elidedText(line, Qt::ElideMiddle, width);
+      elided = elided || shown != line;
+      line = shown + Q(piece.after);
+    }
+    lines << line;
+  }
+  return lines.join('\n');
+}
+
+// A box of the window's: the platform's icon, the application's name as its title, wide enough
+// for it, text that can be selected and copied, and the detail laid out below.
+void Prepare(QMessageBox& box, const std::string& text, const std::string& detail) {
+  box.setWindowTitle(kAppName);
+  box.setText(Q(text));
+  box.setTextFormat(Qt::PlainText);
+  box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  const int width = BoxWidth(box.parentWidget() ? box.parentWidget() : &box);
+  if (!detail.empty()) {
+    bool elided = false;
+    box.setInformativeText(DetailText(detail, box.fontMetrics(), width, elided));
+    if (elided) box.setDetailedText(Q(detail));
+  }
+  // QMessageBox sizes itself to its text; a spacer across its grid sets the least width.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
+}
+
+QMessageBox::Icon IconOf(MessageKind kind) {
+  switch (kind) {
+    case MessageKind::Information:
+      return QMessageBox::Information;
+    case MessageKind::Warning:
+      return QMessageBox::Warning;
+    case MessageKind::Error:
+      return QMessageBox::Critical;
+  }
+  return QMessageBox::Information;
+}
+
+}  // namespace
+
+void MainWindow::ShowMessage(const std::string& text, const std::string& detail, MessageKind kind) {
+  QMessageBox box(IconOf(kind), kAppName, QString(), QMessageBox::Ok, this);
+  box.setObjectName("message");
+  Prepare(box, text, detail);
   box.exec();
 }
 
 namespace {
 
-// A Yes/No box with the optional check box below its text. Without `owner` it has no owner
-// window, as the firmware question comes before or apart from the main window; one that comes
-// before the pedal's loop is replaced (`owner` given) is the window's, warns, and gives No to
-// Enter and Esc.
-bool Ask(const QIcon& icon, const std::string& text, const std::string& caption,
-         QuestionOption* option, QWidget* owner = nullptr) {
-  QMessageBox box(owner ? QMessageBox::Warning : QMessageBox::NoIcon, Q(caption), Q(text),
-                  QMessageBox::Yes | QMessageBox::No, owner);
-  box.setWindowIcon(icon);
-  if (owner) {
-    box.setObjectName("replaceQuestion");
-    box.setDefaultButton(QMessageBox::No);
-    box.setEscapeButton(QMessageBox::No);
-  }
+// A Yes/No box of the window's, with the optional check box below its text. Every question
+// comes before a write (a loop replaced, firmware written): No is the default for Enter and
+// Esc. A question before a loop is replaced warns; the others ask.
+bool Ask(QWidget* owner, QMessageBox::Icon icon, const std::string& text, QuestionOption* option,
+         const char* name) {
+  QMessageBox box(icon, kAppName, QString(), QMessageBox::Yes | QMessageBox::No, owner);
+  box.setObjectName(name);
+  Prepare(box, text, {});
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
   if (option) {
     auto* check = new QCheckBox(Q(option->text), &box);
     check->setObjectName("option");
@@ -436,21 +503,21 @@ bool Ask(const QIcon& icon, const std::string& text, const std::string& caption,
 
 }  // namespace
 
-bool MainWindow::AskYesNo(const std::string& text, const std::string& caption) {
-  return Ask(windowIcon(), text, caption, nullptr);
+bool MainWindow::AskYesNo(const std::string& text, const std::string& /*caption*/) {
+  return Ask(this, QMessageBox::Question, text, nullptr, "question");
 }
 
-bool MainWindow::AskYesNoWithOption(const std::string& text, const std::string& caption,
+bool MainWindow::AskYesNoWithOption(const std::string& text, const std::string& /*caption*/,
                                     QuestionOption& option) {
-  return Ask(windowIcon(), text, caption, &option);
+  return Ask(this, QMessageBox::Question, text, &option, "question");
 }
 
 bool MainWindow::AskBeforeReplacing(const std::string& text, QuestionOption* option) {
-  return Ask(windowIcon(), text, kAppName, option, this);
+  return Ask(this, QMessageBox::Warning, text, option, "replaceQuestion");
 }
 
 std::optional<std::string> MainWindow::ChooseFile(const FileChooser& chooser) {
-  QFileDialog dialog(nullptr, QString(), QString(), Q(TranslateFileFilter(chooser.filter)));
+  QFileDialog dialog(this, QString(), QString(), Q(TranslateFileFilter(chooser.filter)));
   if (chooser.save) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);

@@ -332,15 +332,29 @@ void Win32Window::LoadButtonFaces(int control, const ButtonFaces& faces) {
   }
 }
 
-void Win32Window::ShowMessage(const std::string& text, const std::string& detail) {
+void Win32Window::ShowMessage(const std::string& text, const std::string& detail,
+                              MessageKind kind) {
+  // A message box is as wide as its lines: each path of the detail on a line of its own,
+  // elided in the middle so that no line runs off the screen.
+  constexpr std::size_t kPathChars = 64;
   std::wstring body = Widen(text);
-  if (!detail.empty()) body += L"\n\n" + Widen(detail);
-  calls_.messageBox(hwnd_.load(), body, Widen(kAppName), MB_OK);
+  if (!detail.empty()) body += L"\n";
+  for (const DetailPiece& piece : LayOutDetail(detail, [](const std::string& p) {
+         return GetFileAttributesW(Widen(p).c_str()) != INVALID_FILE_ATTRIBUTES;
+       })) {
+    body +=
+        L"\n" + Widen(piece.path ? ElideMiddle(piece.text, kPathChars) + piece.after : piece.text);
+  }
+  const UINT icon = kind == MessageKind::Error     ? MB_ICONERROR
+                    : kind == MessageKind::Warning ? MB_ICONWARNING
+                                                   : MB_ICONINFORMATION;
+  calls_.messageBox(hwnd_.load(), body, Widen(kAppName), MB_OK | icon);
 }
 
-bool Win32Window::AskYesNo(const std::string& text, const std::string& caption) {
-  // No owner window: the firmware question comes before the main window is shown.
-  return calls_.messageBox(nullptr, Widen(text), Widen(caption), MB_YESNO) == IDYES;
+bool Win32Window::AskYesNo(const std::string& text, const std::string& /*caption*/) {
+  // The window's own question, over it: No is the default, as before every write.
+  return calls_.messageBox(hwnd_.load(), Widen(text), Widen(kAppName),
+                           MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 bool Win32Window::AskYesNoWithOption(const std::string& text, const std::string& caption,
@@ -350,7 +364,7 @@ bool Win32Window::AskYesNoWithOption(const std::string& text, const std::string&
   // the state it comes with.
   const UINT type = MB_YESNO | (option.checked ? MB_DEFBUTTON1 : MB_DEFBUTTON2);
   option.checked =
-      calls_.messageBox(nullptr, Widen(option.text + "?"), Widen(caption), type) == IDYES;
+      calls_.messageBox(hwnd_.load(), Widen(option.text + "?"), Widen(caption), type) == IDYES;
   return true;
 }
 
@@ -944,6 +958,10 @@ INT_PTR Win32Window::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
       Layout();
       NameControls();
       dialog_->OnInitDialog();
+      // The firmware check once the window is on screen, so its question comes over it.
+      PostDelayed(0, [this] {
+        if (dialog_) dialog_->OnShown();
+      });
       return TRUE;  // the dialog manager gives the first enabled control the focus
     case WM_ACTIVATE:
       // Back from another program, which may have changed the pedal's loop. Not consumed: the

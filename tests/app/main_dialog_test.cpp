@@ -129,6 +129,7 @@ class FakeWindow : public WindowLayer {
   std::function<void()> onWait, onAsk;  // what happens inside the nested event loops
   std::string waitNotice;
   std::vector<std::string> details;  // of each message
+  std::vector<MessageKind> kinds;
   StatusLine status;
   std::vector<std::string> choices;
   int selected = -1;
@@ -137,7 +138,12 @@ class FakeWindow : public WindowLayer {
   std::size_t outline = 0;  // slices of the loop drawn, 0 for the picture
   std::chrono::steady_clock::time_point now{};
 
-  int RunModal(CSdkManager_MFCDlg& dialog) override { return dialog.OnInitDialog(); }
+  int RunModal(CSdkManager_MFCDlg& dialog) override {
+    const int focus = dialog.OnInitDialog();
+    log.push_back("shown");
+    dialog.OnShown();
+    return focus;
+  }
   void EndDialog(int result) override { ended = result; }
   void AppendAboutItem(const std::string& text) override { log.push_back("about-item " + text); }
   void AppendRestoreItem(const std::string& text) override {
@@ -170,9 +176,10 @@ class FakeWindow : public WindowLayer {
   void LoadButtonFaces(int control, const ButtonFaces& f) override {
     log.push_back("faces " + std::to_string(control) + " " + std::to_string(f.normal));
   }
-  void ShowMessage(const std::string& text, const std::string& detail) override {
+  void ShowMessage(const std::string& text, const std::string& detail, MessageKind kind) override {
     log.push_back("message " + text);
     details.push_back(detail);
+    kinds.push_back(kind);
   }
   bool AskYesNoWithOption(const std::string& text, const std::string& caption,
                           QuestionOption& option) override {
@@ -283,8 +290,10 @@ TEST_F(DialogTest, StartUp) {
             (std::vector<std::string>{std::string("verify-item ") + kVerifyMenuText,
                                       std::string("restore-item ") + kRestoreMenuText,
                                       std::string("about-item ") + kAboutMenuText.english,
-                                      "icons 160", "enable 1003 1", "enable 1001 1",
-                                      "enable 1000 1", "faces 1000 151", "faces 1001 159"}));
+                                      "icons 160", "enable 1003 0", "enable 1001 0",
+                                      "enable 1000 0", "faces 1000 151", "faces 1001 159",
+                                      // The firmware is checked over the window on screen.
+                                      "shown", "enable 1003 1", "enable 1001 1", "enable 1000 1"}));
   EXPECT_EQ(dialog->PedalPath(), "/dev/sdb");
   EXPECT_EQ(window.rangeLow, 0);
   EXPECT_EQ(window.rangeHigh, 100);
@@ -713,18 +722,24 @@ TEST_F(DialogTest, AJobShowsItsStageTimeLeftAndCancelThenTheLoop) {
   EXPECT_FALSE(window.enabled[kPedalSelector]) << "no other pedal while the job runs";
   EXPECT_EQ(window.status.text, "Exporting");
   using S = JobFrontEnd::Stage;
-  frontEnd->ReportStage(S::Export, 0, 40'000'000);
+  const auto report = [&](S stage, uint64_t done, uint64_t total) {
+    ProgressReport r;
+    r.stage = stage, r.done = r.passDone = done, r.total = r.passTotal = total;
+    r.planned = true;
+    frontEnd->ReportStage(r);
+  };
+  report(S::Export, 0, 40'000'000);
   window.now += std::chrono::seconds(3);
-  frontEnd->ReportStage(S::Export, 12'000'000, 40'000'000);
+  report(S::Export, 12'000'000, 40'000'000);
   EXPECT_EQ(window.status.text, "Exporting \u00b7 12 MB of 40 MB \u00b7 0:07 left");
   dialog->OnCancel();
   EXPECT_TRUE(state->cancel);
   EXPECT_FALSE(window.cancelShown);
-  EXPECT_EQ(window.status.text.rfind("Cancelling", 0), 0u) << window.status.text;
-  window.now += std::chrono::milliseconds(200);
-  frontEnd->ReportStage(S::Restore, 100'000, 4'000'000);
+  EXPECT_EQ(window.status.text, "Cancelling \u00b7 12 MB of 40 MB") << "no time left to promise";
+  window.now += std::chrono::seconds(5);
+  report(S::Restore, 100'000, 4'000'000);
   EXPECT_EQ(window.status.text, "Putting the earlier loop back \u00b7 0.1 MB of 4.0 MB")
-      << "no time before a second";
+      << "a pass of its own, no time before its own second";
   LoopOutline outline;
   outline.low.assign(360, -0.5f), outline.high.assign(360, 0.5f);
   frontEnd->ReportLoop(outline);
@@ -742,7 +757,7 @@ TEST_F(DialogTest, AJobShowsItsStageTimeLeftAndCancelThenTheLoop) {
   // Reading the loop back only checks what is already on the pedal: nothing to cancel.
   dialog->OnExport();
   EXPECT_TRUE(window.cancelShown);
-  frontEnd->ReportStage(S::Verify, 0, 4'000'000);
+  report(S::Verify, 0, 4'000'000);
   EXPECT_FALSE(window.cancelShown);
   dialog->OnCancel();
   EXPECT_FALSE(state->cancel);

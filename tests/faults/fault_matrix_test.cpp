@@ -40,7 +40,11 @@ class PumpedWindow : public WindowLayer {
  public:
   PumpedWindow() : windowThread_(std::this_thread::get_id()) {}
 
-  int RunModal(CSdkManager_MFCDlg& dialog) override { return dialog.OnInitDialog(); }
+  int RunModal(CSdkManager_MFCDlg& dialog) override {
+    const int focus = dialog.OnInitDialog();
+    dialog.OnShown();
+    return focus;
+  }
   void EndDialog(int) override {}
   void AppendAboutItem(const std::string&) override {}
   void AppendRestoreItem(const std::string&) override {}
@@ -50,7 +54,7 @@ class PumpedWindow : public WindowLayer {
   void SetProgressRange(int, int) override {}
   void SetProgressPos(int pos) override { progress = pos; }
   void LoadButtonFaces(int, const ButtonFaces&) override {}
-  void ShowMessage(const std::string& text, const std::string& detail) override {
+  void ShowMessage(const std::string& text, const std::string& detail, MessageKind) override {
     messages.push_back(text);
     details.push_back(detail);
   }

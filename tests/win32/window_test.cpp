@@ -679,7 +679,7 @@ TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
   EXPECT_TRUE(stereo.dialog_->Mix());
 
   // A message of the worker: owned by the window, captioned with the program's name, OK only.
-  rig.window_->ShowMessage("Receive Complete", "");
+  rig.window_->ShowMessage("Receive Complete", "", MessageKind::Information);
   EXPECT_EQ(r.boxes.back().owner, rig.Hwnd());
   EXPECT_EQ(r.boxes.back().caption, L"Rendax");
   EXPECT_EQ(r.boxes.back().type, static_cast<UINT>(MB_OK));

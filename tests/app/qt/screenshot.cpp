@@ -34,7 +34,9 @@ class ScriptedWindow : public MainWindow {
   std::string file;
   std::string message;
   std::optional<std::string> ChooseFile(const FileChooser&) override { return file; }
-  void ShowMessage(const std::string& text, const std::string&) override { message = text; }
+  void ShowMessage(const std::string& text, const std::string&, MessageKind) override {
+    message = text;
+  }
   std::chrono::steady_clock::time_point Now() const override {
     return std::chrono::steady_clock::time_point{} + ++reads_ * std::chrono::milliseconds(60);
   }

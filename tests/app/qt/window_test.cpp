@@ -124,7 +124,8 @@ class Responder {
       QMetaObject::invokeMethod(chooser, "accept", Qt::QueuedConnection);
     } else if (auto* box = qobject_cast<QMessageBox*>(w)) {
       seen.push_back(box->text().toStdString());
-      detail[seen.back()] = box->informativeText().toStdString();
+      // The detail as it was said: the box puts each path on a line of its own.
+      detail[seen.back()] = box->informativeText().replace('\n', ' ').toStdString();
       QAbstractButton* b = box->button(QMessageBox::Ok);
       if (!b) b = box->button(yes ? QMessageBox::Yes : QMessageBox::No);
       if (b) b->click();
@@ -407,7 +408,7 @@ TEST_F(WindowTest, ExportCancelledImportAndVerifiedImportThroughTheWorker) {
   EXPECT_TRUE(bytes.startsWith("RIFF"));
   EXPECT_EQ(bytes[22], 2) << "two channels for model 1";
 
-  // An import over a shorter earlier loop, cancelled once the bar is half-way, well into the
+  // An import over a shorter earlier loop, cancelled once the bar is near a third, well into the
   // writes (the worker waits while the window takes its progress).
   // Its pages' filler is zero, as a pedal keeps it; a backup holds the samples alone.
   const PageLayout page = PageLayoutFor(2);
@@ -421,13 +422,15 @@ TEST_F(WindowTest, ExportCancelledImportAndVerifiedImportThroughTheWorker) {
   responder.seen.clear();
   QString statusWhenPressed;
   QObject::connect(window.Progress(), &QProgressBar::valueChanged, &scope, [&](int v) {
-    if (v < 50 || !statusWhenPressed.isEmpty() || !window.CancelButton()->isVisible()) return;
+    // The bar also counts the backup's reads before and the verify's reads after.
+    if (v < 30 || !statusWhenPressed.isEmpty() || !window.CancelButton()->isVisible()) return;
     statusWhenPressed = window.Status()->text();
     window.CancelButton()->click();
   });
   window.ImportButton()->click();
   ASSERT_TRUE(Spin([&] { return responder.Seen(kMsgImportCancelled) && Idle(); },
-                   "the import's \"" + std::string(kMsgImportCancelled) + "\" and an idle window"));
+                   "the import's \"" + std::string(kMsgImportCancelled) + "\" and an idle window"))
+      << ::testing::PrintToString(responder.seen) << statusWhenPressed.toStdString();
   EXPECT_EQ(responder.seen[0], ReplaceWarning(PedalName(1, root + "/pedal0")));
   EXPECT_EQ(responder.seen[1], "chooser");
   EXPECT_TRUE(statusWhenPressed.startsWith("Importing \u00b7 ")) << statusWhenPressed.toStdString();

@@ -155,6 +155,9 @@ class WindowLayer {
   virtual std::chrono::steady_clock::time_point Now() const {
     return std::chrono::steady_clock::now();
   }
+  //     A job ended with this title: tells the user when the window is not the active one (a
+  //     desktop notification, a taskbar flash).
+  virtual void NotifyJobEnded(const std::string& /*title*/) {}
   // 11. Threads are started by the worker itself (std::thread).
   // 12. Device notices (the platform's NoticeFeed, settled) arrive as
   //     `dialog.OnDeviceChange(...)` on the window thread.

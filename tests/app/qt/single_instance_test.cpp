@@ -8,7 +8,9 @@
 #include <QProcess>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <future>
+#include <vector>
 
 #include "app/qt/single_instance.h"
 #include "tests/support/wait.h"

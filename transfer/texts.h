@@ -25,6 +25,9 @@ std::string FormatText(const char* format, Args... args) {
 
 // The application's name: the caption of the window and of every box the window owns.
 inline constexpr const char* kAppName = "Rendax";
+// A second start found the window open, but it did not take the file handed to it.
+inline constexpr const char* kMsgWindowNotAnswering =
+    "Rendax is already open but does not answer. Close it, then start Rendax again.";
 
 // --- Job titles: how a job ended --------------------------------------------------------------
 

@@ -24,6 +24,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -32,6 +33,7 @@
 #include <utility>
 
 #include "app/about.h"
+#include "app/qt/desktop_notice.h"
 
 namespace rendax {
 
@@ -634,6 +636,31 @@ void MainWindow::ShowLoopOutline(const LoopOutline& outline) {
 
 void MainWindow::DeliverNotice(HotplugNotice notice) {
   if (dialog_ && !ended_) dialog_->OnDeviceChange(notice);
+}
+
+void MainWindow::TakeHandedOver(const std::string& path) {
+  // The question on screen, if any, is what the user must see first.
+  QWidget* front = QApplication::activeModalWidget();
+  if (!front) front = this;
+  if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+  front->raise();
+  front->activateWindow();
+  if (QWindow* handle = front->windowHandle()) handle->requestActivate();
+  if (path.empty() || ended_) return;
+  if (!dialog_) {
+    OpenWhenShown(path);  // not open yet: taken once it is
+    return;
+  }
+  if (front != this) return;
+  QTimer::singleShot(0, this, [this, path] {
+    if (dialog_ && !ended_) dialog_->OnDropFile(path);
+  });
+}
+
+void MainWindow::NotifyJobEnded(const std::string& title) {
+  if (isActiveWindow()) return;
+  NotifyDesktop(Q(title));
+  QApplication::alert(this);
 }
 
 void MainWindow::paintEvent(QPaintEvent*) {

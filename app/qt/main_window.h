@@ -72,6 +72,12 @@ class MainWindow : public QDialog, public WindowLayer {
   // A device notice from the hot-plug source, on the window thread.
   void DeliverNotice(HotplugNotice notice);
 
+  // Another start of the program handed over `path` ("" for none): the window comes to the front
+  // and takes the file as if dropped on it, unless a question is already up.
+  void TakeHandedOver(const std::string& path);
+  // Said only while the user looks at another window: a desktop notification and a taskbar flash.
+  void NotifyJobEnded(const std::string& title) override;
+
   PictureButton* ExportButton() const { return export_; }
   PictureButton* ImportButton() const { return import_; }
   QProgressBar* Progress() const { return progress_; }

@@ -28,6 +28,15 @@ struct CAboutDlg {
     line.replace(line.find("%s"), 2, RENDAX_VERSION);
     return line;
   }
+  // The licence notice, naming the installed licence text and, when given, the third-party
+  // notices.
+  static std::string LicenceNotice(const std::string& licence, const std::string& notices = "") {
+    std::string text = FormatText(kLicenceNoticeFormat, licence.c_str());
+    if (!notices.empty()) {
+      text.append("\n\n").append(FormatText(kThirdPartyNoticesFormat, notices.c_str()));
+    }
+    return text;
+  }
 };
 
 }  // namespace rendax

@@ -74,6 +74,16 @@ std::string UiLocaleName() {
   return Narrow(name);
 }
 
+// The licence notice, naming the texts in the folder the program was installed into (the one
+// above bin\rendax.exe).
+std::wstring LicenceNotice() {
+  wchar_t path[4 * MAX_PATH] = {};
+  std::wstring folder(path, GetModuleFileNameW(nullptr, path, 4 * MAX_PATH));
+  for (int up = 0; up < 2; ++up) folder.erase(std::min(folder.rfind(L'\\'), folder.size()));
+  const std::string f = Narrow(folder);
+  return Widen(CAboutDlg::LicenceNotice(f + "\\LICENSE.txt", f + "\\THIRD-PARTY-NOTICES.txt"));
+}
+
 INT_PTR CALLBACK AboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
     // The template's texts are the Chinese ones: the user's language replaces them.
@@ -83,6 +93,13 @@ INT_PTR CALLBACK AboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
     SetDlgItemTextW(hwnd, kAboutDescriptionText,
                     Widen(ForLocale(kAboutDescription, locale)).c_str());
     SetDlgItemTextW(hwnd, IDOK, Widen(ForLocale(kAboutOk, locale)).c_str());
+    SetDlgItemTextW(hwnd, kAboutLicencesButton, Widen(ForLocale(kAboutLicences, locale)).c_str());
+    return TRUE;
+  }
+  if (message == WM_COMMAND && LOWORD(wParam) == kAboutLicencesButton) {
+    MessageBoxW(hwnd, LicenceNotice().c_str(),
+                Widen(ForLocale(kAboutCaption, UiLocaleName())).c_str(),
+                MB_OK | MB_ICONINFORMATION);
     return TRUE;
   }
   if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {

@@ -37,6 +37,7 @@ inline constexpr int kAboutMenuString = 101;
 inline constexpr int kMainDialogTemplate = 102;
 inline constexpr int kAboutProductText = 1003;  // the About box's two lines
 inline constexpr int kAboutDescriptionText = 1004;
+inline constexpr int kAboutLicencesButton = 1005;
 inline constexpr UINT kAboutCommand = 16;  // the system-menu item; low four bits are the system's
 inline constexpr UINT kRestoreCommand = 32;
 inline constexpr UINT kVerifyCommand = 48;

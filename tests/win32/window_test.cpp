@@ -296,6 +296,7 @@ TEST(Win32Window, ResourcesCarryTheAboutBoxManifestAndVersion) {
   EXPECT_EQ(Text(GetDlgItem(about, kAboutProductText)), Widen(CAboutDlg::Product("zh")));
   EXPECT_EQ(Text(GetDlgItem(about, kAboutDescriptionText)), Widen(kAboutDescription.chinese));
   EXPECT_EQ(Text(GetDlgItem(about, IDOK)), Widen(kAboutOk.chinese));
+  EXPECT_EQ(Text(GetDlgItem(about, kAboutLicencesButton)), Widen(kAboutLicences.chinese));
   DestroyWindow(about);
 
   HRSRC manifest = FindResourceW(self, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST

@@ -78,7 +78,8 @@ std::string UiLocaleName() {
 // above bin\rendax.exe).
 std::wstring LicenceNotice() {
   wchar_t path[4 * MAX_PATH] = {};
-  std::wstring folder(path, GetModuleFileNameW(nullptr, path, 4 * MAX_PATH));
+  const DWORD length = GetModuleFileNameW(nullptr, path, 4 * MAX_PATH);
+  std::wstring folder(path, length);
   for (int up = 0; up < 2; ++up) folder.erase(std::min(folder.rfind(L'\\'), folder.size()));
   const std::string f = Narrow(folder);
   return Widen(CAboutDlg::LicenceNotice(f + "\\LICENSE.txt", f + "\\THIRD-PARTY-NOTICES.txt"));

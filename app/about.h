@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The About box and its menu item, in the user's language: the texts are pairs in
 // transfer/texts.h, and the toolkit lays them out.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Windows installer (NSIS) and zip, one of each per architecture:
 #   rendax-<version>-win64.exe / .zip   and   rendax-<version>-win32.exe / .zip
 # Both hold bin\rendax.exe, bin\rendax-cli.exe, README.txt, LICENSE.txt and the audio libraries'

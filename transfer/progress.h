@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one way a running job tells its progress: a stage and the bytes of it done. The status
 // line takes the bytes as they are; the bar's percent is derived here and nowhere else.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every text the program shows its user, in one table: the titles of its messages, its
 // questions, captions, menu items and status lines. The window (Qt and Win32) and rendax-cli
 // render from here, so one message is worded one way wherever it is said. Reasons that come

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/win32/win32_window.h"
 
 #include <dbt.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The native Windows window layer of the main dialog: dialog template 102 from the resources,
 // owner-drawn picture buttons with four faces, the common-controls progress bar, the strip below
 // the picture with the status line and the pedal selector, the Cancel button, the loop drawn

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The About texts by the user's language.
 #include "app/about.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The source tree: every file the project owns names its licence, and the texts that describe
 // the program to its users (README, package description, AppStream record, manual pages, the
 // Windows README) say what it does today, in the same words.

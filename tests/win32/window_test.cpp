@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The native window layer under wine: the dialog made from the resources, its controls and
 // menu, the picture buttons' faces, "SetPos" from another thread, device notices and their
 // settling, the strip with the status line and selector, Cancel, the verify item, the loop around

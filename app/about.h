@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The About box and its menu item, in the user's language: the texts are pairs in
 // transfer/texts.h, and the toolkit lays them out.
 #pragma once
@@ -27,6 +28,15 @@ struct CAboutDlg {
     std::string line = ForLocale(kAboutProduct, locale);
     line.replace(line.find("%s"), 2, RENDAX_VERSION);
     return line;
+  }
+  // The licence notice, naming the installed licence text and, when given, the third-party
+  // notices.
+  static std::string LicenceNotice(const std::string& licence, const std::string& notices = "") {
+    std::string text = FormatText(kLicenceNoticeFormat, licence.c_str());
+    if (!notices.empty()) {
+      text.append("\n\n").append(FormatText(kThirdPartyNoticesFormat, notices.c_str()));
+    }
+    return text;
   }
 };
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main dialog: owner of all state of a run (the device object, the shared transfer state, the
 // WAV parameters and converter state, the pedal tracker, which knows the pedal in use and its
 // firmware) and the logic of start-up, the two transfer buttons, progress, pedal arrival and

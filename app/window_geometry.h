@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the two windows (Qt and Win32) draw alike, without a toolkit: where the controls sit, the
 // background picture's colours and its disc, and the loop's ring around the disc. Each toolkit
 // only draws what is computed here, so the two cannot drift apart.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window platform as the main dialog sees it: the operations the dialog's logic needs from a
 // toolkit, so the logic runs the same under Qt, Win32 or a test's fake window.
 #pragma once

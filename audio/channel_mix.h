@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How decoded channels become the ones the pedal takes, and decoded samples its 24-bit ones.
 // Pure arithmetic on frames of doubles (full scale +-1.0), no I/O.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A loop's outline for drawing: the lowest and highest sample of every channel in each of a
 // fixed number of equal slices of the loop, so the window can draw the loop around a circle.
 // Pure: built from the pedal's page stream as a job reads or writes it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The six converters between WAV frames and the pedal's page stream: linear interpolation
 // on an exact rational grid, integer arithmetic only.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The RIFF toolbox: little-endian numbers, the chunks of a RIFF, RF64 or Wave64 file, and the
 // format block of a PCM file. Pure functions on memory, no I/O.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pedal's page stream: 682 frames of 24-bit audio per sample page, then filler bytes.
 #pragma once
 

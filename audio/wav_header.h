@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The RIFF/WAVE header: the 44-byte header the export writes and the validator the
 // import applies to the first bytes of a file. Pure functions on memory, no I/O.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Throughput of the six converters in input frames per second, next to libsamplerate's
 // linear converter (float), speexdsp at quality 0 (int16), soxr at quick quality (float) and a
 // plain memcpy of the same bytes, all on the same ~10 M frames in the chunk sizes the jobs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Speed and peak memory of importing a user's compressed file: a 96,000 Hz 24-bit stereo FLAC
 // made by sox in the run goes through the real import job into a simulated two-channel pedal
 // (no backup), beside sox converting the same file to 48,000 Hz 24-bit with its very high

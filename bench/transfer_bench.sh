@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Speed and memory of the transfer jobs against a simulated pedal, beside sox's own conversion
 # of the same file to the pedal's rate in the same run.
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line's view of the loop backups: the listing and the choice of what to restore.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line's front end for jobs and the firmware check: a progress bar on standard
 // error (one line per 10 % when it is not a terminal), messages as lines, questions on stdin.
 #pragma once

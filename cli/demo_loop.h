@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The demo loop that `sim create --demo-loop` stores in a simulated pedal: two bars of drums,
 // bass and chords, synthesized here so the first export gives something worth hearing.
 #pragma once

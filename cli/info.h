@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What rendax-cli tells of a file (`rendax-cli info FILE`: what the program sees in it and how
 // each pedal model would take it) and of a pedal.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ctrl-C, a closed terminal or a polite kill during a transfer: the job is asked to stop at the
 // next block boundary, so it can remove its temporary file or say what the pedal now holds,
 // instead of the program vanishing halfway through a write.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rendax-cli: the pedal's export, import and firmware check from the command line, over the
 // same transfer engine as the window.
 #include <unistd.h>

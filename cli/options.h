@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rendax-cli's commands and options, each in one table: the parser and --help follow them, and
 // the tests hold the bash completion and the manual page to them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `rendax-cli watch`: pedals being plugged in and pulled out, one line per pedal that came or
 // went, as the window's pedal tracker sees them.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installation layout and packages (CPack): the Debian package on Linux, the NSIS installer and
 # zip on Windows.
 if(WIN32)

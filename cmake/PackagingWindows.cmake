@@ -1,6 +1,8 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Windows installer (NSIS) and zip, one of each per architecture:
 #   rendax-<version>-win64.exe / .zip   and   rendax-<version>-win32.exe / .zip
-# Both hold bin\rendax.exe, bin\rendax-cli.exe and README.txt. The installer puts them under
+# Both hold bin\rendax.exe, bin\rendax-cli.exe, README.txt, LICENSE.txt and the audio libraries'
+# licences. The installer puts them under
 # Program Files\Rendax Companion, adds a Start-menu entry for the window program and an
 # uninstaller registered in the system's list of programs. `cpack -G "NSIS;ZIP"` in a Windows
 # build folder makes both (makensis from Debian's nsis package).
@@ -10,6 +12,12 @@ include(GNUInstallDirs)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt.in
                ${PROJECT_BINARY_DIR}/packaging/README.txt @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${PROJECT_BINARY_DIR}/packaging/README.txt DESTINATION .)
+# The licence (shown by the installer too), and those of the audio libraries linked in, as
+# scripts/mingw-deps keeps them beside the libraries.
+configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/packaging/LICENSE.txt @ONLY
+               NEWLINE_STYLE CRLF)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/LICENSE.txt DESTINATION .)
+install(DIRECTORY ${RENDAX_MINGW_DEPS_PREFIX}/share/rendax-licenses/ DESTINATION .)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(_rdx_arch win64)
@@ -40,8 +48,7 @@ set(CPACK_NSIS_EXECUTABLES_DIRECTORY ${CMAKE_INSTALL_BINDIR})
 set(CPACK_NSIS_INSTALLED_ICON_NAME "${CMAKE_INSTALL_BINDIR}\\\\rendax.exe")
 set(CPACK_NSIS_MUI_FINISHPAGE_RUN rendax.exe)
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
-# The project has no licence text of its own to show.
-set(CPACK_NSIS_IGNORE_LICENSE_PAGE ON)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_BINARY_DIR}/packaging/LICENSE.txt)
 set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
 # The uninstaller removes Software\<vendor>\<key> but not the vendor's key above it; these lines
 # run after that removal. (Backslashes doubled: the value is written into CPackConfig.cmake.)

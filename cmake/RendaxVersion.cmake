@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The program's version, from project(VERSION): a generated header for the code (the interface
 # library rendax_version), and the four numbers a Windows version record needs.
 foreach(part MAJOR MINOR PATCH TWEAK)

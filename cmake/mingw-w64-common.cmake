@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shared part of the mingw-w64 toolchain files: set RENDAX_MINGW_TRIPLE, then include this.
 # Debian's "-posix" compilers are used because std::thread and std::mutex need the POSIX thread
 # model with g++ 12; everything is linked statically, so the programs need no DLL beside them.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # 32-bit Windows with Debian's mingw-w64 (g++-mingw-w64-i686-posix).
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(RENDAX_MINGW_TRIPLE i686-w64-mingw32)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Included right after project() in the Windows cross builds (CMAKE_PROJECT_INCLUDE in the win64
 # and win32 presets). Debian has no GoogleTest for mingw, so it is built here from the sources
 # that libgtest-dev installs, and find_package(GTest) is answered with those targets.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # 64-bit Windows with Debian's mingw-w64 (g++-mingw-w64-x86-64-posix).
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(RENDAX_MINGW_TRIPLE x86_64-w64-mingw32)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pedal's vendor command set (opcode 0xCB) and the two senders.
 #pragma once
 

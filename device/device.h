@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device object: one open connection to a pedal, or none.
 #pragma once
 

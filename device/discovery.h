@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding a pedal: enumerators over the platform's candidates and the model table.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The firmware version check that runs right after a pedal is found, and the writing of an
 // image. Mechanism only: what to ask and what a verdict allows is the front ends' policy
 // (transfer/pedal_policy.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a hot-plug watcher tells its front end: a volume came, or a device went. The windows and
 // the command line react to these two alone (search again, or check the current pedal is still
 // there), and read them from the one feed the platform offers (DevicePlatform::WatchNotices).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One SCSI pass-through request, platform-neutral. Every backend maps it to its own call
 // (SG_IO on Linux, SCSI_PASS_THROUGH_DIRECT on Windows, the simulated pedal's firmware).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The attached pedals as every front end sees them: which are attached, which one is used, what
 // is known of each (firmware, loop), and the settling of the operating system's notices. The
 // window (Qt and Win32) and `rendax-cli watch` read this one place, so they cannot disagree.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The seam between the pedal logic and an operating system's storage stack. One
 // implementation per platform under device/platform/; tests inject their own.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decoding path on arbitrary file bytes: what the file is, the import's check, the audio
 // source read to its end, and an import of it into a simulated pedal. The promises: nothing
 // crashes; a source gives whole frames in the form it states and ends (nothing after a short

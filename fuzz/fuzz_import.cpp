@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A whole import of arbitrary file bytes into a simulated pedal of each model, with the
 // read-back check on. On a pedal without faults there are only two endings: the file is
 // refused before anything reaches the pedal (which keeps its loop), or the loop is stored and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The page reading and writing rules and the six converters on arbitrary audio, block lengths
 // and chunkings. Every call gets buffers of exactly the size its contract promises, so a read
 // or write past them is a finding; and the same stream cut two ways must give the same bytes.

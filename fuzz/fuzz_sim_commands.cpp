@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated pedal's firmware on arbitrary command sequences: any CDB, direction, data
 // length and sense length. Buffers are exactly as long as the command says, so the firmware may
 // never touch more; its answers must keep their own promises.

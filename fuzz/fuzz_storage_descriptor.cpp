@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The storage descriptor parser on arbitrary replies: string offsets anywhere (inside the bytes
 // returned, past them, past the descriptor's own Size), strings with and without their zero.
 // The reply buffer is exactly as long as the bytes returned, so any read past them is a finding.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small helpers shared by the fuzz targets: a checked assertion that stays on in release
 // builds, a reader that takes control values from the front of an input, and a scratch folder
 // on a memory file system.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The WAV header validator on arbitrary bytes: it must never read past the bytes it was given
 // nor past the 46 it examines, and what it accepts must be a header the converters can take.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the import targets share: a front end that writes down what a job shows, a scratch
 // folder per target, and the loop a pedal holds before each import.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the seeds that come from the simulator: for every WAV file named on the command line
 // it imports the file into a simulated pedal of each model and keeps
 //   pages/             the stored page stream (unpacker seeds) and the file's audio (packer seeds)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Exact backups of the pedal's loop, made before anything replaces it, and the lossless export.
 //
 // A backup is a WAV file any player opens: 46,875 Hz, 24-bit, the model's channel count, the

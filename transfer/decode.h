@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any audio file in: what a file is, how it will reach the pedal, and the audio source the
 // import reads from.
 //

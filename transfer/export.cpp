@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Export: the pedal's loop into a WAV file, 48,000 Hz 24-bit, or in the lossless form.
 #include <cerrno>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files of the transfer jobs: UTF-8 paths, closed on every path out of a job.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a file is: its kind as libsndfile names it, the reason a file that is no audio of ours
 // is refused, and the plan by which its audio reaches the pedal, with the line that says so.
 #pragma once

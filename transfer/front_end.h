@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a running job needs from whoever shows it: the window, the command line or a test.
 #pragma once
 

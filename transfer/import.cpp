@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Import: an audio file into the pedal's loop, and the optional read-back check.
 #include <algorithm>
 #include <cerrno>

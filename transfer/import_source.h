@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where an import reads its file from. A file on the disk is read where it is, as often as the
 // import needs (inspection, conversion, verification). A source that can be read only once (a
 // named pipe, standard input given as "-", /dev/stdin, a shell's <(...)) is copied once, as a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The job frame and the worker thread.
 #include "transfer/job.h"
 

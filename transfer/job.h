@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transfer engine: the job frame, export, import and the worker thread that runs them.
 #pragma once
 

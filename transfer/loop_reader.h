@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading the pedal's loop: the loop record, then the page stream in transfer blocks, each
 // block's residual checked against what the record announced. The export, the backup and the
 // check after an import read through it; the stream maker is its counterpart on the write side.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How a job ended, as the front ends show it: a title of transfer/texts.h and the chain of
 // reasons below it, each layer putting its own context before the reason of the layer beneath
 // ("the backup could not be put back: a loop data write failed: sense 3/0C/00"), and what the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The front ends' one policy for a pedal: what its firmware allows, the firmware question and
 // update, and how questions name the pedal. The window and rendax-cli both decide here, so they
 // cannot disagree on what a pedal may be used for.

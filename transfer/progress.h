@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one way a running job tells its progress, and the one way it is shown: a pass of stages,
 // each weighted by the pedal's bytes it moves. The bar's percent and the status line's amounts
 // are both taken from the pass's bytes here, so they always agree.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The messages and questions a front end answers: the window, the command line or a test.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The write side of the pedal's loop, beside the loop reader: the audio of a source converted
 // into page stream and handed on in transfer blocks. The import writes through it, and the check
 // after an import compares what the loop reader reads back with it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every text the program shows its user, in one table: the titles of its messages, its
 // questions, captions, menu items and status lines. The window (Qt and Win32) and rendax-cli
 // render from here, so one message is worded one way wherever it is said. Reasons that come
@@ -282,6 +283,21 @@ inline constexpr TextPair kAboutDescription{
     "The desktop companion of the Rendax loop-recording effects pedals",
     "Rendax 循环录音效果器的桌面助手"};
 inline constexpr TextPair kAboutOk{"OK", "确定"};
+inline constexpr TextPair kAboutLicences{"&Licences", "许可证(&L)"};
+// The licence notice behind that button, the same under every locale; "%s" stands for where the
+// licence's full text is installed.
+inline constexpr const char* kLicenceNoticeFormat =
+    "Rendax Companion is free software: you can redistribute it and/or modify it under the terms "
+    "of the GNU General Public License as published by the Free Software Foundation, either "
+    "version 3 of the License, or (at your option) any later version.\n\n"
+    "Rendax Companion is distributed in the hope that it will be useful, but WITHOUT ANY "
+    "WARRANTY; without even the implied warranty of MERCHANTABILITY or FITNESS FOR A PARTICULAR "
+    "PURPOSE. See the GNU General Public License for more details.\n\n"
+    "The full text of the licence: %s";
+// After it on Windows, where the programs carry the audio libraries: "%s" stands for the file
+// that lists them.
+inline constexpr const char* kThirdPartyNoticesFormat =
+    "The audio libraries built into the program, and their licences: %s";
 
 // --- The command line -------------------------------------------------------------------------
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A desktop notification (freedesktop.org, over the session bus), for what the user should hear
 // of while looking at another window.
 #pragma once

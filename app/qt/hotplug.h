@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's device notices: the platform's notice feed (DevicePlatform::WatchNotices: udevd's
 // monitor or the kernel's uevents on Linux, the folder scan of the simulator), read from the Qt
 // event loop and delivered, settled, on the window thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window program: one dialog for export, import and the pedal's firmware.
 #include <QApplication>
 #include <QFile>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/qt/main_window.h"
 
 #include <QAction>
@@ -19,6 +20,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpacerItem>
 #include <QThread>
@@ -356,6 +358,13 @@ void MainWindow::ShowAbout() {
   auto* buttons = new QDialogButtonBox(&box);
   buttons->addButton(Q(ForLocale(kAboutOk, locale)), QDialogButtonBox::AcceptRole);
   connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+  QPushButton* licences =
+      buttons->addButton(Q(ForLocale(kAboutLicences, locale)), QDialogButtonBox::ActionRole);
+  licences->setObjectName("licences");
+  connect(licences, &QPushButton::clicked, &box, [&box, locale] {
+    QMessageBox::information(&box, Q(ForLocale(kAboutCaption, locale)),
+                             Q(CAboutDlg::LicenceNotice(RENDAX_LICENSE_FILE)));
+  });
   auto* row = new QHBoxLayout;
   row->addWidget(icon);
   row->addWidget(text, 1);

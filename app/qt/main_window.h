@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Qt window: the main dialog's window layer. One fixed-size window with the background
 // picture, the two picture buttons, the progress bar and its Cancel button, and below the picture
 // a strip with the status line and the pedal selector.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One window per user: the first `rendax` owns a per-user lock and listens on a local socket; a
 // later one (a second start, or the desktop's "Open With" while the window is open) hands its
 // file, or nothing, to the first and ends, so two windows never fight over one pedal.

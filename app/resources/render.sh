@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the window's pictures from their SVG sources into png/ (committed, so a build needs no
 # renderer). Rerun after editing an SVG: app/resources/render.sh
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rendax.exe: the window program for Windows.
 #include <windows.h>
 // windows.h first: commctrl.h uses its types.

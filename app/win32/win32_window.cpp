@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/win32/win32_window.h"
 
 #include <dbt.h>
@@ -74,6 +75,17 @@ std::string UiLocaleName() {
   return Narrow(name);
 }
 
+// The licence notice, naming the texts in the folder the program was installed into (the one
+// above bin\rendax.exe).
+std::wstring LicenceNotice() {
+  wchar_t path[4 * MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, path, 4 * MAX_PATH);
+  std::wstring folder(path, length);
+  for (int up = 0; up < 2; ++up) folder.erase(std::min(folder.rfind(L'\\'), folder.size()));
+  const std::string f = Narrow(folder);
+  return Widen(CAboutDlg::LicenceNotice(f + "\\LICENSE.txt", f + "\\THIRD-PARTY-NOTICES.txt"));
+}
+
 INT_PTR CALLBACK AboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
     // The template's texts are the Chinese ones: the user's language replaces them.
@@ -83,6 +95,13 @@ INT_PTR CALLBACK AboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
     SetDlgItemTextW(hwnd, kAboutDescriptionText,
                     Widen(ForLocale(kAboutDescription, locale)).c_str());
     SetDlgItemTextW(hwnd, IDOK, Widen(ForLocale(kAboutOk, locale)).c_str());
+    SetDlgItemTextW(hwnd, kAboutLicencesButton, Widen(ForLocale(kAboutLicences, locale)).c_str());
+    return TRUE;
+  }
+  if (message == WM_COMMAND && LOWORD(wParam) == kAboutLicencesButton) {
+    MessageBoxW(hwnd, LicenceNotice().c_str(),
+                Widen(ForLocale(kAboutCaption, UiLocaleName())).c_str(),
+                MB_OK | MB_ICONINFORMATION);
     return TRUE;
   }
   if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The native Windows window layer of the main dialog: dialog template 102 from the resources,
 // owner-drawn picture buttons with four faces, the common-controls progress bar, the strip below
 // the picture with the status line and the pedal selector, the Cancel button, the loop drawn
@@ -37,6 +38,7 @@ inline constexpr int kAboutMenuString = 101;
 inline constexpr int kMainDialogTemplate = 102;
 inline constexpr int kAboutProductText = 1003;  // the About box's two lines
 inline constexpr int kAboutDescriptionText = 1004;
+inline constexpr int kAboutLicencesButton = 1005;
 inline constexpr UINT kAboutCommand = 16;  // the system-menu item; low four bits are the system's
 inline constexpr UINT kRestoreCommand = 32;
 inline constexpr UINT kVerifyCommand = 48;

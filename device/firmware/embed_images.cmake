@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Turns the three firmware images into a C++ source file.
 #   cmake -DIMAGE_DIR=<folder with model0.bin..model2.bin> -DOUTPUT=<file.cpp>
 #         -DREPO_IMAGE_DIR=<the repository's own image folder> -P embed_images.cmake

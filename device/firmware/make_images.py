@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Makes the three development firmware images, model0.bin to model2.bin.
 
 Each image is 24,576 bytes, laid out as a Cortex-M flash image based at 0x08000000:

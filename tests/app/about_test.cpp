@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The About texts by the user's language.
 #include "app/about.h"
 
@@ -15,6 +16,11 @@ TEST(About, ChineseUnderEveryChineseLocaleEnglishElsewhere) {
     EXPECT_STREQ(ForLocale(kAboutOk, locale), chinese ? "确定" : "OK") << locale;
   }
   EXPECT_EQ(CAboutDlg::Product("en"), "Rendax Companion, version " RENDAX_VERSION);
+  // The licence notice ends by naming the installed texts.
+  EXPECT_TRUE(CAboutDlg::LicenceNotice("/d/LICENSE").ends_with("licence: /d/LICENSE"));
+  EXPECT_TRUE(CAboutDlg::LicenceNotice("C:\\R\\LICENSE.txt", "C:\\R\\N.txt")
+                  .ends_with("LICENSE.txt\n\nThe audio libraries built into the program, and their "
+                             "licences: C:\\R\\N.txt"));
 }
 
 }  // namespace

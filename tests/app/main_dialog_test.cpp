@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main dialog's logic against a fake window, scripted pedals and a fake worker.
 #include "app/main_dialog.h"
 

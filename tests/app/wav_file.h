@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small plain PCM WAV files for the window tests, written without any audio tool so that the
 // tests run the same on every platform.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The channel rules and the rounding of decoded samples, without any decoder.
 #include "audio/channel_mix.h"
 

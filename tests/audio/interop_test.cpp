@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files written by sox are judged as the import's exact path judges them, and a header we build
 // reads back in libsndfile: tools that are not ours check both directions.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The loop's outline: which frames fall into which slice, and that filler, a partial last frame
 // and bytes past the loop never show in the drawing.
 #include "audio/loop_outline.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A plain, slow model of one converter call over a whole stream, written step by step from
 // the rules, byte by byte, with nothing shared with the real converters. Tests compare the
 // real converters (in any chunking) against it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any cutting of a stream into chunks gives the bytes of one call over the whole stream, and
 // that call gives what the step-by-step reference model gives.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The converters' worked examples: one call per stream, exact samples and final state.
 #include "audio/resample.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The converters give the reference bytes over the whole sample range, with the vector kernels
 // and with the portable code alike. Full-scale jumps between neighbours put the
 // interpolation's numerator at its largest, where a division done in doubles would first lose

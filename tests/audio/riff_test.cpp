@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Walking the chunks of RIFF, RF64 and Wave64 files laid out the ways writers lay them out.
 #include "audio/riff.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The page layout: stream lengths, and filler bytes that writing never touches and reading
 // never looks at.
 #include "audio/sample_pages.h"

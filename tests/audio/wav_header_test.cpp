@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Header building and the import's acceptance rules, on headers made in memory.
 #include "audio/wav_header.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A folder of simulated pedals and rendax-cli pointed at it, shared by the command line's tests.
 // Every run keeps its backups in the folder's own "backups", never in the user's home.
 #pragma once

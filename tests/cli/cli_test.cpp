@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rendax-cli end to end on simulated pedals: files made by sox, read back by libsndfile.
 #include <sndfile.h>
 

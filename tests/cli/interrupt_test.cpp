@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rendax-cli interrupted by real signals while a transfer is in flight: the simulated pedal
 // stalls at a chosen command, the test signals the program there and lets the command go.
 #include <signal.h>

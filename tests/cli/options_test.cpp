@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rendax-cli's option table: the parser takes what it says and nothing else, and the bash
 // completion and the manual page, written by hand, say the same.
 #include "cli/options.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rendax-cli watch on the simulator: pedal folders coming and going while it runs.
 #include <chrono>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test doubles for pedal access: a platform whose channel records every request it is given
 // and answers from a script, and a temporary folder.
 #pragma once

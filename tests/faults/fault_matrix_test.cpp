@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fault matrix: a pedal, a file or the file system fails at one point of a job, and the
 // user must see the right message with its reason and be left with no crash, no partial or
 // corrupted file, an earlier target unchanged, the pedal closed, progress 0, no job pending and the

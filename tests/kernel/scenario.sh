@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The real-kernel scenario, shared by the host (preparing pedals and inputs, running every
 # operation on the plain simulator for reference) and the guest (the same operations on the
 # gadget pedals through the kernel, compared with the reference). Sourced by `run` and by the

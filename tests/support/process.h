@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Child processes for tests: each in its own process group, waited for within a bound and killed
 // (with everything it started) when the bound passes or the test ends first.
 #pragma once

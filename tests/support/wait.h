@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bounded waits for tests. A test waits for the event itself, never for a stretch of time; the
 // bound only turns an event that never comes into a failure that names it, instead of a hang.
 #pragma once

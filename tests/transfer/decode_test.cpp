@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files of every kind the import decodes, made by Debian's tools (sox, flac, lame, oggenc,
 // opusenc, sndfile-convert), against those tools' own decoding of the same file.
 #include <fcntl.h>

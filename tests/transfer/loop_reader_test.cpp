@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one reader of the pedal's loop, against scripted replies: what it asks for, when it stops,
 // and what it reports done.
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The front ends' pedal policy: what a firmware state allows, and the firmware question and
 // update over the simulated pedal.
 #include "transfer/pedal_policy.h"

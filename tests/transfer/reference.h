@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An independent model of the conversions, for checking what the engine sends and writes:
 // whole-stream linear interpolation on the exact rate grid, and the page layout.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pedals and front ends for the transfer tests: simulated pedals whose commands are recorded,
 // and a front end that records what a job shows.
 #pragma once

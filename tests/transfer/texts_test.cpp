@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The texts the program has always said, word for word. Every other test compares against the
 // table's constants, so this is the one place these words are written down.
 #include <gtest/gtest.h>

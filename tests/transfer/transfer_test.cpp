@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The export, the import and the worker against recorded simulated pedals.
 #include <signal.h>
 #ifndef _WIN32

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rendax-cli.exe end to end under Windows (wine): simulated pedals made, listed, exported to a
 // WAV file and imported back, and refusals that must not touch the pedal.
 #include <windows.h>

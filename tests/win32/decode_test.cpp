@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The import's decoding under Windows (wine): files of every kind the import decodes, made on
 // Linux with Debian's encoders (make_decode_fixtures), through the same calls the import makes,
 // against what the Linux side decodes from the same files. The Windows programs carry their own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A fake kernel32 for Windows pedal access: a volume set behind drive letters, each answering
 // the storage property query from a descriptor it builds, and a pedal answering pass-through
 // requests. It records every call.

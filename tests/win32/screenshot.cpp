@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The native window after an export, its loop drawn around the disc, for scripts/wine-test to
 // photograph (docs/screenshot-windows-loop.png):
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* What Linux's libsndfile decodes from a file, as the import reads it (sf_readf_double): the
  * decoding test's reference for lossy files. Built and run on the host by make_decode_fixtures.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows pedal access through the kernel32 seam: the request block as the driver reads it,
 // discovery over a fake volume set, and how commands and their failures come back.
 #include "device/platform/win32/win32_platform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The native window layer under wine: the dialog made from the resources, its controls and
 // menu, the picture buttons' faces, "SetPos" from another thread, device notices and their
 // settling, the strip with the status line and selector, Cancel, the verify item, the loop around
@@ -296,6 +297,7 @@ TEST(Win32Window, ResourcesCarryTheAboutBoxManifestAndVersion) {
   EXPECT_EQ(Text(GetDlgItem(about, kAboutProductText)), Widen(CAboutDlg::Product("zh")));
   EXPECT_EQ(Text(GetDlgItem(about, kAboutDescriptionText)), Widen(kAboutDescription.chinese));
   EXPECT_EQ(Text(GetDlgItem(about, IDOK)), Widen(kAboutOk.chinese));
+  EXPECT_EQ(Text(GetDlgItem(about, kAboutLicencesButton)), Widen(kAboutLicences.chinese));
   DestroyWindow(about);
 
   HRSRC manifest = FindResourceW(self, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST

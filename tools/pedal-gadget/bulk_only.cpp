@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/pedal-gadget/bulk_only.h"
 
 #include <algorithm>

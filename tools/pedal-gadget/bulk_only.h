@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // USB mass-storage bulk-only transport on the device side: command block wrappers in, data,
 // command status wrappers out, with the stall and phase-error rules for every combination of
 // what the host expects and what the device means to transfer.

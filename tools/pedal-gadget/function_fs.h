@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A USB mass-storage interface served from user space through FunctionFS, bound to a USB
 // device controller (dummy_hcd in the tests) through the gadget configfs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // pedal-gadget: shows a simulated pedal folder to the kernel as a USB pedal. The kernel's own
 // usb-storage, sd and sg drivers see a USB disk; its vendor commands reach the same firmware
 // logic as the simulator's. Runs until SIGTERM/SIGINT (the cable is pulled) or until the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SCSI side of the gadget pedal: the commands a host's disk drivers send while attaching a
 // USB disk, plus the pedal's vendor commands, handed to the pedal's firmware logic.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "device/platform/linux/hotplug_monitor.h"
 
 #include <libudev.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pedal hot-plug on Linux without a toolkit: a pollable descriptor and the notices behind it.
 //
 // Where udevd runs, its monitor is used (events come after udev has made the node and granted

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Linux pedal access: discovery over sysfs, commands through SG_IO on the SCSI generic node.
 #pragma once
 

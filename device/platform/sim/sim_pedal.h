@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated pedal: a folder that behaves like a pedal's firmware, and the platform that
 // shows such folders as attached pedals.
 //

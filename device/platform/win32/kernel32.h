@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The kernel32 calls that Windows pedal access makes, behind one small interface: the system's
 // own calls in the program, a fake volume set in tests (tests inject a mock).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The request block handed to IOCTL_SCSI_PASS_THROUGH_DIRECT: the pass-through structure with
 // the sense area right behind it, as the storage driver expects to find them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading the vendor and product identification out of a storage device descriptor (the reply
 // to IOCTL_STORAGE_QUERY_PROPERTY). Pure byte parsing, so it builds and is tested everywhere.
 #pragma once

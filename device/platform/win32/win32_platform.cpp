@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "device/platform/win32/win32_platform.h"
 
 #include <dbt.h>

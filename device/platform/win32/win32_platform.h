@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows pedal access: drive letters, the storage property query and direct SCSI pass-through.
 #pragma once
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs in CPack's staging folder before the package is made: strips the programs as Debian's own
 # packages are stripped, symbols and the compiler's notes alike.
 find_program(STRIP_PROGRAM strip REQUIRED)

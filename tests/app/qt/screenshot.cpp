@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws the window offscreen against simulated pedals and saves the pictures of docs/:
 //   rendax_screenshot docs
 // screenshot.png              one pedal, ready

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A later start hands its file to the owner; an owner that died blocks no one. The later start
 // runs on a thread (it blocks until the owner, on the test's event loop, answers).
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Qt window, offscreen, with the real worker against simulated pedals in a temp folder.
 // Choosers and boxes are answered by a responder that watches for them, as a user would.
 #include <gtest/gtest.h>

@@ -459,8 +459,7 @@ bool ReadSimulatedLoop(const std::string& dir, std::vector<uint8_t>& stream, Loo
 bool ReadSimulatedFirmwareVersion(const std::string& dir, uint16_t& version, std::string& error) {
   std::string text;
   uint32_t value = 0;
-  if (!ReadFile(U8Path(dir) / "firmware", text) || !ParseUnsigned(text, value) ||
-      value > 0xFFFF) {
+  if (!ReadFile(U8Path(dir) / "firmware", text) || !ParseUnsigned(text, value) || value > 0xFFFF) {
     error = "No readable firmware version in " + dir;
     return false;
   }

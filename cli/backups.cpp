@@ -6,16 +6,13 @@
 #include <vector>
 
 #include "device/discovery.h"
+#include "device/u8_path.h"
 #include "transfer/texts.h"
 
 namespace rendax {
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path PathOf(const std::string& utf8) {
-  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
-}
 
 std::string ModelName(uint8_t model) {
   if (model < kModelCount) return ModelInfo(model).name;
@@ -69,18 +66,17 @@ bool ChooseBackup(const std::optional<std::string>& file, uint8_t model, BackupE
     return true;
   }
   // What the file holds is known from its folder's listing, which reads each backup's record.
-  const fs::path path = PathOf(*file);
+  const fs::path path = U8Path(*file);
   std::error_code ec;
   std::vector<BackupEntry> backups;
   const fs::path parent = path.has_parent_path() ? path.parent_path() : fs::path(".");
-  const auto utf8 = parent.u8string();
-  const std::string folder(utf8.begin(), utf8.end());
+  const std::string folder = U8String(parent);
   if (!ListBackups(folder, backups, error)) {
     error = FormatText(kCannotReadBackupsFormat, folder.c_str(), error.c_str());
     return false;
   }
   for (const BackupEntry& b : backups) {
-    if (!fs::equivalent(PathOf(b.path), path, ec)) continue;
+    if (!fs::equivalent(U8Path(b.path), path, ec)) continue;
     if (b.record.model != model) {
       error = *file + " is a backup of a " + ModelName(b.record.model) + "; the pedal is a " +
               ModelName(model);

@@ -13,8 +13,14 @@ constexpr size_t kHelpColumn = 25;
 
 const char kNotes[] =
     "Before import, restore and a firmware update replace the pedal's loop, it is\n"
+#if defined(_WIN32)
+    "saved as a backup (--no-backup skips this) in RENDAX_BACKUP_DIR, or else\n"
+    "%LOCALAPPDATA%\\Rendax\\Backups; the newest 20 of each model are kept\n"
+    "(RENDAX_BACKUP_KEEP).\n"
+#else
     "saved as a backup (--no-backup skips this) in RENDAX_BACKUP_DIR, or else the\n"
     "user's data folder; the newest 20 of each model are kept (RENDAX_BACKUP_KEEP).\n"
+#endif
     "Ctrl-C during a transfer stops it at the next block (exit status 130); a second\n"
     "Ctrl-C ends the program at once.\n"
     "Simulated pedals are used when RENDAX_SIMULATOR names their folder.\n";

@@ -67,8 +67,9 @@ inline constexpr CommandSpec kCommands[] = {
      "save the pedal's loop as a WAV file (default Rendax.wav; - writes it to\n"
      "standard output)"},
     {kCmdImport, "import", "FILE", 1, 1,
-     "replace the pedal's loop with an audio file (WAV, FLAC, Ogg, Opus, MP3,\n"
-     "AIFF, ...; - reads standard input), converted to what the pedal takes"},
+     "replace the pedal's loop with an audio file (WAV in any form, RF64, AIFF,\n"
+     "FLAC, Ogg Vorbis, Opus, MP3; - reads standard input), converted to what\n"
+     "the pedal takes"},
     {kCmdInfo, "info", "FILE", 1, 1,
      "what the program sees in an audio file, and how each pedal model would\n"
      "take it"},
@@ -84,6 +85,19 @@ inline constexpr CommandSpec kCommands[] = {
 
 // The pedal goes before the command in the usage line, as the one option most commands share.
 inline constexpr std::string_view kLeadingOption = "--pedal";
+
+// How a pedal is named where the program runs: as `list` shows it, or the short way people type.
+#if defined(_WIN32)
+inline constexpr std::string_view kPedalHelp =
+    "use the pedal at PATH as `list` shows it, or its drive\n"
+    "letter (E: for \\\\.\\E:); otherwise the first pedal of\n"
+    "model 0, 1, then 2";
+#else
+inline constexpr std::string_view kPedalHelp =
+    "use the pedal at PATH, written any way (relative,\n"
+    "through a link, sg3 for /dev/sg3); otherwise the\n"
+    "first pedal of model 0, 1, then 2";
+#endif
 
 inline constexpr OptionSpec kOptions[] = {
     {kCmdFirmware, "--update", "", "",
@@ -130,10 +144,7 @@ inline constexpr OptionSpec kOptions[] = {
     {kCmdWatch, "--timeout", "", "SECONDS", "end with status 1 after this long", nullptr,
      &Args::timeout},
     {kCmdList | kCmdFirmware | kCmdExport | kCmdImport | kCmdRestore, "--pedal", "", "PATH",
-     "use the pedal at PATH, written any way (relative,\n"
-     "through a link, sg3 for /dev/sg3); otherwise the\n"
-     "first pedal of model 0, 1, then 2",
-     nullptr, &Args::pedal},
+     kPedalHelp, nullptr, &Args::pedal},
     {kEveryCommand, "--help", "-h", "", "this text; COMMAND --help: that command's", &Args::help},
     {kEveryCommand, "--version", "", "", "the program's version", &Args::version},
 };

@@ -44,6 +44,8 @@ set(CPACK_NSIS_PACKAGE_NAME "Rendax Companion")
 set(CPACK_NSIS_DISPLAY_NAME "Rendax Companion")
 set(CPACK_NSIS_MUI_ICON ${_rdx_icon})
 set(CPACK_NSIS_MUI_UNIICON ${_rdx_icon})
+# The header of every installer page shows the program's own picture (made by app/win32).
+set(CPACK_NSIS_MUI_HEADERIMAGE ${PROJECT_BINARY_DIR}/app/win32/pictures/installer_header.bmp)
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY ${CMAKE_INSTALL_BINDIR})
 set(CPACK_NSIS_INSTALLED_ICON_NAME "${CMAKE_INSTALL_BINDIR}\\\\rendax.exe")
 set(CPACK_NSIS_MUI_FINISHPAGE_RUN rendax.exe)
@@ -54,6 +56,10 @@ set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
 # run after that removal. (Backslashes doubled: the value is written into CPackConfig.cmake.)
 set(CPACK_NSIS_DELETE_ICONS_EXTRA
     "DeleteRegKey /ifempty SHCTX 'Software\\\\${CPACK_PACKAGE_VENDOR}'")
+# The size Settings > Apps shows: the installed files of the one section, in KiB.
+set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS
+    "SectionGetSize 0 $0
+  WriteRegDWORD SHCTX 'Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}' 'EstimatedSize' $0")
 
 # The 64-bit installer is itself a 64-bit program: it writes the 64-bit Program Files and the
 # 64-bit registry, where Windows looks for a 64-bit program's uninstaller, and 32-bit Windows

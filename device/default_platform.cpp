@@ -8,6 +8,7 @@
 
 #include "device/platform.h"
 #include "device/platform/sim/sim_pedal.h"
+#include "device/u8_path.h"
 
 #if defined(_WIN32)
 #include "device/platform/win32/win32_platform.h"
@@ -30,8 +31,8 @@ DevicePlatform& DefaultPlatform() {
   // Read on every call, so a test or tool that points RENDAX_SIMULATOR elsewhere gets that
   // folder. A set but unreadable folder is not a reason to reach for real pedals: discovery
   // then reports the folder's error instead.
-  const char* folder = std::getenv("RENDAX_SIMULATOR");
-  if (folder == nullptr || *folder == '\0') return NativePlatform();
+  const std::string folder = Environment("RENDAX_SIMULATOR");
+  if (folder.empty()) return NativePlatform();
   static std::mutex mutex;
   static std::map<std::string, std::unique_ptr<SimulatorPlatform>> simulators;
   std::lock_guard<std::mutex> lock(mutex);

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <functional>
 
+#include "device/u8_path.h"
+
 namespace rendax {
 
 namespace fs = std::filesystem;
@@ -170,10 +172,10 @@ const TrackedPedal* PedalTracker::Resolve(const std::string& spelling) const {
   // Each way of comparing is tried alone, from the strictest; the first that names any pedal
   // decides. One that names two decides for none, so no guess picks the wrong pedal.
   using Same = std::function<bool(const TrackedPedal&)>;
-  const fs::path lexical = Lexical(spelling), canonical = Canonical(spelling);
+  const fs::path lexical = Lexical(U8Path(spelling)), canonical = Canonical(U8Path(spelling));
   const Same comparisons[] = {
-      [&](const TrackedPedal& p) { return Lexical(p.path) == lexical; },
-      [&](const TrackedPedal& p) { return Canonical(p.path) == canonical; },
+      [&](const TrackedPedal& p) { return Lexical(U8Path(p.path)) == lexical; },
+      [&](const TrackedPedal& p) { return Canonical(U8Path(p.path)) == canonical; },
       [&](const TrackedPedal& p) { return platform_.Spells(spelling, p.path); },
   };
   for (const Same& same : comparisons) {

@@ -28,18 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Environment(const char* name) {
-#ifdef _WIN32
-  // The wide environment spells every folder name; the narrow one only the code page's.
-  std::wstring wname(name, name + std::strlen(name));
-  const wchar_t* v = _wgetenv(wname.c_str());
-  return v && *v ? U8String(fs::path(v)) : std::string();
-#else
-  const char* v = std::getenv(name);
-  return v ? std::string(v) : std::string();
-#endif
-}
-
 // The header and the "rndx" chunk of a lossless file with `dataSize` bytes of audio.
 WavFormat LosslessFormat(uint32_t channels, uint32_t dataSize) {
   WavFormat wav = MakeWavFormat(channels, kPedalFrameRate, 24);

@@ -24,14 +24,6 @@ namespace rendax {
 
 namespace fs = std::filesystem;
 
-fs::path U8Path(const std::string& s) {
-  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(s.data()), s.size()));
-}
-std::string U8String(const fs::path& p) {
-  const std::u8string u = p.u8string();
-  return std::string(reinterpret_cast<const char*>(u.data()), u.size());
-}
-
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();

@@ -8,11 +8,9 @@
 #include <optional>
 #include <string>
 
-namespace rendax {
+#include "device/u8_path.h"
 
-// A UTF-8 path as the file system library takes it, and back.
-std::filesystem::path U8Path(const std::string& utf8);
-std::string U8String(const std::filesystem::path& path);
+namespace rendax {
 
 // Owns one C stream; closes it when it goes out of scope.
 class File {

@@ -128,6 +128,45 @@ void Premultiply(HBITMAP bitmap) {
   }
 }
 
+// A user32 function of newer Windows, or null where the system lacks it.
+template <typename F>
+F NewerUser32(const char* name) {
+  // Through void (*)(): the one function pointer type any other converts to without a warning.
+  return reinterpret_cast<F>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The dots per inch of the screen `hwnd` is on (per monitor where the system tells it).
+int WindowDpi(HWND hwnd) {
+  using GetDpi = UINT(WINAPI*)(HWND);
+  if (auto get = NewerUser32<GetDpi>("GetDpiForWindow")) {
+    if (const UINT dpi = get(hwnd)) return static_cast<int>(dpi);
+  }
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+  ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : kBaseDpi;
+}
+
+// The system's own resizing of a dialog on a DPI change is off: the window places its controls
+// in pixels itself (OnDpiChanged). The fonts it still updates.
+void KeepDialogLayout(HWND hwnd) {
+  using SetBehavior = BOOL(WINAPI*)(HWND, int, int);
+  constexpr int kDisableResize = 2, kDisableRelayout = 4;
+  if (auto set = NewerUser32<SetBehavior>("SetDialogDpiChangeBehavior")) {
+    set(hwnd, kDisableResize | kDisableRelayout, kDisableResize | kDisableRelayout);
+  }
+}
+
+constexpr UINT kDpiChangedMessage = 0x02E0;  // WM_DPICHANGED
+
+// The menu items' keys, shown after a tab in the right-click menu.
+const wchar_t* ShortcutText(UINT command) {
+  if (command == kRestoreCommand) return L"\tCtrl+R";
+  if (command == kAboutCommand) return L"\tF1";
+  return L"";
+}
+
 }  // namespace
 
 std::wstring ChooserFilter(const std::string& filter) {
@@ -163,9 +202,34 @@ Win32Window::Win32Window(HINSTANCE instance, ModalCalls calls, Clock clock)
       calls_(std::move(calls)),
       setPosMessage_(RegisterWindowMessageW(L"SetPos")),
       callMessage_(RegisterWindowMessageW(L"Rendax.RunOnWindowThread")),
-      clock_(std::move(clock)) {}
+      clock_(std::move(clock)) {
+  // The dialog template names this class, so a second start finds the window by it; it is a
+  // dialog's class in all else.
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = DefDlgProcW;
+  windowClass.cbWndExtra = DLGWINDOWEXTRA;
+  windowClass.hInstance = instance_;
+  windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  windowClass.lpszClassName = kWindowClass;
+  RegisterClassExW(&windowClass);  // fails harmlessly when a second window registered it first
+  ACCEL keys[] = {{FVIRTKEY, VK_F1, static_cast<WORD>(kAboutCommand)},
+                  {FVIRTKEY | FCONTROL, 'R', static_cast<WORD>(kRestoreCommand)}};
+  shortcuts_ = CreateAcceleratorTableW(keys, static_cast<int>(std::size(keys)));
+}
+
+Win32Window::ModalScope::ModalScope(Win32Window& window) : window_(window) {
+  ++window_.modal_;
+}
+
+Win32Window::ModalScope::~ModalScope() {
+  if (--window_.modal_ == 0 && !window_.pendingOpen_.empty()) {
+    window_.OpenFile(std::exchange(window_.pendingOpen_, {}));
+  }
+}
 
 Win32Window::~Win32Window() {
+  if (shortcuts_) DestroyAcceleratorTable(shortcuts_);
   dialog_ = nullptr;
   ForgetNames();
   if (HWND hwnd = hwnd_.exchange(nullptr)) DestroyWindow(hwnd);
@@ -209,11 +273,7 @@ bool Win32Window::Open(CSdkManager_MFCDlg& dialog) {
   Watch(std::move(feed_));  // a feed given before the window was made starts its scan now
   // The file the program was opened with is taken from the message loop, once the window is on
   // screen: its question or its refusal belongs to the window.
-  if (!openWhenShown_.empty()) {
-    PostDelayed(0, [this, file = std::exchange(openWhenShown_, {})] {
-      if (dialog_ && !ended_) dialog_->OnDropFile(file);
-    });
-  }
+  if (!openWhenShown_.empty()) OpenFile(std::exchange(openWhenShown_, {}));
   return true;
 }
 
@@ -221,11 +281,135 @@ void Win32Window::OpenWhenShown(const std::string& path) {
   openWhenShown_ = path;
 }
 
+void Win32Window::OpenFile(const std::string& path) {
+  // Never inside a box or chooser of the window: a second job must not be set up over the first.
+  if (modal_ > 0) {
+    pendingOpen_ = path;
+    return;
+  }
+  PostDelayed(0, [this, path] {
+    if (modal_ > 0) {
+      pendingOpen_ = path;
+    } else if (dialog_ && !ended_) {
+      dialog_->OnDropFile(path);
+    }
+  });
+}
+
+bool Win32Window::TranslateShortcut(MSG& msg) {
+  HWND hwnd = hwnd_.load();
+  if (!hwnd || !shortcuts_ || (msg.hwnd != hwnd && !IsChild(hwnd, msg.hwnd))) return false;
+  return TranslateAcceleratorW(hwnd, shortcuts_, &msg) != 0;
+}
+
+HMENU Win32Window::BuildContextMenu() const {
+  HMENU system = GetSystemMenu(hwnd_.load(), FALSE);
+  HMENU popup = CreatePopupMenu();
+  for (UINT command : {kVerifyCommand, kRestoreCommand, kAboutCommand}) {
+    const UINT state = GetMenuState(system, command, MF_BYCOMMAND);
+    if (state == static_cast<UINT>(-1)) continue;
+    wchar_t text[128] = {};
+    GetMenuStringW(system, command, text, 128, MF_BYCOMMAND);
+    // About in a group of its own, as in the system menu.
+    if (command == kAboutCommand && GetMenuItemCount(popup) > 0) {
+      AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
+    }
+    AppendMenuW(popup, MF_STRING | (state & (MF_GRAYED | MF_DISABLED | MF_CHECKED)), command,
+                (std::wstring(text) + ShortcutText(command)).c_str());
+  }
+  return popup;
+}
+
+void Win32Window::OnContextMenu(LPARAM at) {
+  HWND hwnd = hwnd_.load();
+  if (modal_ > 0) return;
+  POINT where{static_cast<short>(LOWORD(at)), static_cast<short>(HIWORD(at))};
+  if (where.x == -1 && where.y == -1) {
+    // From the keyboard (Shift+F10, the menu key): at the focused control.
+    RECT r{};
+    HWND focus = GetFocus();
+    GetWindowRect(focus && IsChild(hwnd, focus) ? focus : hwnd, &r);
+    where = {r.left + Scaled(8), r.top + Scaled(8)};
+  }
+  HMENU popup = BuildContextMenu();
+  const UINT chosen = static_cast<UINT>(TrackPopupMenu(
+      popup, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, where.x, where.y, 0, hwnd, nullptr));
+  DestroyMenu(popup);
+  if (chosen != 0) RunMenuCommand(chosen);
+}
+
+bool Win32Window::RunMenuCommand(UINT command) {
+  if (command != kAboutCommand && command != kRestoreCommand && command != kVerifyCommand) {
+    return false;
+  }
+  // A greyed item's key does nothing either; nothing starts over an open box.
+  const UINT state = GetMenuState(GetSystemMenu(hwnd_.load(), FALSE), command, MF_BYCOMMAND);
+  if (modal_ > 0 || state == static_cast<UINT>(-1) || (state & (MF_GRAYED | MF_DISABLED))) {
+    return true;
+  }
+  if (command == kAboutCommand) dialog_->OnAbout();
+  if (command == kRestoreCommand) dialog_->OnRestoreLastBackup();
+  if (command == kVerifyCommand) dialog_->OnToggleVerify();
+  return true;
+}
+
+void Win32Window::NotifyJobEnded(const std::string& /*title*/) {
+  HWND hwnd = hwnd_.load();
+  if (!hwnd || GetForegroundWindow() == hwnd) return;
+  // Until the window comes to the front.
+  FLASHWINFO flash{sizeof flash, hwnd, FLASHW_ALL | FLASHW_TIMERNOFG, 0, 0};
+  FlashWindowEx(&flash);
+}
+
+bool Win32Window::JobRunning() const {
+  return dialog_ && dialog_->JobCode() != JobNone;
+}
+
+void Win32Window::PressFocused() {
+  HWND hwnd = hwnd_.load();
+  HWND focus = GetFocus();
+  if (!focus || GetParent(focus) != hwnd || !Shown(focus)) return;
+  const int id = GetDlgCtrlID(focus);
+  if (id == kPedalSelector) {
+    SendMessageW(focus, CB_SHOWDROPDOWN, TRUE, 0);
+  } else if (id == kExportButton || id == kImportButton || id == kStatusLink ||
+             id == kCancelButton) {
+    OnCommand(static_cast<WORD>(id), BN_CLICKED);
+  }
+}
+
+void Win32Window::OnCopyData(const COPYDATASTRUCT& data) {
+  HWND hwnd = hwnd_.load();
+  // To the front, with the box or chooser open over it if there is one.
+  if (IsIconic(hwnd)) ShowWindow(hwnd, SW_RESTORE);
+  SetForegroundWindow(GetLastActivePopup(hwnd));
+  if (data.cbData == 0 || data.lpData == nullptr) return;
+  OpenFile(std::string(static_cast<const char*>(data.lpData), data.cbData));
+}
+
+void Win32Window::OnDpiChanged(int dpi, const RECT* suggested) {
+  HWND hwnd = hwnd_.load();
+  dpi_ = dpi > 0 ? dpi : kBaseDpi;
+  if (suggested) {
+    SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  for (auto& [control, button] : buttons_) {
+    SetWindowPos(GetDlgItem(hwnd, control), nullptr, 0, 0, Scaled(button.size.cx),
+                 Scaled(button.size.cy), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  if (linkFont_) DeleteObject(linkFont_);
+  linkFont_ = nullptr;
+  Layout();
+  InvalidateRect(hwnd, nullptr, TRUE);
+}
+
 int Win32Window::RunModal(CSdkManager_MFCDlg& dialog) {
   if (!Open(dialog)) return -1;
   MSG msg;
   while (!ended_ && GetMessageW(&msg, nullptr, 0, 0) > 0) {
     HWND hwnd = hwnd_.load();
+    if (TranslateShortcut(msg)) continue;
     if (hwnd == nullptr || !IsDialogMessageW(hwnd, &msg)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
@@ -285,6 +469,7 @@ void Win32Window::CheckVerifyItem(bool checked) {
 }
 
 void Win32Window::ShowAbout() {
+  ModalScope modal(*this);
   calls_.runAbout(instance_, hwnd_.load());
 }
 
@@ -344,8 +529,8 @@ void Win32Window::LoadButtonFaces(int control, const ButtonFaces& faces) {
   HWND item = GetDlgItem(hwnd_.load(), control);
   if (button.faces[0] && GetObjectW(button.faces[0], sizeof normal, &normal) && item) {
     button.size = {normal.bmWidth, normal.bmHeight};
-    // Sized to the normal face, keeping its place.
-    SetWindowPos(item, nullptr, 0, 0, normal.bmWidth, normal.bmHeight,
+    // Sized to the normal face at the window's scale, keeping its place.
+    SetWindowPos(item, nullptr, 0, 0, Scaled(normal.bmWidth), Scaled(normal.bmHeight),
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     InvalidateRect(item, nullptr, FALSE);
   }
@@ -367,11 +552,14 @@ void Win32Window::ShowMessage(const std::string& text, const std::string& detail
   const UINT icon = kind == MessageKind::Error     ? MB_ICONERROR
                     : kind == MessageKind::Warning ? MB_ICONWARNING
                                                    : MB_ICONINFORMATION;
+  ModalScope modal(*this);
   calls_.messageBox(hwnd_.load(), body, Widen(kAppName), MB_OK | icon);
 }
 
 bool Win32Window::AskYesNo(const std::string& text, const std::string& /*caption*/) {
-  // The window's own question, over it: No is the default, as before every write.
+  // The window's own question, over it: No is the default, as before every write, and nothing
+  // else of the window can be started meanwhile.
+  ModalScope modal(*this);
   return calls_.messageBox(hwnd_.load(), Widen(text), Widen(kAppName),
                            MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
@@ -382,6 +570,7 @@ bool Win32Window::AskYesNoWithOption(const std::string& text, const std::string&
   // A message box has no check box: the option is a question of its own, its default button
   // the state it comes with.
   const UINT type = MB_YESNO | (option.checked ? MB_DEFBUTTON1 : MB_DEFBUTTON2);
+  ModalScope modal(*this);
   option.checked =
       calls_.messageBox(hwnd_.load(), Widen(option.text + "?"), Widen(caption), type) == IDYES;
   return true;
@@ -407,6 +596,7 @@ bool Win32Window::AskBeforeReplacing(const std::string& text, QuestionOption* op
   config.pszVerificationText = option ? check.c_str() : nullptr;
   int button = IDNO;
   BOOL checked = option && option->checked;
+  ModalScope modal(*this);
   // A question that cannot be put is a No: the loop stays.
   if (FAILED(calls_.taskDialog(config, &button, &checked))) return false;
   if (option) option->checked = checked != FALSE;
@@ -422,7 +612,8 @@ std::optional<std::string> Win32Window::ChooseFile(const FileChooser& chooser) {
 
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = nullptr;
+  // Owned by the window, which it disables meanwhile: no second job is started under it.
+  ofn.hwndOwner = hwnd_.load();
   ofn.lpstrFilter = filter.c_str();
   ofn.nFilterIndex = 1;
   ofn.lpstrFile = name.data();
@@ -431,6 +622,7 @@ std::optional<std::string> Win32Window::ChooseFile(const FileChooser& chooser) {
   // NOCHANGEDIR: a relative simulator folder must keep meaning what it meant at start.
   ofn.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
   BOOL ok;
+  ModalScope modal(*this);
   if (chooser.save) {
     // No create prompt: the classic chooser would ask it for every new file.
     ofn.Flags |= OFN_PATHMUSTEXIST;
@@ -465,7 +657,7 @@ void Win32Window::WaitUntil(const std::string& notice, const std::function<bool(
   HWND hwnd = hwnd_.load();
   RECT frame{};
   GetWindowRect(hwnd, &frame);
-  const int width = 360, height = 48;
+  const int width = Scaled(360), height = Scaled(48);
   HWND note = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, L"STATIC", Widen(notice).c_str(),
                               WS_POPUP | WS_BORDER | SS_CENTER | WS_VISIBLE,
                               (frame.left + frame.right - width) / 2, frame.top + 40, width, height,
@@ -568,14 +760,15 @@ void Win32Window::Layout() {
   HWND hwnd = hwnd_.load();
   using G = WindowGeometry;
   // The template's dialog units would scale the picture with the font: pixels instead.
+  // At the screen's scale: the pictures' pixels at 100 %, Scaled to the window's DPI.
   auto place = [&](int id, const WindowRect& r) {
-    SetWindowPos(GetDlgItem(hwnd, id), nullptr, r.left, r.top, r.width, r.height,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(GetDlgItem(hwnd, id), nullptr, Scaled(r.left), Scaled(r.top), Scaled(r.width),
+                 Scaled(r.height), SWP_NOZORDER | SWP_NOACTIVATE);
   };
   // The picture buttons take their faces' size (LoadButtonFaces).
   for (auto [id, at] :
        {std::pair{kExportButton, G::kExport}, std::pair{kImportButton, G::kImport}}) {
-    SetWindowPos(GetDlgItem(hwnd, id), nullptr, at.x, at.y, 0, 0,
+    SetWindowPos(GetDlgItem(hwnd, id), nullptr, Scaled(at.x), Scaled(at.y), 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   place(kProgressBar, G::kProgress);
@@ -584,10 +777,17 @@ void Win32Window::Layout() {
   HWND selector = GetDlgItem(hwnd, kPedalSelector);
   RECT box{};
   GetWindowRect(selector, &box);
-  stripHeight_ = std::max<int>(G::kMinStripHeight, box.bottom - box.top + 10);
-  RECT frame{0, 0, G::kPictureWidth, G::kPictureHeight + stripHeight_};
-  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE)), FALSE,
-                     static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_EXSTYLE)));
+  stripHeight_ = std::max<int>(Scaled(G::kMinStripHeight), box.bottom - box.top + Scaled(10));
+  RECT frame{0, 0, Scaled(G::kPictureWidth), Scaled(G::kPictureHeight) + stripHeight_};
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE));
+  const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_EXSTYLE));
+  // The frame at the window's own DPI where the system can say it.
+  using AdjustForDpi = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+  if (auto adjust = NewerUser32<AdjustForDpi>("AdjustWindowRectExForDpi")) {
+    adjust(&frame, style, FALSE, exStyle, static_cast<UINT>(dpi_));
+  } else {
+    AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+  }
   SetWindowPos(hwnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
@@ -606,7 +806,8 @@ void Win32Window::LayoutStrip() {
   HWND status = GetDlgItem(hwnd, kStatusText);
   HWND link = GetDlgItem(hwnd, kStatusLink);
   HWND selector = GetDlgItem(hwnd, kPedalSelector);
-  int right = G::kPictureWidth - G::kStripMargin;
+  const int pictureHeight = Scaled(G::kPictureHeight), margin = Scaled(G::kStripMargin);
+  int right = Scaled(G::kPictureWidth) - margin;
 
   if (Visible(selector)) {
     // As wide as its longest label, within bounds; the status line gets the rest.
@@ -617,22 +818,23 @@ void Win32Window::LayoutStrip() {
       SendMessageW(selector, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(label.data()));
       widest = std::max(widest, TextWidth(selector, label));
     }
-    const int width = std::min(G::kSelectorMaxWidth, widest + GetSystemMetrics(SM_CXVSCROLL) + 12);
+    const int width =
+        std::min(Scaled(G::kSelectorMaxWidth), widest + GetSystemMetrics(SM_CXVSCROLL) + 12);
     RECT box{};
     GetWindowRect(selector, &box);
     const int height = box.bottom - box.top;
     // The height given is the open list's; the closed box keeps its own.
-    SetWindowPos(selector, nullptr, right - width, G::kPictureHeight + (stripHeight_ - height) / 2,
+    SetWindowPos(selector, nullptr, right - width, pictureHeight + (stripHeight_ - height) / 2,
                  width, height + 8 * SendMessageW(selector, CB_GETITEMHEIGHT, 0, 0),
                  SWP_NOZORDER | SWP_NOACTIVATE);
-    right -= width + 8;
+    right -= width + Scaled(8);
   }
 
   wchar_t buffer[512];
   GetWindowTextW(link, buffer, 512);
   const int linkWidth = Visible(link) ? TextWidth(link, buffer) + 6 : 0;
   GetWindowTextW(status, buffer, 512);
-  const int room = std::max(0, right - G::kStripMargin - (linkWidth ? linkWidth + 4 : 0));
+  const int room = std::max(0, right - margin - (linkWidth ? linkWidth + 4 : 0));
   const int statusWidth = std::min(room, TextWidth(status, buffer) + 2);
   TEXTMETRICW metrics{};
   HDC dc = GetDC(status);
@@ -641,15 +843,14 @@ void Win32Window::LayoutStrip() {
   SelectObject(dc, old);
   ReleaseDC(status, dc);
   const int height = metrics.tmHeight + 4;
-  const int top = G::kPictureHeight + (stripHeight_ - height) / 2;
-  SetWindowPos(status, nullptr, G::kStripMargin, top, statusWidth, height,
-               SWP_NOZORDER | SWP_NOACTIVATE);
-  SetWindowPos(link, nullptr, G::kStripMargin + statusWidth + 4, top, linkWidth, height,
+  const int top = pictureHeight + (stripHeight_ - height) / 2;
+  SetWindowPos(status, nullptr, margin, top, statusWidth, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(link, nullptr, margin + statusWidth + 4, top, linkWidth, height,
                SWP_NOZORDER | SWP_NOACTIVATE);
   InvalidateRect(status, nullptr, FALSE);
   InvalidateRect(link, nullptr, FALSE);
   // What the strip showed beyond the controls' new places.
-  RECT strip{0, G::kPictureHeight, G::kPictureWidth, G::kPictureHeight + stripHeight_};
+  RECT strip{0, pictureHeight, Scaled(G::kPictureWidth), pictureHeight + stripHeight_};
   InvalidateRect(hwnd, &strip, FALSE);
 }
 
@@ -751,21 +952,21 @@ void Win32Window::PaintBackground(HDC dc, const RECT& target) {
   HGDIOBJ old = SelectObject(memory, picture);
   SetStretchBltMode(dc, HALFTONE);
   SetBrushOrgEx(dc, 0, 0, nullptr);
-  const RECT area{0, 0, G::kPictureWidth, G::kPictureHeight};
-  const RECT strip{0, G::kPictureHeight, std::max<LONG>(target.right, G::kPictureWidth),
-                   std::max<LONG>(target.bottom, G::kPictureHeight)};
+  const int width = Scaled(G::kPictureWidth), height = Scaled(G::kPictureHeight);
+  const RECT area{0, 0, width, height};
+  const RECT strip{0, height, std::max<LONG>(target.right, width),
+                   std::max<LONG>(target.bottom, height)};
   RECT part;
   if (IntersectRect(&part, &target, &area)) {
     StretchBlt(dc, part.left, part.top, part.right - part.left, part.bottom - part.top, memory,
-               MulDiv(part.left, bm.bmWidth, G::kPictureWidth),
-               MulDiv(part.top, bm.bmHeight, G::kPictureHeight),
-               MulDiv(part.right - part.left, bm.bmWidth, G::kPictureWidth),
-               MulDiv(part.bottom - part.top, bm.bmHeight, G::kPictureHeight), SRCCOPY);
+               MulDiv(part.left, bm.bmWidth, width), MulDiv(part.top, bm.bmHeight, height),
+               MulDiv(part.right - part.left, bm.bmWidth, width),
+               MulDiv(part.bottom - part.top, bm.bmHeight, height), SRCCOPY);
   }
   if (IntersectRect(&part, &target, &strip)) {
     StretchBlt(dc, part.left, part.top, part.right - part.left, part.bottom - part.top, memory,
-               MulDiv(part.left, bm.bmWidth, G::kPictureWidth), bm.bmHeight - 1,
-               MulDiv(part.right - part.left, bm.bmWidth, G::kPictureWidth), 1, SRCCOPY);
+               MulDiv(part.left, bm.bmWidth, width), bm.bmHeight - 1,
+               MulDiv(part.right - part.left, bm.bmWidth, width), 1, SRCCOPY);
   }
   SelectObject(memory, old);
   DeleteDC(memory);
@@ -795,8 +996,8 @@ void Win32Window::ShowLoopOutline(const LoopOutline& outline) {
   using G = WindowGeometry;
   BITMAP bm{};
   if (!GetObjectW(Background(), sizeof bm, &bm) || bm.bmWidth <= 0 || bm.bmHeight <= 0) return;
-  const double sx = double(G::kPictureWidth) / bm.bmWidth,
-               sy = double(G::kPictureHeight) / bm.bmHeight;
+  const double sx = double(Scaled(G::kPictureWidth)) / bm.bmWidth,
+               sy = double(Scaled(G::kPictureHeight)) / bm.bmHeight;
   const RECT disc{static_cast<LONG>((P::kDiscX - P::kStrokesOuter) * sx) - 2,
                   static_cast<LONG>((P::kDiscY - P::kStrokesOuter) * sy) - 2,
                   static_cast<LONG>((P::kDiscX + P::kStrokesOuter) * sx) + 3,
@@ -941,8 +1142,9 @@ Face Win32Window::DrawButton(const DRAWITEMSTRUCT& item) {
       HDC source = CreateCompatibleDC(item.hDC);
       HGDIOBJ oldSource = SelectObject(source, bitmap);
       BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-      AlphaBlend(memory, 0, 0, bm.bmWidth, bm.bmHeight, source, 0, 0, bm.bmWidth, bm.bmHeight,
-                 blend);
+      // The face fills the button, which is the face's size at the window's scale.
+      AlphaBlend(memory, 0, 0, Scaled(bm.bmWidth), Scaled(bm.bmHeight), source, 0, 0, bm.bmWidth,
+                 bm.bmHeight, blend);
       SelectObject(source, oldSource);
       DeleteDC(source);
     }
@@ -974,6 +1176,8 @@ INT_PTR Win32Window::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
   }
   switch (message) {
     case WM_INITDIALOG:
+      dpi_ = WindowDpi(hwnd);
+      KeepDialogLayout(hwnd);
       Layout();
       NameControls();
       dialog_->OnInitDialog();
@@ -1028,25 +1232,27 @@ INT_PTR Win32Window::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
       return TRUE;
     case WM_NOTIFY:
       return OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
+    case WM_CONTEXTMENU:
+      OnContextMenu(lParam);
+      return TRUE;
+    case kDpiChangedMessage:
+      OnDpiChanged(LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+      return TRUE;
+    case WM_COPYDATA: {
+      const auto& data = *reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+      if (data.dwData != kOpenFileData) return FALSE;
+      OnCopyData(data);
+      SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, TRUE);
+      return TRUE;
+    }
     default:
       return FALSE;
   }
 }
 
 INT_PTR Win32Window::OnSysCommand(WPARAM command) {
-  switch (command & 0xFFF0) {
-    case kAboutCommand:
-      dialog_->OnAbout();
-      return TRUE;
-    case kRestoreCommand:
-      dialog_->OnRestoreLastBackup();
-      return TRUE;
-    case kVerifyCommand:
-      dialog_->OnToggleVerify();
-      return TRUE;
-    default:
-      return FALSE;  // move, close, ...: the system's
-  }
+  // Move, minimize, close, ...: the system's.
+  return RunMenuCommand(static_cast<UINT>(command & 0xFFF0)) ? TRUE : FALSE;
 }
 
 INT_PTR Win32Window::OnSetCursor(HWND under) {
@@ -1067,13 +1273,23 @@ void Win32Window::OnDrawItem(const DRAWITEMSTRUCT& item) {
 }
 
 INT_PTR Win32Window::OnCommand(WORD control, WORD code) {
+  // The right-click menu's items and the shortcuts (code 0 and 1).
+  if (code <= 1 && RunMenuCommand(control)) return TRUE;
+  if (control == IDOK) {
+    PressFocused();  // Enter never closes the window
+    return TRUE;
+  }
+  if (control == IDCANCEL) {
+    // Esc closes as the close box does, but not over a job: only Cancel stops one.
+    if (!JobRunning()) dialog_->OnClose();
+    return TRUE;
+  }
+  // Nothing is started while a box or chooser of the window is open (its own loop would run
+  // the command under it).
+  if (modal_ > 0 && control != kCancelButton) return TRUE;
   if (control == kPedalSelector) {
     if (code == CBN_SELCHANGE) OnSelectorChange(false);
     if (code == CBN_CLOSEUP) OnSelectorChange(true);
-    return TRUE;
-  }
-  if (control == IDOK || control == IDCANCEL) {
-    dialog_->OnClose();  // Enter and Esc end the dialog, as the close box does
     return TRUE;
   }
   if (code != BN_CLICKED) return FALSE;
@@ -1123,7 +1339,7 @@ void Win32Window::OnDropFiles(HDROP drop) {
     path = Narrow(wide);
   }
   DragFinish(drop);
-  if (!path.empty()) dialog_->OnDropFile(path);
+  if (!path.empty() && modal_ == 0) dialog_->OnDropFile(path);
 }
 
 INT_PTR Win32Window::OnNotify(const NMHDR& header) {

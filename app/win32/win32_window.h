@@ -49,6 +49,14 @@ inline constexpr int kStatusLink = 1102;
 // messages of its own.
 inline constexpr UINT_PTR kSettleTimer = 0x5E77;
 inline constexpr UINT_PTR kScanTimer = 0x5CA2;
+// The main window's class, registered by Win32Window: a second start of the program finds the
+// running window by it.
+inline constexpr wchar_t kWindowClass[] = L"RendaxCompanionWindow";
+// WM_COPYDATA's dwData for a file handed over by a second start (lpData: its UTF-8 path, none
+// for no file).
+inline constexpr ULONG_PTR kOpenFileData = 0x52445846;
+// The pixels of the pictures at 100 %: the window scales them to its screen's dots per inch.
+inline constexpr int kBaseDpi = 96;
 
 // The calls that wait for a person. Tests replace them to answer at once and to see what the
 // window asked; the program uses the system's.
@@ -82,6 +90,14 @@ class Win32Window : public WindowLayer {
   // A file to import (the program was opened with it), taken as if dropped once the window is
   // on screen; Open does it.
   void OpenWhenShown(const std::string& path);
+  // A file to import handed over by a second start of the program: taken as if dropped, from the
+  // message loop, once no box or chooser of the window is open.
+  void OpenFile(const std::string& path);
+  // The window's keyboard shortcuts (F1 About, Ctrl+R restore): true when `msg` was one and ran.
+  // The message loop asks before the dialog manager.
+  bool TranslateShortcut(MSG& msg);
+  // The right-click menu as it would open now: the system menu's items with their keys.
+  HMENU BuildContextMenu() const;
   // The device notices to read (the platform's feed, DevicePlatform::WatchNotices): handed the
   // WM_DEVICECHANGE messages, or scanned at its interval. Without one the window hears of no
   // pedal coming or going.
@@ -90,7 +106,12 @@ class Win32Window : public WindowLayer {
   RENDAX_WINDOW_LAYER_OVERRIDES;
   std::chrono::steady_clock::time_point Now() const override;
 
+  // A job ended with `title`: the taskbar button flashes while the window is not in front.
+  void NotifyJobEnded(const std::string& title);
+
   HWND Handle() const { return hwnd_.load(); }
+  // The dots per inch the window is drawn at (96: 100 %).
+  int Dpi() const { return dpi_; }
   bool Ended() const { return ended_; }
   // The registered "SetPos" message: lParam is the new position of the progress bar.
   UINT SetPosMessage() const { return setPosMessage_; }
@@ -106,10 +127,33 @@ class Win32Window : public WindowLayer {
     Face last = Face::Normal;
   };
 
+  // Counts the boxes and choosers open over the window; when the last closes, a file handed
+  // over meanwhile is taken.
+  class ModalScope {
+   public:
+    explicit ModalScope(Win32Window& window);
+    ~ModalScope();
+    ModalScope(const ModalScope&) = delete;
+    ModalScope& operator=(const ModalScope&) = delete;
+
+   private:
+    Win32Window& window_;
+  };
+
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   // The handlers of OnMessage: TRUE when the message was handled (see DialogProc).
   INT_PTR OnSysCommand(WPARAM command);
+  // The About, restore and verify items, from whichever menu or key.
+  bool RunMenuCommand(UINT command);
+  void OnContextMenu(LPARAM at);
+  void OnDpiChanged(int dpi, const RECT* suggested);
+  void OnCopyData(const COPYDATASTRUCT& data);
+  // Enter: the focused control is pressed (the selector opens its list); nothing closes.
+  void PressFocused();
+  bool JobRunning() const;
+  // A length in the pictures' pixels at the window's scale.
+  int Scaled(int pixels) const { return MulDiv(pixels, dpi_, kBaseDpi); }
   INT_PTR OnSetCursor(HWND under);
   void OnDrawItem(const DRAWITEMSTRUCT& item);
   INT_PTR OnCommand(WORD control, WORD code);
@@ -160,6 +204,10 @@ class Win32Window : public WindowLayer {
   int selected_ = -1;            // the selector's choice as last set or chosen
   HWND beforeCancel_ = nullptr;  // where the keyboard was when Cancel appeared
   std::string openWhenShown_;
+  std::string pendingOpen_;  // handed over while a box was open
+  int modal_ = 0;            // boxes and choosers open over the window
+  int dpi_ = kBaseDpi;
+  HACCEL shortcuts_ = nullptr;
   std::map<int, PictureButton> buttons_;
   std::map<UINT_PTR, std::function<void()>> timers_;
   UINT_PTR nextTimer_ = 1;

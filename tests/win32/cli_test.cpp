@@ -148,6 +148,16 @@ TEST_F(CliOnWindows, FileNamesOutsideTheAnsiCodePageArriveIntact) {
   EXPECT_EQ(imported.exitCode, 0u) << imported.output;
 }
 
+TEST_F(CliOnWindows, SimulatedPedalFoldersOutsideTheAnsiCodePageAreMadeAndListed) {
+  const fs::path pedal = root_ / L"Mini \u00fc \u97f3";
+  const CliRun made = RunCli(root_, L"sim create " + W(pedal) + L" --model 2");
+  ASSERT_EQ(made.exitCode, 0u) << made.output;
+  EXPECT_TRUE(fs::exists(pedal / "model")) << "made under another name";
+  const CliRun list = RunCli(root_, L"list");
+  EXPECT_EQ(list.exitCode, 0u) << list.output;
+  EXPECT_NE(list.output.find("Mini \xc3\xbc \xe9\x9f\xb3"), std::string::npos) << list.output;
+}
+
 TEST_F(CliOnWindows, RefusalsLeaveThePedalAlone) {
   const fs::path pedal = root_ / "pedal0";
   ASSERT_EQ(RunCli(root_, L"sim create " + W(pedal) + L" --model 0 --demo-loop").exitCode, 0u);

@@ -15,10 +15,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 #include <vector>
 
 #include "app/about.h"
+#include "app/win32/single_instance.h"
 #include "audio/sample_pages.h"
 #include "device/platform/sim/sim_pedal.h"
 #include "rendax_version.h"
@@ -61,9 +63,10 @@ struct Recorder {
     TASKDIALOG_COMMON_BUTTON_FLAGS buttons;
     int defaultButton;
   };
-  std::vector<Question> questions;  // the task dialogs
-  int answer = IDYES;               // of message boxes and task dialogs
-  bool tick = false;                // a task dialog's check box is left ticked
+  std::vector<Question> questions;      // the task dialogs
+  int answer = IDYES;                   // of message boxes and task dialogs
+  std::function<void()> whileChoosing;  // what happens while a chooser is open
+  bool tick = false;                    // a task dialog's check box is left ticked
   int abouts = 0;
 
   ModalCalls Calls() {
@@ -81,6 +84,7 @@ struct Recorder {
         filters.push_back(filter);
         initialNames.push_back(ofn.lpstrFile);
         extensions.push_back(ofn.lpstrDefExt ? ofn.lpstrDefExt : L"");
+        if (whileChoosing) whileChoosing();
         if (chosen.empty()) return FALSE;
         wcsncpy(ofn.lpstrFile, chosen.c_str(), ofn.nMaxFile);
         return TRUE;
@@ -207,8 +211,11 @@ TEST(Win32Window, BuildsTheMainDialogFromItsResources) {
   const LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
   EXPECT_TRUE(style & WS_CAPTION);
   EXPECT_TRUE(style & WS_SYSMENU);
-  EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+  EXPECT_TRUE(style & WS_MINIMIZEBOX);
+  EXPECT_FALSE(style & (WS_MAXIMIZEBOX | WS_THICKFRAME));
   EXPECT_TRUE(GetWindowLongPtrW(hwnd, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+  EXPECT_FALSE(GetMenuState(GetSystemMenu(hwnd, FALSE), SC_MINIMIZE, MF_BYCOMMAND) & MF_GRAYED);
+  EXPECT_EQ(FindWindowW(kWindowClass, nullptr), hwnd) << "found by its class";
 
   // Picture buttons: owner-drawn, sized to the normal face (87 x 89), enabled by a usable pedal.
   for (int id : {kExportButton, kImportButton}) {
@@ -628,12 +635,20 @@ TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
   EXPECT_EQ(r.initialNames.back(), L"Rendax");
   EXPECT_EQ(r.extensions.back(), L"wav");
   EXPECT_EQ(r.saves[0].nMaxFile, 260u);
-  EXPECT_EQ(r.saves[0].hwndOwner, nullptr);
+  EXPECT_EQ(r.saves[0].hwndOwner, rig.Hwnd());
   EXPECT_TRUE(r.saves[0].Flags & OFN_PATHMUSTEXIST);
   EXPECT_TRUE(r.saves[0].Flags & OFN_OVERWRITEPROMPT);
   EXPECT_EQ(rig.dialog_->JobCode(), JobNone) << "cancelled: nothing changes";
   r.chosen = L"C:\\loops\\Rendax.wav";
+  // While the chooser is open nothing else starts: the export it confirms is the one stored.
+  r.whileChoosing = [&] {
+    rig.Click(kImportButton);
+    SendMessageW(rig.Hwnd(), WM_COMMAND, MAKEWPARAM(kRestoreCommand, 1), 0);
+  };
   rig.Click(kExportButton);
+  r.whileChoosing = nullptr;
+  EXPECT_TRUE(r.questions.empty()) << "the import was set up under the chooser";
+  EXPECT_TRUE(r.boxes.empty()) << "the restore was started under the chooser";
   EXPECT_EQ(rig.dialog_->ExportPath(), "C:\\loops\\Rendax.wav");
   EXPECT_EQ(rig.dialog_->JobCode(), JobExport);
 
@@ -693,17 +708,124 @@ TEST(Win32Window, AFileOpenedWithTheWindowThatCannotGoInIsRefusedWithItsReason) 
   std::ofstream(phone, std::ios::binary) << "ftypM4A  not audio libsndfile reads";
   ImportCheck check;
   ASSERT_FALSE(CheckImportFile(phone.string(), 0, check));
-  WindowRig rig(1, 8, phone.string());
-  // From the message loop, once the window is up.
-  for (int i = 0; i < 3000 && rig.recorder_.boxes.empty(); ++i) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    Pump();
+  // Named on the command line, or handed over by a second start of the program.
+  for (bool secondStart : {false, true}) {
+    SCOPED_TRACE(secondStart ? "handed over" : "on the command line");
+    WindowRig rig(1, 8, secondStart ? "" : phone.string());
+    if (secondStart) {
+      InstanceLock first, second;
+      EXPECT_TRUE(first.First());
+      EXPECT_FALSE(second.First());
+      EXPECT_TRUE(HandToRunningWindow(phone.string(), 0));
+    }
+    // From the message loop, once the window is up.
+    for (int i = 0; i < 3000 && rig.recorder_.boxes.empty(); ++i) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+      Pump();
+    }
+    ASSERT_EQ(rig.recorder_.boxes.size(), 1u) << "no refusal within 30 s";
+    EXPECT_EQ(rig.recorder_.boxes[0].owner, rig.Hwnd());
+    EXPECT_EQ(rig.recorder_.boxes[0].text, Widen(check.text + "\n\n" + check.reason));
+    EXPECT_EQ(rig.dialog_->JobCode(), JobNone);
   }
-  ASSERT_EQ(rig.recorder_.boxes.size(), 1u) << "no refusal within 30 s";
-  EXPECT_EQ(rig.recorder_.boxes[0].owner, rig.Hwnd());
-  EXPECT_EQ(rig.recorder_.boxes[0].text, Widen(check.text + "\n\n" + check.reason));
-  EXPECT_EQ(rig.dialog_->JobCode(), JobNone);
   fs::remove(phone);
+}
+
+TEST(Win32Window, EnterPressesTheFocusedControlAndEscClosesOnlyWithoutAJob) {
+  // Enter as the dialog manager takes it from the focused control; nothing closes the window.
+  struct Row {
+    int focus;
+    uint16_t firmware;
+    const char* what;
+  };
+  const Row rows[] = {{kExportButton, 8, "the save chooser"},
+                      {kImportButton, 8, "the import warning"},
+                      {kStatusLink, 7, "the update question again"},
+                      {kPedalSelector, 8, "the selector's list"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    WindowRig rig(row.focus == kPedalSelector ? 2 : 1, row.firmware);
+    Recorder& r = rig.recorder_;
+    const size_t asked = r.saves.size() + r.questions.size() + r.boxes.size();
+    HWND focus = rig.Item(row.focus);
+    SendMessageW(rig.Hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
+    ASSERT_EQ(GetFocus(), focus);
+    MSG enter{focus, WM_KEYDOWN, VK_RETURN, 0, 0, {}};
+    IsDialogMessageW(rig.Hwnd(), &enter);
+    Pump();
+    EXPECT_FALSE(rig.dialog_->Closed());
+    if (row.focus == kPedalSelector) {
+      EXPECT_TRUE(SendMessageW(focus, CB_GETDROPPEDSTATE, 0, 0));
+      SendMessageW(focus, CB_SHOWDROPDOWN, FALSE, 0);
+    } else {
+      EXPECT_EQ(r.saves.size() + r.questions.size() + r.boxes.size(), asked + 1);
+    }
+  }
+  // Esc over a job does nothing (Cancel stops it); without one it closes.
+  WindowRig rig(1);
+  rig.recorder_.chosen = L"C:\\loops\\Rendax.wav";
+  rig.Click(kExportButton);
+  ASSERT_EQ(rig.dialog_->JobCode(), JobExport);
+  SendMessageW(rig.Hwnd(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  EXPECT_FALSE(rig.dialog_->Closed());
+}
+
+TEST(Win32Window, RightClickMenuAndShortcutsReachTheItems) {
+  WindowRig rig(1);
+  HMENU menu = rig.window_->BuildContextMenu();
+  struct Item {
+    UINT command;
+    std::wstring text;
+  };
+  const Item items[] = {
+      {kVerifyCommand, Widen(kVerifyMenuText)},
+      {kRestoreCommand, Widen(kRestoreMenuText) + L"\tCtrl+R"},
+      {0, L""},
+      {kAboutCommand, Widen(ForLocale(kAboutMenuText, rig.window_->LocaleName())) + L"\tF1"}};
+  ASSERT_EQ(GetMenuItemCount(menu), static_cast<int>(std::size(items)));
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+    wchar_t text[128] = {};
+    GetMenuStringW(menu, i, text, 128, MF_BYPOSITION);
+    EXPECT_EQ(GetMenuItemID(menu, i), items[i].command);
+    EXPECT_EQ(text, items[i].text);
+  }
+  EXPECT_TRUE(GetMenuState(menu, kVerifyCommand, MF_BYCOMMAND) & MF_CHECKED);
+  DestroyMenu(menu);
+
+  // F1 opens About; Ctrl+R's command (an accelerator's, code 1) the restore.
+  MSG f1{rig.Item(kExportButton), WM_KEYDOWN, VK_F1, 0, 0, {}};
+  EXPECT_TRUE(rig.window_->TranslateShortcut(f1));
+  EXPECT_EQ(rig.recorder_.abouts, 1);
+  SendMessageW(rig.Hwnd(), WM_COMMAND, MAKEWPARAM(kRestoreCommand, 1), 0);
+  ASSERT_EQ(rig.recorder_.boxes.size(), 1u);
+  EXPECT_EQ(rig.recorder_.boxes[0].text.rfind(Widen(kNoBackupYet), 0), 0u);
+  // A greyed item's key does nothing.
+  rig.window_->EnableControl(kRestoreItem, false);
+  SendMessageW(rig.Hwnd(), WM_COMMAND, MAKEWPARAM(kRestoreCommand, 1), 0);
+  EXPECT_EQ(rig.recorder_.boxes.size(), 1u);
+}
+
+TEST(Win32Window, DrawsAtTheScreensScale) {
+  WindowRig rig(1);
+  ASSERT_EQ(rig.window_->Dpi(), 96) << "wine's screen is at 100 %";
+  RECT suggested{10, 10, 1000, 800};
+  SendMessageW(rig.Hwnd(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(192, 192),
+               reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(rig.window_->Dpi(), 192);
+  RECT client{};
+  GetClientRect(rig.Hwnd(), &client);
+  EXPECT_EQ(client.right, 920);
+  EXPECT_GE(client.bottom, 612 + 2 * WindowGeometry::kMinStripHeight);
+  auto placed = [&](int id) {
+    RECT r{};
+    GetWindowRect(rig.Item(id), &r);
+    MapWindowPoints(nullptr, rig.Hwnd(), reinterpret_cast<POINT*>(&r), 2);
+    return std::vector<LONG>({r.left, r.top, r.right - r.left, r.bottom - r.top});
+  };
+  using G = WindowGeometry;
+  EXPECT_EQ(placed(kExportButton),
+            std::vector<LONG>({2 * G::kExport.x, 2 * G::kExport.y, 174, 178}));
+  EXPECT_EQ(placed(kProgressBar), std::vector<LONG>({24, 544, 630, 38}));
 }
 
 TEST(Win32Window, CloseBoxAndEscEndTheDialog) {

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "device/discovery.h"
+#include "device/u8_path.h"
 
 namespace rendax {
 namespace fs = std::filesystem;
@@ -132,7 +133,7 @@ bool IsAttached(const fs::path& dir) {
   std::error_code ec;
   uint8_t model = 0;
   return fs::is_directory(dir, ec) && !fs::exists(dir / "unplugged", ec) &&
-         ReadSimulatedModel(dir.string(), model);
+         ReadSimulatedModel(U8String(dir), model);
 }
 
 // Held while a pedal folder is open, as a real pedal is held by the open of its device: a second
@@ -252,19 +253,19 @@ FaultScript FaultScript::Parse(const std::string& text) {
 
 SimulatedPedalFirmware::SimulatedPedalFirmware(std::string folder) : folder_(std::move(folder)) {
   std::string text;
-  if (ReadFile(fs::path(folder_) / "faults", text)) faults_ = FaultScript::Parse(text);
+  if (ReadFile(U8Path(folder_) / "faults", text)) faults_ = FaultScript::Parse(text);
 }
 
 bool SimulatedPedalFirmware::Unplugged() const {
   std::error_code ec;
-  return fs::exists(fs::path(folder_) / "unplugged", ec);
+  return fs::exists(U8Path(folder_) / "unplugged", ec);
 }
 
 PassThroughResult SimulatedPedalFirmware::Execute(const PassThroughRequest& request) {
   if (Unplugged()) return Pulled();
   ++commandCount_;
   if (faults_.hasUnplug && commandCount_ > faults_.unplugAfter) {
-    WriteText(fs::path(folder_) / "unplugged", "pulled by the fault script\n");
+    WriteText(U8Path(folder_) / "unplugged", "pulled by the fault script\n");
     return Pulled();
   }
   const PedalCommand command = ClassifyCdb(request.cdb.data());
@@ -274,7 +275,7 @@ PassThroughResult SimulatedPedalFirmware::Execute(const PassThroughRequest& requ
     const uint32_t nth = fault.any ? commandCount_ : nthOfKind;
     return kind && (fault.nth == 0 || fault.nth == nth);
   };
-  if (std::any_of(faults_.stalls.begin(), faults_.stalls.end(), matches)) Stall(folder_);
+  if (std::any_of(faults_.stalls.begin(), faults_.stalls.end(), matches)) Stall(U8Path(folder_));
   for (const FaultScript::Fail& fail : faults_.fails) {
     if (matches(fail)) return Check(request, kSenseHardwareError, kAscInternalFailure);
   }
@@ -299,7 +300,7 @@ PassThroughResult SimulatedPedalFirmware::Run(PedalCommand command,
   if (request.direction != expected || (request.dataLength != 0 && request.data == nullptr)) {
     return Check(request, kSenseIllegalRequest, kAscInvalidField);
   }
-  const fs::path dir(folder_);
+  const fs::path dir = U8Path(folder_);
   auto* data = static_cast<uint8_t*>(request.data);
   const uint32_t length = request.dataLength;
 
@@ -346,7 +347,7 @@ PassThroughResult SimulatedPedalFirmware::Run(PedalCommand command,
 }
 
 PassThroughResult SimulatedPedalFirmware::WriteFirmware(const PassThroughRequest& request) {
-  const fs::path dir(folder_);
+  const fs::path dir = U8Path(folder_);
   auto* data = static_cast<uint8_t*>(request.data);
   const uint32_t length = request.dataLength;
   if (length != kFirmwareImageBytes) {
@@ -361,7 +362,7 @@ PassThroughResult SimulatedPedalFirmware::WriteFirmware(const PassThroughRequest
 }
 
 PassThroughResult SimulatedPedalFirmware::LoopInfoWrite(const PassThroughRequest& request) {
-  const fs::path dir(folder_);
+  const fs::path dir = U8Path(folder_);
   auto* data = static_cast<uint8_t*>(request.data);
   const uint32_t length = request.dataLength;
   if (length != kLoopInfoBytes) return Check(request, kSenseIllegalRequest, kAscInvalidField);
@@ -378,7 +379,7 @@ PassThroughResult SimulatedPedalFirmware::LoopInfoWrite(const PassThroughRequest
 }
 
 PassThroughResult SimulatedPedalFirmware::LoopDataWrite(const PassThroughRequest& request) {
-  const fs::path dir(folder_);
+  const fs::path dir = U8Path(folder_);
   auto* data = static_cast<uint8_t*>(request.data);
   const uint32_t length = request.dataLength;
   const fs::path file = dir / "loop.bin";
@@ -405,7 +406,7 @@ bool CreateSimulatedPedal(const std::string& dir, uint8_t model, uint16_t firmwa
     error = "The model must be 0, 1 or 2";
     return false;
   }
-  const fs::path p(dir);
+  const fs::path p = U8Path(dir);
   std::error_code ec;
   fs::create_directories(p, ec);
   if (ec) {
@@ -426,8 +427,8 @@ bool CreateSimulatedPedal(const std::string& dir, uint8_t model, uint16_t firmwa
 
 bool WriteSimulatedLoop(const std::string& dir, std::span<const uint8_t> stream,
                         const LoopInfo& info, std::string& error) {
-  if (!WriteFile(fs::path(dir) / "loop.bin", stream.data(), stream.size())) {
-    error = "Cannot write " + (fs::path(dir) / "loop.bin").string();
+  if (!WriteFile(U8Path(dir) / "loop.bin", stream.data(), stream.size())) {
+    error = "Cannot write " + U8String(U8Path(dir) / "loop.bin");
     return false;
   }
   return WriteSimulatedLoopInfo(dir, info, error);
@@ -435,8 +436,8 @@ bool WriteSimulatedLoop(const std::string& dir, std::span<const uint8_t> stream,
 
 bool WriteSimulatedLoopInfo(const std::string& dir, const LoopInfo& info, std::string& error) {
   const auto record = EncodeLoopInfo(info);
-  if (!WriteFile(fs::path(dir) / "loop.info", record.data(), record.size())) {
-    error = "Cannot write " + (fs::path(dir) / "loop.info").string();
+  if (!WriteFile(U8Path(dir) / "loop.info", record.data(), record.size())) {
+    error = "Cannot write " + U8String(U8Path(dir) / "loop.info");
     return false;
   }
   return true;
@@ -444,7 +445,7 @@ bool WriteSimulatedLoopInfo(const std::string& dir, const LoopInfo& info, std::s
 
 bool ReadSimulatedLoop(const std::string& dir, std::vector<uint8_t>& stream, LoopInfo& info,
                        std::string& error) {
-  const fs::path p(dir);
+  const fs::path p = U8Path(dir);
   std::error_code ec;
   if (!fs::is_directory(p, ec)) {
     error = dir + " is not a simulated pedal";
@@ -459,8 +460,7 @@ bool ReadSimulatedLoop(const std::string& dir, std::vector<uint8_t>& stream, Loo
 bool ReadSimulatedFirmwareVersion(const std::string& dir, uint16_t& version, std::string& error) {
   std::string text;
   uint32_t value = 0;
-  if (!ReadFile(fs::path(dir) / "firmware", text) || !ParseUnsigned(text, value) ||
-      value > 0xFFFF) {
+  if (!ReadFile(U8Path(dir) / "firmware", text) || !ParseUnsigned(text, value) || value > 0xFFFF) {
     error = "No readable firmware version in " + dir;
     return false;
   }
@@ -469,14 +469,14 @@ bool ReadSimulatedFirmwareVersion(const std::string& dir, uint16_t& version, std
 }
 
 bool WriteSimulatedFaults(const std::string& dir, const std::string& text, std::string& error) {
-  const fs::path file = fs::path(dir) / "faults";
+  const fs::path file = U8Path(dir) / "faults";
   if (text.empty()) {
     std::error_code ec;
     fs::remove(file, ec);
     return true;
   }
   if (!WriteText(file, text)) {
-    error = "Cannot write " + file.string();
+    error = "Cannot write " + U8String(file);
     return false;
   }
   return true;
@@ -485,7 +485,7 @@ bool WriteSimulatedFaults(const std::string& dir, const std::string& text, std::
 bool ReadSimulatedModel(const std::string& dir, uint8_t& model) {
   std::string text;
   uint32_t value = 0;
-  if (!ReadFile(fs::path(dir) / "model", text) || !ParseUnsigned(text, value) ||
+  if (!ReadFile(U8Path(dir) / "model", text) || !ParseUnsigned(text, value) ||
       value >= kModelCount) {
     return false;
   }
@@ -538,7 +538,7 @@ bool SimulatorPlatform::ListCandidates(std::vector<std::string>& paths, std::str
   paths.clear();
   std::error_code ec;
   std::vector<fs::path> folders;
-  fs::directory_iterator it(root_, ec);
+  fs::directory_iterator it(U8Path(root_), ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     if (IsAttached(it->path())) folders.push_back(it->path());
   }
@@ -547,15 +547,15 @@ bool SimulatorPlatform::ListCandidates(std::vector<std::string>& paths, std::str
     return false;
   }
   std::sort(folders.begin(), folders.end(), [](const fs::path& a, const fs::path& b) {
-    return a.filename().string() < b.filename().string();
+    return U8String(a.filename()) < U8String(b.filename());
   });
-  for (const fs::path& f : folders) paths.push_back(f.string());
+  for (const fs::path& f : folders) paths.push_back(U8String(f));
   return true;
 }
 
 std::optional<StorageIdentity> SimulatorPlatform::Identify(const std::string& path) {
   uint8_t model = 0;
-  if (!IsAttached(path) || !ReadSimulatedModel(path, model)) return std::nullopt;
+  if (!IsAttached(U8Path(path)) || !ReadSimulatedModel(path, model)) return std::nullopt;
   StorageIdentity identity;
   identity.usb = true;
   identity.vendor = "QELM    ";
@@ -565,12 +565,12 @@ std::optional<StorageIdentity> SimulatorPlatform::Identify(const std::string& pa
 
 std::unique_ptr<DeviceChannel> SimulatorPlatform::Open(const std::string& path, uint32_t, uint32_t,
                                                        int& osError) {
-  if (!IsAttached(path)) {
+  if (!IsAttached(U8Path(path))) {
     std::error_code ec;
-    osError = fs::exists(fs::path(path) / "unplugged", ec) ? ENODEV : ENOENT;
+    osError = fs::exists(U8Path(path) / "unplugged", ec) ? ENODEV : ENOENT;
     return nullptr;
   }
-  auto lock = FolderLock::Take(path, osError);
+  auto lock = FolderLock::Take(U8Path(path), osError);
   if (!lock) return nullptr;
   osError = 0;
   return std::make_unique<SimulatedChannel>(path, std::move(lock));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // UTF-8 inside the program, whatever the system's code page: paths and environment values as
 // the file system library and the system's wide calls take them, and back.
 #pragma once

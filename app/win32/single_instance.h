@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One window per user session: a second start of rendax.exe hands its file (Explorer's "Open
 // with") to the window already running and brings it to the front, instead of opening a second
 // window that would fight the first for the pedal.

@@ -107,7 +107,7 @@ class Win32Window : public WindowLayer {
   std::chrono::steady_clock::time_point Now() const override;
 
   // A job ended with `title`: the taskbar button flashes while the window is not in front.
-  void NotifyJobEnded(const std::string& title);
+  void NotifyJobEnded(const std::string& title) override;
 
   HWND Handle() const { return hwnd_.load(); }
   // The dots per inch the window is drawn at (96: 100 %).

@@ -30,7 +30,7 @@ std::string BareDescription(std::string description) {
 
 }  // namespace
 
-std::string TranslateFileFilter(const std::string& filter) {
+std::vector<FilterEntry> FilterEntries(const std::string& filter) {
   std::vector<std::string> fields;
   std::string field;
   for (char c : filter) {
@@ -43,17 +43,25 @@ std::string TranslateFileFilter(const std::string& filter) {
   }
   if (!field.empty()) fields.push_back(field);
 
-  std::string out;
+  std::vector<FilterEntry> entries;
   for (std::size_t i = 0; i + 1 < fields.size(); i += 2) {
     if (fields[i].empty() && fields[i + 1].empty()) break;  // "||" ends the list
-    std::string patterns = fields[i + 1];
-    for (char& c : patterns) {
+    std::string description = BareDescription(fields[i]);
+    const std::string& patterns = fields[i + 1];
+    std::string shown = patterns;
+    for (char& c : shown) {
       if (c == ';') c = ' ';
     }
-    std::string description = BareDescription(fields[i]);
-    if (description.empty()) description = patterns;
+    entries.push_back({(description.empty() ? shown : description) + " (" + shown + ")", patterns});
+  }
+  return entries;
+}
+
+std::string TranslateFileFilter(const std::string& filter) {
+  std::string out;
+  for (const FilterEntry& entry : FilterEntries(filter)) {
     if (!out.empty()) out += ";;";
-    out += description + " (" + patterns + ")";
+    out += entry.description;
   }
   return out;
 }

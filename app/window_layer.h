@@ -207,6 +207,13 @@ class WindowLayer {
 // patterns once, in parentheses, the form Qt's choosers take. A pattern list already written into
 // a description (even with a stray parenthesis) is replaced by the entry's own patterns.
 std::string TranslateFileFilter(const std::string& filter);
+// The entries of such a filter, each description naming its patterns once ("WAVE Files
+// (*.wav)") beside the patterns as the filter gives them ("*.wav"): what a native chooser lists.
+struct FilterEntry {
+  std::string description;
+  std::string patterns;
+};
+std::vector<FilterEntry> FilterEntries(const std::string& filter);
 
 // A message's detail laid out for a box: each path in it (an absolute path, as the program
 // writes them into reasons) on a line of its own between the words around it. `exists` tells

@@ -170,13 +170,16 @@ const wchar_t* ShortcutText(UINT command) {
 }  // namespace
 
 std::wstring ChooserFilter(const std::string& filter) {
-  std::wstring out = Widen(filter);
-  for (wchar_t& c : out) {
-    if (c == L'|') c = L'\0';
+  // Each description names its patterns once, whatever parentheses the text carries.
+  std::wstring out;
+  for (const FilterEntry& entry : FilterEntries(filter)) {
+    out += Widen(entry.description);
+    out.push_back(L'\0');
+    out += Widen(entry.patterns);
+    out.push_back(L'\0');
   }
-  // The list ends with two NULs even when the text lacks its closing "||".
   out.push_back(L'\0');
-  out.push_back(L'\0');
+  if (out.size() == 1) out.push_back(L'\0');
   return out;
 }
 

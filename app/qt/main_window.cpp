@@ -458,7 +458,8 @@ void Prepare(QMessageBox& box, const std::string& text, const std::string& detai
   const int width = BoxWidth(box.parentWidget() ? box.parentWidget() : &box);
   if (!detail.empty()) {
     bool elided = false;
-    box.setInformativeText(DetailText(detail, box.fontMetrics(), width, elided));
+    // The text's column is the box's width less its icon and margins.
+    box.setInformativeText(DetailText(detail, box.fontMetrics(), width * 2 / 3, elided));
     if (elided) box.setDetailedText(Q(detail));
   }
   // QMessageBox sizes itself to its text; a spacer across its grid sets the least width.

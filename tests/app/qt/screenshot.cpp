@@ -6,8 +6,16 @@
 // screenshot-two-pedals.png   two pedals, the selector showing
 // screenshot-job.png          an export under way, with its time left and Cancel
 // screenshot-loop.png         the demo loop drawn around the disc after its export
+// With --boxes, on a real display under a window manager (scripts/screenshots), the boxes over
+// the window, frames and all:
+// screenshot-question.png     the firmware question of a pedal with older firmware
+// screenshot-error.png        an export's error with a long path
+// screenshot-about.png        the About box
 #include <QApplication>
+#include <QDialog>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -58,9 +66,9 @@ class Scene {
     if (dialog_) dialog_->OnClose();
   }
 
-  void AddPedal(const std::string& name, uint8_t model) {
+  void AddPedal(const std::string& name, uint8_t model, uint16_t firmware = 8) {
     std::string error;
-    if (!CreateSimulatedPedal(root_ + "/" + name, model, 8, error)) {
+    if (!CreateSimulatedPedal(root_ + "/" + name, model, firmware, error)) {
       Fail("cannot make a pedal: " + error);
     }
   }
@@ -103,6 +111,32 @@ class Scene {
     std::printf("%s: %dx%d\n", path.c_str(), image.width(), image.height());
   }
 
+  // Runs `open`, which shows a box of the window's and waits for it; once the window manager
+  // has framed and painted the box, the screen under the window and the box is saved and the
+  // box answered No (or closed).
+  void SaveBox(const std::string& folder, const char* name, const std::function<void()>& open) {
+    int looks = 0;
+    bool saved = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      if (!box || !box->isVisible() || ++looks < 8) return;
+      const QRect area =
+          window.frameGeometry().united(box->frameGeometry()).adjusted(-12, -12, 12, 12);
+      const QImage image =
+          box->screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
+      const std::string path = folder + "/" + name;
+      if (!image.save(QString::fromStdString(path), "PNG")) Fail("cannot write " + path);
+      std::printf("%s: %dx%d\n", path.c_str(), image.width(), image.height());
+      saved = true;
+      poll.stop();
+      box->reject();
+    });
+    poll.start(100);
+    open();
+    if (!saved) Fail(std::string("no box to take for ") + name);
+  }
+
   [[noreturn]] static void Fail(const std::string& what) {
     std::fprintf(stderr, "rendax_screenshot: %s\n", what.c_str());
     std::exit(1);
@@ -120,14 +154,36 @@ class Scene {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: rendax_screenshot FOLDER\n");
+  const bool boxes = argc == 3 && std::string(argv[1]) == "--boxes";
+  if (argc != 2 && !boxes) {
+    std::fprintf(stderr, "usage: rendax_screenshot [--boxes] FOLDER\n");
     return 2;
   }
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (!boxes && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
-  const std::string folder = argv[1];
+  const std::string folder = argv[argc - 1];
   std::filesystem::create_directories(folder);
+
+  if (boxes) {
+    {
+      // The question comes once the window is on screen, over it.
+      Scene scene;
+      scene.AddPedal("pedal0", 1, 7);
+      scene.SaveBox(folder, "screenshot-question.png", [&] { scene.Open(); });
+    }
+    Scene scene;
+    scene.AddPedal("pedal0", 1);
+    scene.Open();
+    scene.SaveBox(folder, "screenshot-error.png", [&] {
+      scene.window.MainWindow::ShowMessage(
+          kMsgFileCreationError,
+          "/home/guitarist/Music/backing-tracks/2026-12-09-set-list/encore-long-version.wav: "
+          "Permission denied",
+          MessageKind::Error);
+    });
+    scene.SaveBox(folder, "screenshot-about.png", [&] { scene.window.ShowAbout(); });
+    return 0;
+  }
 
   {
     Scene scene;

@@ -193,11 +193,20 @@ int CSdkManager_MFCDlg::OnInitDialog() {
 void CSdkManager_MFCDlg::OnShown() {
   if (closing_ || closed_ || shown_) return;
   shown_ = true;
+  TakeChosenHeld(false);
+  ShowAfterHandling();
+}
+
+void CSdkManager_MFCDlg::TakeChosenHeld(bool askAgain) {
   ++handling_;
-  TakeChosen(false);
+  TakeChosen(askAgain);
   --handling_;
+}
+
+void CSdkManager_MFCDlg::ShowAfterHandling() {
   ShowPedals();
   UpdateStatus();
+  // A close asked for inside a question is done once nothing is under way.
   if (closeRequested_ && handling_ == 0) OnClose();
 }
 
@@ -443,14 +452,10 @@ void CSdkManager_MFCDlg::OnChoosePedal(int index) {
   }
   if (tracker_.Choose(choices_[static_cast<std::size_t>(index)])) {
     offered_.clear();  // the user has chosen: nothing is left to offer
-    ++handling_;
     // The user's own choice: the buttons follow what that pedal can do, once checked.
-    TakeChosen(false);
-    --handling_;
+    TakeChosenHeld(false);
   }
-  ShowPedals();
-  UpdateStatus();
-  if (closeRequested_ && handling_ == 0) OnClose();
+  ShowAfterHandling();
 }
 
 void CSdkManager_MFCDlg::OnStatusLink() {
@@ -465,12 +470,8 @@ void CSdkManager_MFCDlg::OnStatusLink() {
   }
   offered_.clear();
   if (!use.empty()) tracker_.Choose(use);
-  ++handling_;
-  TakeChosen(use.empty());
-  --handling_;
-  ShowPedals();
-  UpdateStatus();
-  if (closeRequested_ && handling_ == 0) OnClose();
+  TakeChosenHeld(use.empty());
+  ShowAfterHandling();
 }
 
 void CSdkManager_MFCDlg::OnActivate() {
@@ -648,9 +649,7 @@ void CSdkManager_MFCDlg::HandleNotice(HotplugNotice notice) {
     if (chosen && (arrival || update.chosenChanged)) TakeChosen(false);
     --handling_;
   }
-  ShowPedals();
-  UpdateStatus();
-  if (closeRequested_ && handling_ == 0) OnClose();
+  ShowAfterHandling();
 }
 
 void CSdkManager_MFCDlg::OnClose() {

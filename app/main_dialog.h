@@ -145,6 +145,10 @@ class CSdkManager_MFCDlg {
   // The chosen pedal's firmware is checked unless that was done (or declined, unless `askAgain`)
   // before; then its loop record is read if it may be.
   void TakeChosen(bool askAgain);
+  // The same with the window's handlers held off (the check's question runs an event loop).
+  void TakeChosenHeld(bool askAgain);
+  // The pedals and the status line shown again after a handler; a close asked meanwhile is done.
+  void ShowAfterHandling();
   void CheckChosen();
   // Whether the chosen pedal may be used for `operation` (the pedal policy), now.
   bool ChosenAllows(PedalOperation operation) const;

@@ -125,8 +125,12 @@ class Responder {
       QMetaObject::invokeMethod(chooser, "accept", Qt::QueuedConnection);
     } else if (auto* box = qobject_cast<QMessageBox*>(w)) {
       seen.push_back(box->text().toStdString());
-      // The detail as it was said: the box puts each path on a line of its own.
-      detail[seen.back()] = box->informativeText().replace('\n', ' ').toStdString();
+      // The detail as it was said: the box puts each path on a line of its own, and the whole
+      // detail under its details when it elided one.
+      detail[seen.back()] =
+          (box->detailedText().isEmpty() ? box->informativeText().replace('\n', ' ')
+                                         : box->detailedText())
+              .toStdString();
       QAbstractButton* b = box->button(QMessageBox::Ok);
       if (!b) b = box->button(yes ? QMessageBox::Yes : QMessageBox::No);
       if (b) b->click();

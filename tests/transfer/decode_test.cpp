@@ -311,6 +311,18 @@ std::thread FifoWriter(const std::string& path, const std::vector<uint8_t>& byte
   });
 }
 
+// A file of three or more channels into the one-channel pedal: the line says what the pedal
+// gets, not the stereo mix on the way.
+TEST(PlanConversion, SaysWhatTheOneChannelPedalGetsOfManyChannels) {
+  AudioFileInfo info;
+  info.container = "WAV (extensible)", info.codec = "PCM 16-bit";
+  info.rate = 48000, info.bits = 16, info.channels = 6;
+  const std::string file =
+      "WAV (extensible), 48,000 Hz, 16-bit, 6 channels -> 48,000 Hz, 24-bit, mono, ";
+  EXPECT_EQ(PlanConversion(info, false, 1, false).description, file + kLeftOfStereoMix);
+  EXPECT_EQ(PlanConversion(info, false, 1, true).description, file + kAllMixedToMono);
+}
+
 TEST_F(Decode, AStreamIsReadOnceIntoATemporaryFileThatGoesWithTheImport) {
   // A named pipe past a pipe's buffer, and standard input small enough to wait in its pipe.
   const auto big = NoiseBytes(6 * 40000, 31), small = NoiseBytes(6 * 8000, 32);

@@ -56,8 +56,9 @@ std::string DescribeChanges(const AudioFileInfo& info, const ConversionPlan& pla
   const bool formatChanges =
       plan.decoded && (plan.resampled || f.channels != info.channels || !PlainSamples(info));
   if (formatChanges) {
+    // The channels the pedal gets: a one-channel pedal takes one of the converters' two.
     add(DescribeRate(f.sampleRate) + kPartSeparator + std::to_string(f.bitsPerSample) +
-        kBitsSuffix + kPartSeparator + DescribeChannels(f.channels));
+        kBitsSuffix + kPartSeparator + DescribeChannels(std::min<uint32_t>(f.channels, pedalChannels)));
   }
   if (plan.downmixed && pedalChannels == 1) {
     // What the one channel gets, not the stereo step on the way.

@@ -323,11 +323,12 @@ TEST(Cli, InfoSaysWhatAFileIsAndHowEachModelTakesIt) {
   cli.Sox("-n -r 96000 -b 24 -c 2 take.flac synth 1.5 sine 440");
   cli.Sox("-n -r 44100 -b 16 -c 1 -t wavpcm plain.wav synth 2 sine 300");
   WriteFileBytes(cli / "notes.txt", {'h', 'i', '\n'});
-  const std::string toStereo = "FLAC, 96,000 Hz, 24-bit, stereo -> 48,000 Hz, 24-bit, stereo";
-  const std::string toMono =
-      toStereo +
-      ", one channel: the file's first channel; with --mix: FLAC, 96,000 Hz, 24-bit, stereo -> "
-      "48,000 Hz, 24-bit, mono, both channels mixed to mono\n";
+  const std::string file = "FLAC, 96,000 Hz, 24-bit, stereo -> 48,000 Hz, 24-bit, ";
+  const std::string toStereo = file + "stereo";
+  // What the one-channel pedal gets: one channel, whichever way.
+  const std::string toMono = file +
+                             "mono, one channel: the file's first channel; with --mix: " + file +
+                             "mono, both channels mixed to mono\n";
   const std::string take =
       "container    FLAC\nformat       PCM 24-bit\nrate         96,000 Hz\nwidth        24-bit\n"
       "channels     stereo\nlength       0:01 (144,000 frames)\nRendax       " +

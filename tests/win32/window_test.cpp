@@ -631,7 +631,7 @@ TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
   r.chosen.clear();
   rig.Click(kExportButton);
   ASSERT_EQ(r.saves.size(), 1u);
-  EXPECT_EQ(r.filters.back(), L"WAVE Files (*.wav))|*.wav|");
+  EXPECT_EQ(r.filters.back(), L"WAVE Files (*.wav)|*.wav|") << "its patterns named once";
   EXPECT_EQ(r.initialNames.back(), L"Rendax");
   EXPECT_EQ(r.extensions.back(), L"wav");
   EXPECT_EQ(r.saves[0].nMaxFile, 260u);
@@ -672,8 +672,10 @@ TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
   rig.Click(kImportButton);
   ASSERT_EQ(r.opens.size(), 1u);
   EXPECT_EQ(r.filters.back(),
-            L"WAVE Files (*.wav))|*.wav|Audio files|"
-            L"*.wav;*.flac;*.ogg;*.oga;*.opus;*.mp3;*.aif;*.aiff;*.aifc;*.rf64;*.w64|");
+            L"Audio files (*.wav *.flac *.ogg *.oga *.opus *.mp3 *.aif *.aiff *.aifc *.rf64 *.w64)|"
+            L"*.wav;*.flac;*.ogg;*.oga;*.opus;*.mp3;*.aif;*.aiff;*.aifc;*.rf64;*.w64|"
+            L"WAVE Files (*.wav)|*.wav|")
+      << "every audio file first, WAV alone second";
   EXPECT_EQ(r.extensions.back(), L"");
   EXPECT_TRUE(r.opens[0].Flags & OFN_HIDEREADONLY);
   EXPECT_EQ(rig.dialog_->ImportPath(), Narrow(r.chosen)) << "UTF-8 inside";
@@ -695,11 +697,14 @@ TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
   EXPECT_EQ(s.questions[1].defaultButton, IDNO);
   EXPECT_TRUE(stereo.dialog_->Mix());
 
-  // A message of the worker: owned by the window, captioned with the program's name, OK only.
+  // A message of the worker: owned by the window, captioned with the program's name, OK only,
+  // with the icon of its kind.
   rig.window_->ShowMessage("Receive Complete", "", MessageKind::Information);
   EXPECT_EQ(r.boxes.back().owner, rig.Hwnd());
   EXPECT_EQ(r.boxes.back().caption, L"Rendax");
-  EXPECT_EQ(r.boxes.back().type, static_cast<UINT>(MB_OK));
+  EXPECT_EQ(r.boxes.back().type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+  rig.window_->ShowMessage("Send Error", "", MessageKind::Error);
+  EXPECT_EQ(r.boxes.back().type, static_cast<UINT>(MB_OK | MB_ICONERROR));
 }
 
 TEST(Win32Window, AFileOpenedWithTheWindowThatCannotGoInIsRefusedWithItsReason) {
@@ -725,7 +730,10 @@ TEST(Win32Window, AFileOpenedWithTheWindowThatCannotGoInIsRefusedWithItsReason) 
     }
     ASSERT_EQ(rig.recorder_.boxes.size(), 1u) << "no refusal within 30 s";
     EXPECT_EQ(rig.recorder_.boxes[0].owner, rig.Hwnd());
-    EXPECT_EQ(rig.recorder_.boxes[0].text, Widen(check.text + "\n\n" + check.reason));
+    // The file's path on a line of its own, its colon with it.
+    std::string reason = check.reason;
+    reason.replace(reason.find(": "), 2, ":\n");
+    EXPECT_EQ(rig.recorder_.boxes[0].text, Widen(check.text + "\n\n" + reason));
     EXPECT_EQ(rig.dialog_->JobCode(), JobNone);
   }
   fs::remove(phone);

@@ -546,17 +546,44 @@ void Win32Window::ShowMessage(const std::string& text, const std::string& detail
   constexpr std::size_t kPathChars = 64;
   std::wstring body = Widen(text);
   if (!detail.empty()) body += L"\n";
+  bool elided = false;
   for (const DetailPiece& piece : LayOutDetail(detail, [](const std::string& p) {
          return GetFileAttributesW(Widen(p).c_str()) != INVALID_FILE_ATTRIBUTES;
        })) {
-    body +=
-        L"\n" + Widen(piece.path ? ElideMiddle(piece.text, kPathChars) + piece.after : piece.text);
+    std::string line = piece.text;
+    if (piece.path) {
+      line = ElideMiddle(piece.text, kPathChars);
+      elided = elided || line != piece.text;
+      line += piece.after;
+    }
+    body += L"\n" + Widen(line);
   }
-  const UINT icon = kind == MessageKind::Error     ? MB_ICONERROR
-                    : kind == MessageKind::Warning ? MB_ICONWARNING
-                                                   : MB_ICONINFORMATION;
   ModalScope modal(*this);
-  calls_.messageBox(hwnd_.load(), body, Widen(kAppName), MB_OK | icon);
+  if (!elided) {
+    const UINT icon = kind == MessageKind::Error     ? MB_ICONERROR
+                      : kind == MessageKind::Warning ? MB_ICONWARNING
+                                                     : MB_ICONINFORMATION;
+    calls_.messageBox(hwnd_.load(), body, Widen(kAppName), MB_OK | icon);
+    return;
+  }
+  // A path cut short: a task dialog keeps the whole detail under its "See details".
+  const std::wstring caption = Widen(kAppName);
+  const std::wstring whole = Widen(detail);
+  TASKDIALOGCONFIG config{};
+  config.cbSize = sizeof config;
+  config.hwndParent = hwnd_.load();
+  config.hInstance = instance_;
+  config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
+  config.dwCommonButtons = TDCBF_OK_BUTTON;
+  config.pszWindowTitle = caption.c_str();
+  config.pszMainIcon = kind == MessageKind::Error     ? TD_ERROR_ICON
+                       : kind == MessageKind::Warning ? TD_WARNING_ICON
+                                                      : TD_INFORMATION_ICON;
+  config.pszContent = body.c_str();
+  config.pszExpandedInformation = whole.c_str();
+  int button = IDOK;
+  BOOL checked = FALSE;
+  calls_.taskDialog(config, &button, &checked);
 }
 
 bool Win32Window::AskYesNo(const std::string& text, const std::string& /*caption*/) {

@@ -62,6 +62,7 @@ struct Recorder {
     TASKDIALOG_FLAGS flags;
     TASKDIALOG_COMMON_BUTTON_FLAGS buttons;
     int defaultButton;
+    std::wstring expanded;  // what "See details" shows
   };
   std::vector<Question> questions;      // the task dialogs
   int answer = IDYES;                   // of message boxes and task dialogs
@@ -101,7 +102,8 @@ struct Recorder {
     c.taskDialog = [this](const TASKDIALOGCONFIG& config, int* button, BOOL* checked) {
       questions.push_back({config.hwndParent, config.pszContent, config.pszWindowTitle,
                            config.pszVerificationText ? config.pszVerificationText : L"",
-                           config.dwFlags, config.dwCommonButtons, config.nDefaultButton});
+                           config.dwFlags, config.dwCommonButtons, config.nDefaultButton,
+                           config.pszExpandedInformation ? config.pszExpandedInformation : L""});
       *button = answer;
       *checked = tick;
       return S_OK;
@@ -705,6 +707,16 @@ TEST(Win32Window, ButtonsAskForAFileThenStoreTheJob) {
   EXPECT_EQ(r.boxes.back().type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
   rig.window_->ShowMessage("Send Error", "", MessageKind::Error);
   EXPECT_EQ(r.boxes.back().type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+  // A path too long for a box's line is cut in the middle; the whole detail is under details.
+  const std::string path =
+      "C:\\Users\\guitarist\\Music\\backing-tracks\\2026-12-09-set-list\\encore-long-version.wav";
+  r.questions.clear();
+  rig.window_->ShowMessage("File Creation Error", path + ": Access is denied.", MessageKind::Error);
+  ASSERT_EQ(r.questions.size(), 1u);
+  EXPECT_EQ(r.questions[0].text,
+            Widen("File Creation Error\n\n" + ElideMiddle(path, 64) + ":\nAccess is denied."));
+  EXPECT_EQ(r.questions[0].expanded, Widen(path + ": Access is denied."));
+  EXPECT_EQ(r.questions[0].buttons, TDCBF_OK_BUTTON);
 }
 
 TEST(Win32Window, AFileOpenedWithTheWindowThatCannotGoInIsRefusedWithItsReason) {

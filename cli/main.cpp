@@ -255,7 +255,8 @@ int RunTransfer(DevicePlatform& platform, const Args& a, CliFrontEnd& ui, JobCod
   } else {
     request.exportPath = file;
   }
-  request.verify = a.verify;
+  // As the window does: a loop that did not arrive as sent is found now, not on stage.
+  request.verify = !a.noVerify;
   request.native = a.native;
   request.mix = a.mix;
   request.both = a.both;

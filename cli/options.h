@@ -19,7 +19,8 @@ struct Args {
   std::optional<std::string> model;
   std::optional<std::string> firmware;
   std::optional<std::string> count, timeout;
-  bool update = false, yes = false, verify = false, demoLoop = false, help = false, version = false;
+  bool update = false, yes = false, demoLoop = false, help = false, version = false;
+  bool verify = false, noVerify = false;  // an import is read back unless --no-verify
   bool force = false, noBackup = false, native = false, allowDowngrade = false, mix = false;
   bool both = false;
 };
@@ -116,8 +117,10 @@ inline constexpr OptionSpec kOptions[] = {
     {kCmdExport, "--force", "", "", "replace an existing file", &Args::force},
     {kCmdExport, "--native", "", "", "the pedal's own samples (46,875 Hz), nothing resampled",
      &Args::native},
-    {kCmdImport | kCmdRestore, "--verify", "", "", "read the loop back and compare it",
-     &Args::verify},
+    {kCmdImport | kCmdRestore, "--verify", "", "",
+     "read the loop back and compare it (the default)", &Args::verify},
+    {kCmdImport | kCmdRestore, "--no-verify", "", "", "skip reading the loop back",
+     &Args::noVerify},
     {kCmdImport | kCmdRestore, "--no-backup", "", "",
      "replace the loop without saving it as a backup first", &Args::noBackup},
     {kCmdImport, "--mix", "", "",

@@ -273,6 +273,8 @@ BackupOutcome MakeBackup(CDevice& device, const BackupRequest& request, std::str
     return BackupOutcome::Failed;
   }
 
+  RemoveStaleTemps(folder);  // the halves of backups whose program was killed midway
+
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
   std::string name = ModelInfo(request.model).name;
   std::replace(name.begin(), name.end(), ' ', '-');

@@ -68,6 +68,8 @@ class ExportTarget {
       reason = FileReason(name_, why);
       return false;
     }
+    // What an earlier export killed midway left there is no one's: its room is free again.
+    RemoveStaleTemps(U8String(U8Path(target_).parent_path()));
     if (const auto free = FreeSpaceFor(target_); free && *free < bytes) {
       reason = FileReason(
           name_, Because(kReasonNoRoom, FormatText(kNeededFreeFormat, Megabytes(bytes).c_str(),

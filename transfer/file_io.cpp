@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "transfer/file_io.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <limits>
+#include <string_view>
 #include <system_error>
 
 #include "transfer/texts.h"
@@ -15,6 +18,7 @@
 #define RENDAX_GETPID _getpid
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #define RENDAX_GETPID getpid
@@ -96,14 +100,77 @@ std::optional<uint64_t> FreeSpaceFor(const std::string& path) {
   return static_cast<uint64_t>(space.available);
 }
 
+namespace {
+
+// ".NAME.PID.N.part", as CreateTempBeside names its files.
+std::string TempName(const std::string& base, uint64_t pid, uint32_t n) {
+  std::string name = ".";
+  name.append(base).append(".").append(std::to_string(pid)).append(".");
+  return name.append(std::to_string(n)).append(".part");
+}
+
+bool AllDigits(std::string_view s) {
+  return !s.empty() && s.size() <= 10 &&
+         std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The process id in a name TempName made, or nullopt for any other name.
+std::optional<uint64_t> TempNamePid(std::string_view name) {
+  constexpr std::string_view kPart = ".part";
+  if (name.size() <= 1 + kPart.size() || name[0] != '.' || !name.ends_with(kPart)) {
+    return std::nullopt;
+  }
+  name = name.substr(1, name.size() - 1 - kPart.size());  // NAME.PID.N
+  const size_t lastDot = name.rfind('.');
+  if (lastDot == std::string_view::npos || lastDot == 0) return std::nullopt;
+  const size_t pidDot = name.rfind('.', lastDot - 1);
+  if (pidDot == std::string_view::npos || pidDot == 0) return std::nullopt;
+  const std::string_view pid = name.substr(pidDot + 1, lastDot - pidDot - 1);
+  if (!AllDigits(pid) || !AllDigits(name.substr(lastDot + 1))) return std::nullopt;
+  const uint64_t value = std::stoull(std::string(pid));
+  if (value == 0) return std::nullopt;
+  return value;
+}
+
+// True only when no process runs under `pid`; a process the user may not signal still runs.
+bool ProcessGone(uint64_t pid) {
+  if (pid == static_cast<uint64_t>(RENDAX_GETPID())) return false;
+#ifdef _WIN32
+  if (pid > 0xffffffffu) return true;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;
+  DWORD code = 0;
+  const bool gone = GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
+  CloseHandle(process);
+  return gone;
+#else
+  if (pid > static_cast<uint64_t>(std::numeric_limits<pid_t>::max())) return true;
+  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+#endif
+}
+
+}  // namespace
+
+void RemoveStaleTemps(const std::string& folder) {
+  std::error_code ec;
+  const fs::path dir = folder.empty() ? fs::path(".") : U8Path(folder);
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const auto pid = TempNamePid(U8String(it->path().filename()));
+    std::error_code kind;
+    if (pid && it->symlink_status(kind).type() == fs::file_type::regular && ProcessGone(*pid)) {
+      RemoveFile(U8String(it->path()));
+    }
+  }
+}
+
 File CreateTempBeside(const std::string& target, std::string& tempPath, std::string& reason) {
   static std::atomic<uint32_t> counter{0};
   const fs::path t = U8Path(target);
   const fs::path folder = t.parent_path();
   const std::string base = U8String(t.filename());
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = "." + base + "." + std::to_string(RENDAX_GETPID()) + "." +
-                             std::to_string(counter.fetch_add(1)) + ".part";
+    const std::string name =
+        TempName(base, static_cast<uint64_t>(RENDAX_GETPID()), counter.fetch_add(1));
     tempPath = U8String(folder / U8Path(name));
     File f = OpenFile(tempPath, "wbx");
 #ifndef _WIN32

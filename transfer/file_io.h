@@ -50,6 +50,11 @@ int64_t Tell(std::FILE* f);
 // `tempPath`; on failure returns a closed File and `reason` has the system's words.
 File CreateTempBeside(const std::string& target, std::string& tempPath, std::string& reason);
 
+// Removes, from `folder`, the temporary files CreateTempBeside made there for a program that
+// has since died without cleaning up (killed, crashed, the power gone): those named as it names
+// them whose process no longer runs. A file of a running process, or any other file, is kept.
+void RemoveStaleTemps(const std::string& folder);
+
 // Bytes free for this user in the folder that holds `path`; nullopt when it cannot be told.
 std::optional<uint64_t> FreeSpaceFor(const std::string& path);
 

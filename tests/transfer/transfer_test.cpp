@@ -3,6 +3,7 @@
 #include <signal.h>
 #ifndef _WIN32
 #include <sys/resource.h>
+#include <sys/wait.h>
 #endif
 #include <unistd.h>
 
@@ -197,6 +198,40 @@ TEST(Transfer, ExportThroughASymbolicLinkReplacesTheLinkedFileAndKeepsTheLink) {
   ASSERT_GT(wav.size(), kWavHeaderBytes);
   EXPECT_EQ(U32(wav, 40), wav.size() - kWavHeaderBytes);
   EXPECT_EQ(FilesIn(out / "real"), std::vector<std::string>{"loop.wav"});
+}
+
+// A program killed midway leaves its temporary file behind; the next export or backup into that
+// folder removes it, and nothing of a running program or of the user.
+TEST(Transfer, ATemporaryFileOfAProgramThatDiedIsRemovedWhenItsFolderIsNextUsed) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(0);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  const std::string dead = std::to_string(child), live = std::to_string(getpid());
+  const std::string stale = ".take.wav." + dead + ".0.part";
+  const std::vector<std::string> kept = {".take.wav." + live + ".3.part", ".take.wav.part",
+                                         "take.wav." + dead + ".0.part",
+                                         ".take.wav." + dead + ".x.part", "take.wav"};
+  for (const char* folder : {"out", "backups"}) {
+    SCOPED_TRACE(folder);
+    Rig r;
+    r.MakePedal(0);
+    r.StoreLoop(NoiseBytes(4096, 1), {0, 4096});
+    const std::filesystem::path dir = r.dir_.path() / folder;
+    std::filesystem::create_directories(dir);
+    for (const std::string& name : kept) WriteFileBytes(dir / name, {'u'});
+    WriteFileBytes(dir / stale, {'s'});
+    WriteFileBytes(r.dir_ / "in.wav", MakeWav(NoiseBytes(3000, 2), 16, 1, 48000));
+    r.backup_ = true;
+    const bool exporting = std::string(folder) == "out";
+    ASSERT_EQ(r.Run(exporting ? JobExport : JobImport,
+                    exporting ? r.dir_ / "out/loop.wav" : r.dir_ / "in.wav"),
+              JobResult::Success);
+    for (const std::string& name : kept) {
+      EXPECT_EQ(ReadFileBytes(dir / name), std::vector<uint8_t>{'u'}) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / stale));
+  }
 }
 #endif
 

@@ -6,6 +6,7 @@
 #else
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -251,9 +252,43 @@ FaultScript FaultScript::Parse(const std::string& text) {
   return script;
 }
 
+// A path's file, told apart by its node: an open file keeps reading a deleted one, and a folder
+// made again under the same name is another pedal. Windows refuses to delete a folder the open
+// pedal holds a file in, so there presence is enough.
+SimulatedPedalFirmware::FileMark SimulatedPedalFirmware::MarkOf(const std::string& path) {
+  FileMark mark;
+#if defined(_WIN32)
+  std::error_code ec;
+  mark.present = fs::exists(U8Path(path), ec);
+#else
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    mark.present = true;
+    mark.device = static_cast<uint64_t>(st.st_dev);
+    mark.node = static_cast<uint64_t>(st.st_ino);
+  }
+#endif
+  return mark;
+}
+
 SimulatedPedalFirmware::SimulatedPedalFirmware(std::string folder) : folder_(std::move(folder)) {
+  const fs::path dir = U8Path(folder_);
   std::string text;
-  if (ReadFile(U8Path(folder_) / "faults", text)) faults_ = FaultScript::Parse(text);
+  if (ReadFile(dir / "faults", text)) faults_ = FaultScript::Parse(text);
+  folderMark_ = MarkOf(folder_);
+  loopMark_ = MarkOf(U8String(dir / "loop.bin"));
+}
+
+bool SimulatedPedalFirmware::Vanished() {
+  if (vanished_) return true;  // a pulled cable stays pulled for this open
+  const FileMark folder = MarkOf(folder_);
+  const FileMark loop = MarkOf(U8String(U8Path(folder_) / "loop.bin"));
+  if (!folder.present || folder != folderMark_ || (loopMark_.present && loop != loopMark_)) {
+    vanished_ = true;
+  } else {
+    loopMark_ = loop;  // a loop stored since the open, by this pedal or by hand, is its own
+  }
+  return vanished_;
 }
 
 bool SimulatedPedalFirmware::Unplugged() const {
@@ -262,7 +297,7 @@ bool SimulatedPedalFirmware::Unplugged() const {
 }
 
 PassThroughResult SimulatedPedalFirmware::Execute(const PassThroughRequest& request) {
-  if (Unplugged()) return Pulled();
+  if (Unplugged() || Vanished()) return Pulled();
   ++commandCount_;
   if (faults_.hasUnplug && commandCount_ > faults_.unplugAfter) {
     WriteText(U8Path(folder_) / "unplugged", "pulled by the fault script\n");
@@ -275,7 +310,10 @@ PassThroughResult SimulatedPedalFirmware::Execute(const PassThroughRequest& requ
     const uint32_t nth = fault.any ? commandCount_ : nthOfKind;
     return kind && (fault.nth == 0 || fault.nth == nth);
   };
-  if (std::any_of(faults_.stalls.begin(), faults_.stalls.end(), matches)) Stall(U8Path(folder_));
+  if (std::any_of(faults_.stalls.begin(), faults_.stalls.end(), matches)) {
+    Stall(U8Path(folder_));
+    if (Vanished()) return Pulled();  // pulled while the command was held
+  }
   for (const FaultScript::Fail& fail : faults_.fails) {
     if (matches(fail)) return Check(request, kSenseHardwareError, kAscInternalFailure);
   }

@@ -74,6 +74,8 @@ struct FaultScript {
 // The pedal's firmware working on one pedal folder. One instance is one open of the pedal: the
 // stream position and the fault counters live here, the stored loop and firmware in the folder,
 // written as each command happens (so a pulled cable leaves what a real pedal would hold).
+// A folder that is removed or replaced while open (or whose loop.bin is) is the simulator's
+// pulled cable: from then on every command of this open fails as `unplug-after` makes it fail.
 //
 // Behaviour:
 // - GetFirmwareVersion: the version, low byte first.
@@ -102,8 +104,22 @@ class SimulatedPedalFirmware {
   PassThroughResult LoopInfoWrite(const PassThroughRequest& request);
   PassThroughResult LoopDataWrite(const PassThroughRequest& request);
   bool Rewind();
+  // True once the folder or its stored loop is no longer the one this open began with.
+  bool Vanished();
+
+  // Which file a path names (present, and its device and node where the system tells).
+  struct FileMark {
+    bool present = false;
+    uint64_t device = 0;
+    uint64_t node = 0;
+    bool operator==(const FileMark&) const = default;
+  };
+  static FileMark MarkOf(const std::string& path);
 
   std::string folder_;
+  FileMark folderMark_;
+  FileMark loopMark_;  // absent until a loop is stored
+  bool vanished_ = false;
   FaultScript faults_;
   uint64_t position_ = 0;  // stream position of LoopData commands
   bool wroteSinceRewind_ = false;

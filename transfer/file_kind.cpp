@@ -58,7 +58,8 @@ std::string DescribeChanges(const AudioFileInfo& info, const ConversionPlan& pla
   if (formatChanges) {
     // The channels the pedal gets: a one-channel pedal takes one of the converters' two.
     add(DescribeRate(f.sampleRate) + kPartSeparator + std::to_string(f.bitsPerSample) +
-        kBitsSuffix + kPartSeparator + DescribeChannels(std::min<uint32_t>(f.channels, pedalChannels)));
+        kBitsSuffix + kPartSeparator +
+        DescribeChannels(std::min<uint32_t>(f.channels, pedalChannels)));
   }
   if (plan.downmixed && pedalChannels == 1) {
     // What the one channel gets, not the stereo step on the way.

@@ -265,6 +265,7 @@ void Win32Window::FreeButtons() {
 bool Win32Window::Open(CSdkManager_MFCDlg& dialog) {
   dialog_ = &dialog;
   ended_ = false;
+  started_ = false;
   windowThread_ = GetCurrentThreadId();
   // For the controls' accessible names (and the choosers, which like a single-threaded room).
   if (!comStarted_) comStarted_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
@@ -286,7 +287,8 @@ void Win32Window::OpenWhenShown(const std::string& path) {
 
 void Win32Window::OpenFile(const std::string& path) {
   // Never inside a box or chooser of the window: a second job must not be set up over the first.
-  if (modal_ > 0) {
+  // Nor before the start-up's firmware check, which decides whether the pedal takes a file.
+  if (modal_ > 0 || !started_) {
     pendingOpen_ = path;
     return;
   }
@@ -1211,9 +1213,12 @@ INT_PTR Win32Window::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
       Layout();
       NameControls();
       dialog_->OnInitDialog();
-      // The firmware check once the window is on screen, so its question comes over it.
+      // The firmware check once the window is on screen, so its question comes over it; a file
+      // handed over or named on the command line waits for it.
       PostDelayed(0, [this] {
         if (dialog_) dialog_->OnShown();
+        started_ = true;
+        if (!pendingOpen_.empty() && modal_ == 0) OpenFile(std::exchange(pendingOpen_, {}));
       });
       return TRUE;  // the dialog manager gives the first enabled control the focus
     case WM_ACTIVATE:

@@ -204,7 +204,8 @@ class Win32Window : public WindowLayer {
   int selected_ = -1;            // the selector's choice as last set or chosen
   HWND beforeCancel_ = nullptr;  // where the keyboard was when Cancel appeared
   std::string openWhenShown_;
-  std::string pendingOpen_;  // handed over while a box was open
+  std::string pendingOpen_;  // handed over while a box was open, or before start-up ended
+  bool started_ = false;     // the start-up's firmware check has run
   int modal_ = 0;            // boxes and choosers open over the window
   int dpi_ = kBaseDpi;
   HACCEL shortcuts_ = nullptr;

@@ -733,7 +733,7 @@ TEST(Win32Window, AFileOpenedWithTheWindowThatCannotGoInIsRefusedWithItsReason) 
       InstanceLock first, second;
       EXPECT_TRUE(first.First());
       EXPECT_FALSE(second.First());
-      EXPECT_TRUE(HandToRunningWindow(phone.string(), 0));
+      EXPECT_TRUE(HandToRunningWindow(phone.string(), 5000));
     }
     // From the message loop, once the window is up.
     for (int i = 0; i < 3000 && rig.recorder_.boxes.empty(); ++i) {
